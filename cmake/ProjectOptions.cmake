@@ -1,0 +1,16 @@
+# Standard and warnings shared by every target of the project.
+add_library(project_options INTERFACE)
+target_compile_features(project_options INTERFACE cxx_std_20)
+target_compile_options(project_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
+    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wnull-dereference
+    -Werror)
+if(KESTRUN_SANITIZE)
+    target_compile_options(project_options INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(project_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# Headers are included by folder: "link/host_link.h", "host/offset_image.h".
+target_include_directories(project_options INTERFACE
+    ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
