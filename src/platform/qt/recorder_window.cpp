@@ -1,0 +1,210 @@
+#include "platform/qt/recorder_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+#include <utility>
+
+#include "platform/qt/captioned_frame.h"
+#include "platform/qt/save_dialog.h"
+#include "platform/qt/window_layout.h"
+
+namespace kestrun::qt {
+namespace {
+
+constexpr qreal kSmallestPointSize = 6.0;
+
+QFont DesignFont(int point_size, bool bold) {
+    QStringList families;
+    for (const char* family : kFontFamilies) families.append(QString::fromLatin1(family));
+    QFont font;
+    font.setFamilies(families);
+    font.setPointSize(point_size);
+    font.setBold(bold);
+    return font;
+}
+
+template <typename Widget>
+Widget* Place(QWidget* parent, const ControlLook& look) {
+    auto* widget = new Widget(parent);
+    widget->setGeometry(ToPixels(look.place));
+    return widget;
+}
+
+template <typename Widget>
+Widget* PlaceWithCaption(QWidget* parent, const ControlLook& look, const char* object_name) {
+    auto* widget = Place<Widget>(parent, look);
+    widget->setObjectName(QString::fromLatin1(object_name));
+    widget->setText(QString::fromLatin1(look.caption));
+    return widget;
+}
+
+// Where the installed faces are wider than the designed one, the title would
+// wrap onto a third line and lose words; shrink it until every word shows.
+void ShrinkToFitWrapped(QLabel& label) {
+    const QRect box = label.contentsRect();
+    QFont font = label.font();
+    const auto fits = [&](const QFont& candidate) {
+        const QRect needed = QFontMetrics(candidate).boundingRect(
+            box, static_cast<int>(label.alignment().toInt()) | Qt::TextWordWrap, label.text());
+        return needed.width() <= box.width() && needed.height() <= box.height();
+    };
+    while (!fits(font) && font.pointSizeF() > kSmallestPointSize) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    label.setFont(font);
+}
+
+// The check box's designed rectangle runs under "Set Output File"; keep its
+// caption clear of the button.
+void ShrinkToFitWidth(QWidget& widget, int available_width) {
+    QFont font = widget.font();
+    while (widget.sizeHint().width() > available_width && font.pointSizeF() > kSmallestPointSize) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        widget.setFont(font);
+    }
+}
+
+}  // namespace
+
+RecorderWindow::RecorderWindow()
+    : run_save_dialog_(RunSaveDialog),
+      rec_timer_([this] { Deliver(&WindowEvents::RecTimer_Timer); }) {
+    setWindowTitle(QString::fromLatin1(kWindowCaption));
+    setWindowIcon(QIcon(QStringLiteral(":/kestrun/kestrun-recorder.png")));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(ClientSizePixels());
+    setFont(DesignFont(kControlPointSize, false));
+
+    // Creation order is stacking order: the buttons come after Frame3 so that
+    // they are drawn over it.
+    picture1_ = Place<QLabel>(this, kPicture1);
+    picture1_->setObjectName(QStringLiteral("Picture1"));
+    picture1_->setAlignment(Qt::AlignCenter);
+    picture1_->setPixmap(QPixmap(QStringLiteral(":/kestrun/logo.png")));
+
+    label1_ = PlaceWithCaption<QLabel>(this, kLabel1, "Label1");
+    label1_->setFont(DesignFont(kTitlePointSize, true));
+    label1_->setWordWrap(true);
+    label1_->setAlignment(Qt::AlignCenter);
+
+    frame3_ = Place<CaptionedFrame>(this, kFrame3);
+    frame3_->setObjectName(QStringLiteral("Frame3"));
+    frame3_->setTitle(QString::fromLatin1(kFrame3.caption));
+    connect_ = PlaceWithCaption<QPushButton>(this, kConnect, "Connect");
+    disconnect_ = PlaceWithCaption<QPushButton>(this, kDisconnect, "Disconnect");
+    cmd_record_ = PlaceWithCaption<QPushButton>(this, kCmdRecord, "cmdRecord");
+    cmd_stop_ = PlaceWithCaption<QPushButton>(this, kCmdStop, "cmdStop");
+    chk_overwrite_ = PlaceWithCaption<QCheckBox>(frame3_, kChkOverwrite, "chkOverwrite");
+    cmd_set_path_ = PlaceWithCaption<QPushButton>(frame3_, kCmdSetPath, "cmdSetPath");
+
+    frame1_ = Place<CaptionedFrame>(this, kFrame1);
+    frame1_->setObjectName(QStringLiteral("Frame1"));
+    frame1_->setTitle(QString::fromLatin1(kFrame1.caption));
+    lbl_status_ = PlaceWithCaption<QLabel>(frame1_, kLblStatus, "lblStatus");
+    // Status texts carry result messages; never let one be read as markup.
+    lbl_status_->setTextFormat(Qt::PlainText);
+
+    ShrinkToFitWrapped(*label1_);
+    ShrinkToFitWidth(*chk_overwrite_, cmd_set_path_->x() - chk_overwrite_->x());
+
+    cmd_record_->setEnabled(false);
+    cmd_stop_->setEnabled(false);
+    chk_overwrite_->setChecked(true);
+
+    setTabOrder(connect_, cmd_record_);
+    setTabOrder(cmd_record_, cmd_stop_);
+    setTabOrder(cmd_stop_, disconnect_);
+    setTabOrder(disconnect_, chk_overwrite_);
+    setTabOrder(chk_overwrite_, cmd_set_path_);
+    connect_->setFocus();
+
+    const auto forward = [this](QPushButton* button, void (WindowEvents::*handler)()) {
+        QObject::connect(button, &QPushButton::clicked, this,
+                         [this, handler] { Deliver(handler); });
+    };
+    forward(connect_, &WindowEvents::Connect_Click);
+    forward(disconnect_, &WindowEvents::Disconnect_Click);
+    forward(cmd_record_, &WindowEvents::cmdRecord_Click);
+    forward(cmd_stop_, &WindowEvents::cmdStop_Click);
+    forward(cmd_set_path_, &WindowEvents::cmdSetPath_Click);
+}
+
+RecorderWindow::~RecorderWindow() = default;
+
+void RecorderWindow::Unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    Deliver(&WindowEvents::Form_Unload);
+}
+
+void RecorderWindow::closeEvent(QCloseEvent* event) {
+    // The unload stops any run and closes the link; it is never cancelled.
+    Unload();
+    event->accept();
+}
+
+void RecorderWindow::Deliver(void (WindowEvents::*handler)()) {
+    if (events_ != nullptr) (events_->*handler)();
+}
+
+void RecorderWindow::SetStatusText(std::string_view text) {
+    lbl_status_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void RecorderWindow::RepaintNow() {
+    // A synchronous paint of the whole window: the handler that asked for it
+    // may block in an exchange before the event loop runs again.
+    repaint();
+}
+
+QWidget* RecorderWindow::ControlWidget(Control control) const {
+    switch (control) {
+        case Control::kConnect:
+            return connect_;
+        case Control::kDisconnect:
+            return disconnect_;
+        case Control::kRecord:
+            return cmd_record_;
+        case Control::kStop:
+            return cmd_stop_;
+        case Control::kSetPath:
+            return cmd_set_path_;
+        case Control::kOverwrite:
+            return chk_overwrite_;
+    }
+    return nullptr;
+}
+
+void RecorderWindow::SetEnabled(Control control, bool enabled) {
+    if (QWidget* widget = ControlWidget(control)) widget->setEnabled(enabled);
+}
+
+int RecorderWindow::OverwriteValue() {
+    return chk_overwrite_->checkState() == Qt::Unchecked ? 0 : 1;
+}
+
+void RecorderWindow::SetTimerInterval(int milliseconds) {
+    rec_timer_.SetInterval(milliseconds);
+}
+
+void RecorderWindow::SetTimerEnabled(bool enabled) {
+    rec_timer_.SetEnabled(enabled);
+}
+
+std::string RecorderWindow::ShowSaveDialog(const std::string& file_name, std::string_view filter) {
+    // A cancelled dialog still holds the name it was given.
+    return run_save_dialog_(this, file_name, filter).value_or(file_name);
+}
+
+}  // namespace kestrun::qt

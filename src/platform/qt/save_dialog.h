@@ -1,0 +1,21 @@
+#pragma once
+// The platform's file-save dialog, as the window's Dialog uses it: a preset
+// file name and a single filter pattern.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+class QWidget;
+
+namespace kestrun::qt {
+
+// Shows a modal save dialog over `parent` with `file_name` preset and
+// `filter` (for example "*.DAT", matched without regard to case) as its only
+// filter. Returns the chosen path in the local file-name encoding, or nullopt
+// when the user cancels. Choosing an existing file asks no question: the
+// recorder may append to it rather than replace it.
+std::optional<std::string> RunSaveDialog(QWidget* parent, const std::string& file_name,
+                                         std::string_view filter);
+
+}  // namespace kestrun::qt
