@@ -23,10 +23,10 @@ std::vector<std::uint8_t> GenerateInput(std::mt19937& random) {
     std::vector<std::byte> block(256);
     std::size_t at = 0;
     for (int i = 0; i < reads; ++i) {
-        const auto spec = static_cast<std::uint8_t>(byte(random));
-        input.push_back(spec);
-        const std::uint32_t count = spec & 0x3Fu;
-        const std::uint32_t token = (spec & 0x80u) != 0 ? 0 : static_cast<std::uint32_t>(i + 1);
+        const auto shape = static_cast<std::uint8_t>(byte(random));
+        input.push_back(shape);
+        const std::uint32_t count = shape & 0x3Fu;
+        const std::uint32_t token = (shape & 0x80u) != 0 ? 0 : static_cast<std::uint32_t>(i + 1);
         if (at + kestrun::kReadHeaderSize + count + kestrun::kTerminatorSize > block.size()) {
             block.resize(block.size() * 2);
         }
