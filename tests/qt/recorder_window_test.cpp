@@ -14,9 +14,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
+#include <csignal>
 #include <string>
 #include <vector>
 
+#include "platform/qt/close_on_signals.h"
 #include "platform/qt/rec_timer.h"
 
 using kestrun::Control;
@@ -200,6 +202,17 @@ class RecorderWindowTest : public QObject {
         QCOMPARE(events.calls,
                  std::vector<std::string>({"Connect_Click", "cmdRecord_Click", "cmdStop_Click",
                                            "cmdSetPath_Click", "Disconnect_Click", "Form_Unload"}));
+    }
+
+    void TerminationSignalClosesTheWindowThroughTheUnload() {
+        RecorderWindow window;
+        RecordedEvents events;
+        window.SetEvents(&events);
+        const kestrun::qt::CloseOnSignals close_on_signals;
+        window.show();
+        std::raise(SIGTERM);
+        QTRY_VERIFY(!window.isVisible());
+        QCOMPARE(events.calls, std::vector<std::string>({"Form_Unload"}));
     }
 
     void RepaintNowPaintsBeforeTheHandlerGoesOn() {
