@@ -47,8 +47,9 @@ inline constexpr ControlLook kCmdSetPath{"Set Output File", {4680, 720, 1335, 37
 // Child of Frame1.
 inline constexpr ControlLook kLblStatus{"Not Connected to Flight Simulator", {120, 240, 5895, 255}};
 
-// The title's font: asked for by name, then by metric-compatible stand-ins
-// that Linux desktops usually have, then any sans-serif face.
+// The window's font, bold and large for the title: asked for by name, then
+// by metric-compatible stand-ins that Linux desktops usually have, then any
+// sans-serif face.
 inline constexpr const char* kFontFamilies[] = {
     "MS Sans Serif", "Microsoft Sans Serif", "Arial", "Liberation Sans", "Helvetica", "sans-serif"};
 inline constexpr int kTitlePointSize = 24;
