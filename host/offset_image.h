@@ -14,7 +14,7 @@ namespace kestrun {
 inline constexpr std::size_t kOffsetImageSize = 0x10000;
 
 class OffsetImage {
-public:
+  public:
     // True when [offset, offset + count) lies inside the image.
     static bool Contains(std::uint32_t offset, std::uint32_t count);
 
@@ -24,6 +24,8 @@ public:
     bool Write(std::uint32_t offset, std::span<const std::byte> in);
 
     // Typed helpers for the host's own values (little-endian in the image).
+    // They bypass the 0x330A rule and throw std::out_of_range outside the
+    // image: they are for the host's own code, never for client requests.
     void SetU16(std::uint32_t offset, std::uint16_t v);
     void SetU32(std::uint32_t offset, std::uint32_t v);
     void SetU64(std::uint32_t offset, std::uint64_t v);
@@ -33,7 +35,10 @@ public:
     // The last library version a client wrote at 0x330A (0 before any).
     std::int16_t client_library_version() const { return client_library_version_; }
 
-private:
+  private:
+    std::byte* At(std::uint32_t offset, std::uint32_t count);
+    const std::byte* At(std::uint32_t offset, std::uint32_t count) const;
+
     std::array<std::byte, kOffsetImageSize> bytes_{};
     std::int16_t client_library_version_ = 0;
 };

@@ -9,7 +9,7 @@
 namespace kestrun {
 
 class General {
-public:
+  public:
     // Stores the sixteen texts at indices 0 to 15. Called once at load.
     void FillResultMessages();
     // The text for `result`; a code outside 0..15 (which no operation stores)

@@ -29,7 +29,7 @@ struct LinkState {
 };
 
 class HostLink {
-public:
+  public:
     explicit HostLink(LinkPlatform& platform) : platform_(platform) {}
     HostLink(const HostLink&) = delete;
     HostLink& operator=(const HostLink&) = delete;
@@ -48,8 +48,7 @@ public:
     // hold `size` bytes and stay valid until then.
     bool QueueRead(std::int32_t offset, std::int32_t size, void* destination, LinkResult& result);
     // Queues a write of `size` bytes from `source` to host `offset`.
-    bool QueueWrite(std::int32_t offset, std::int32_t size, const void* source,
-                    LinkResult& result);
+    bool QueueWrite(std::int32_t offset, std::int32_t size, const void* source, LinkResult& result);
     // Exchanges the queued batch with the host. The queue is empty afterwards
     // whatever the outcome, except for results 9 and 10.
     bool ProcessQueue(LinkResult& result);
@@ -64,7 +63,7 @@ public:
     std::int32_t SimulatorVersion = 0;
     std::int16_t LibraryVersion = 0;
 
-private:
+  private:
     LinkPlatform& platform_;
     LinkState state_;
     // Destinations of the queued reads in queue order: the 4-byte field in

@@ -19,7 +19,7 @@ using MappingHandleValue = std::intptr_t;
 inline constexpr std::uint32_t kErrorAlreadyExists = 183;
 
 class LinkPlatform {
-public:
+  public:
     virtual ~LinkPlatform() = default;
 
     // Finds the host window of `window_class`; 0 when there is none. On POSIX

@@ -9,7 +9,7 @@
 namespace kestrun {
 
 class [[nodiscard]] Status {
-public:
+  public:
     Status() = default;
     static Status Ok() { return Status(); }
     static Status Error(std::string message) { return Status(std::move(message)); }
@@ -18,7 +18,7 @@ public:
     // Empty when ok().
     const std::string& message() const { return message_; }
 
-private:
+  private:
     explicit Status(std::string message) : message_(std::move(message)), failed_(true) {}
     std::string message_;
     bool failed_ = false;

@@ -54,7 +54,7 @@ struct Request {
 //   kDamaged: unknown identifier, a header or data area running past the
 //             block, or no terminator before the block's end. Walking stops.
 class RequestWalker {
-public:
+  public:
     enum class Step { kRequest, kEnd, kDamaged };
 
     explicit RequestWalker(std::span<const std::byte> block) : block_(block) {}
@@ -62,7 +62,7 @@ public:
     // Where the walker stands: after kEnd, the terminator's position.
     std::size_t position() const { return position_; }
 
-private:
+  private:
     std::span<const std::byte> block_;
     std::size_t position_ = 0;
     bool stopped_ = false;

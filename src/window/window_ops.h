@@ -13,7 +13,7 @@ namespace kestrun {
 enum class Control { kConnect, kDisconnect, kRecord, kStop, kSetPath, kOverwrite };
 
 class WindowOps {
-public:
+  public:
     virtual ~WindowOps() = default;
 
     // lblStatus.
