@@ -8,7 +8,7 @@
 namespace kestrun {
 
 class AircraftSource {
-public:
+  public:
     virtual ~AircraftSource() = default;
 
     // Brings the aircraft to `now_seconds` (a steady clock with any origin;

@@ -9,13 +9,13 @@
 namespace kestrun {
 
 struct AircraftState {
-    double latitude_deg = 0;   // north positive
-    double longitude_deg = 0;  // east positive
-    double altitude_m = 0;     // above mean sea level
-    double pitch_deg = 0;      // nose up positive
-    double bank_deg = 0;       // right wing down positive
-    double heading_deg = 0;    // true, [0, 360)
-    double airspeed_kt = 0;    // indicated
+    double latitude_deg = 0;        // north positive
+    double longitude_deg = 0;       // east positive
+    double altitude_m = 0;          // above mean sea level
+    double pitch_deg = 0;           // nose up positive
+    double bank_deg = 0;            // right wing down positive
+    double heading_deg = 0;         // true, [0, 360)
+    double airspeed_kt = 0;         // indicated
     double vertical_speed_mps = 0;  // climbing positive
 };
 

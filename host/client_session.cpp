@@ -24,16 +24,14 @@ std::int32_t ClientSession::Answer(const RequestFrame& request) {
     if (request.message != message_number_) return kAnswerRefused;
     // The atom travels sign-extended; only its low 16 bits name it.
     const auto atom = static_cast<std::uint16_t>(static_cast<std::uint32_t>(request.wparam));
-    const auto name = FindAtom(atom_directory_, atom);
-    if (!name.ok()) return kAnswerRefused;
-    MappedBlock* block = Block(name.value);
+    MappedBlock* block = Block(atom);
     if (block == nullptr) return kAnswerRefused;
     return ServeBlock(std::span<std::byte>(block->data(), kBlockSize), image_);
 }
 
-MappedBlock* ClientSession::Block(const std::string& name) {
+MappedBlock* ClientSession::Block(std::uint16_t atom) {
     for (std::size_t i = 0; i < blocks_.size(); ++i) {
-        if (blocks_[i].name != name) continue;
+        if (blocks_[i].atom != atom) continue;
         if (!blocks_[i].block.StillWhole()) {
             blocks_.erase(blocks_.begin() + static_cast<std::ptrdiff_t>(i));
             return nullptr;
@@ -42,10 +40,13 @@ MappedBlock* ClientSession::Block(const std::string& name) {
         std::rotate(blocks_.begin(), at, at + 1);
         return &blocks_[0].block;
     }
-    auto opened = MappedBlock::Open(name, kBlockSize);
+    const auto name = FindAtom(atom_directory_, atom);
+    if (!name.ok()) return nullptr;
+    auto opened = MappedBlock::Open(name.value, kBlockSize);
     if (!opened.ok()) return nullptr;
     if (blocks_.size() >= kMaxKnownBlocks) blocks_.pop_back();
-    blocks_.insert(blocks_.begin(), KnownBlock{name, std::move(opened.value)});
+    blocks_.push_back(KnownBlock{atom, std::move(opened.value)});
+    std::rotate(blocks_.begin(), blocks_.end() - 1, blocks_.end());
     return &blocks_[0].block;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // What a host does with one client's requests, apart from the socket: checks
 // the message number, resolves the atom to the block's name, maps the block
-// (keeping the mapping for later messages that name it) and serves it
-// against the offset image.
+// and serves it against the offset image. The mapping is kept for later
+// messages on the same connection that name the same atom: a link holds its
+// atom and block for as long as its connection lives, so the atom file need
+// not be read again for every sample.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,7 @@
 namespace kestrun {
 
 class ClientSession {
-public:
+  public:
     // `atom_directory` is the runtime directory's atoms/ folder.
     ClientSession(std::string atom_directory, OffsetImage& image);
 
@@ -26,18 +28,18 @@ public:
     // then left as it came).
     std::int32_t Answer(const RequestFrame& request);
 
-private:
+  private:
     struct KnownBlock {
-        std::string name;
+        std::uint16_t atom = 0;
         MappedBlock block;
     };
-    // Finds or maps the block called `name`; nullptr when it cannot.
-    MappedBlock* Block(const std::string& name);
+    // Finds or maps the block that `atom` names; nullptr when it cannot.
+    MappedBlock* Block(std::uint16_t atom);
 
     std::string atom_directory_;
     OffsetImage& image_;
     std::uint32_t message_number_;
-    // The blocks this connection has named, most recent first. A link keeps
+    // The blocks this connection has named, most recent first. A link names
     // one block per connection, so a handful is plenty; the oldest goes when
     // a client names more.
     std::vector<KnownBlock> blocks_;

@@ -25,17 +25,19 @@ void EventLoop::SetEvents(int fd, short events) {
     if (it != entries_.end()) it->second.events = events;
 }
 
-void EventLoop::Unwatch(int fd) { entries_.erase(fd); }
+void EventLoop::Unwatch(int fd) {
+    entries_.erase(fd);
+}
 
 Status EventLoop::AddTimer(std::chrono::nanoseconds period, std::function<void(double)> tick) {
     UniqueFd fd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
     if (!fd.valid()) return PosixError("Cannot create a timer", errno);
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(period);
-    itimerspec spec{};
-    spec.it_interval.tv_sec = static_cast<time_t>(seconds.count());
-    spec.it_interval.tv_nsec = static_cast<long>((period - seconds).count());
-    spec.it_value = spec.it_interval;
-    if (::timerfd_settime(fd.get(), 0, &spec, nullptr) != 0) {
+    itimerspec timing{};
+    timing.it_interval.tv_sec = static_cast<time_t>(seconds.count());
+    timing.it_interval.tv_nsec = static_cast<long>((period - seconds).count());
+    timing.it_value = timing.it_interval;
+    if (::timerfd_settime(fd.get(), 0, &timing, nullptr) != 0) {
         return PosixError("Cannot start a timer", errno);
     }
     const int raw = fd.get();

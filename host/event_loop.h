@@ -20,7 +20,7 @@
 namespace kestrun {
 
 class EventLoop {
-public:
+  public:
     // Called with poll's revents for the descriptor.
     using Handler = std::function<void(short revents)>;
 
@@ -50,7 +50,7 @@ public:
     // The last stop signal received, 0 when none.
     int stop_signal() const { return stop_signal_; }
 
-private:
+  private:
     struct Entry {
         short events = 0;
         std::uint64_t generation = 0;

@@ -62,16 +62,16 @@ std::string VersionDigits(std::uint32_t version_word) {
 std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_code) {
     HostOptions options;
     const Airfield fallback = DefaultAirfield();
-    CLI::App app{fmt::format(
-        "kestrun-host: a simulated simulator host for the Kestrun flight recorder.\n"
-        "Serves HOSTLINK:IPC requests from a 64 KiB offset image while a simulated\n"
-        "aircraft flies left-hand traffic patterns, by default from\n"
-        "{}: threshold {:.4f}, {:.4f}, elevation {:.0f} m,\n"
-        "runway heading {:.0f} degrees true.\n"
-        "Endpoints live in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>).\n"
-        "Ctrl-C or SIGTERM stops it and removes its socket files.",
-        fallback.name, fallback.latitude_deg, fallback.longitude_deg, fallback.elevation_m,
-        fallback.runway_heading_deg)};
+    CLI::App app{
+        fmt::format("kestrun-host: a simulated simulator host for the Kestrun flight recorder.\n"
+                    "Serves HOSTLINK:IPC requests from a 64 KiB offset image while a simulated\n"
+                    "aircraft flies left-hand traffic patterns, by default from\n"
+                    "{}: threshold {:.4f}, {:.4f}, elevation {:.0f} m,\n"
+                    "runway heading {:.0f} degrees true.\n"
+                    "Endpoints live in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>).\n"
+                    "Ctrl-C or SIGTERM stops it and removes its socket files.",
+                    fallback.name, fallback.latitude_deg, fallback.longitude_deg,
+                    fallback.elevation_m, fallback.runway_heading_deg)};
 
     std::string version_text;
     app.add_option("--version-word", version_text,
@@ -87,10 +87,9 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
     bool never_answer = false;
     bool answer_zero = false;
     bool drop_connection = false;
-    auto* never = app.add_flag("--never-answer", never_answer,
-                               "Fault: read every request and answer none");
-    auto* zero =
-        app.add_flag("--answer-zero", answer_zero, "Fault: answer every request with 0");
+    auto* never =
+        app.add_flag("--never-answer", never_answer, "Fault: read every request and answer none");
+    auto* zero = app.add_flag("--answer-zero", answer_zero, "Fault: answer every request with 0");
     auto* drop = app.add_flag("--drop-connection", drop_connection,
                               "Fault: close each connection at its first request");
     never->excludes(zero)->excludes(drop);
@@ -100,8 +99,7 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
                    "Runway threshold LAT,LON,ELEV[,HEADING] in degrees and metres "
                    "(north and east positive; heading true)")
         ->option_text("LAT,LON,ELEV[,HDG]");
-    app.add_option("--update-rate", options.update_hz,
-                   "Aircraft updates per second (default 20)")
+    app.add_option("--update-rate", options.update_hz, "Aircraft updates per second (default 20)")
         ->option_text("HZ")
         ->check(CLI::Range(10.0, 100.0));
 

@@ -79,8 +79,8 @@ void HostServer::Accept(int listener_fd) {
             // queued, descriptors running out) affects only that client.
             return;
         }
-        Client client{UniqueFd(fd), ClientSession(AtomDirectoryPath(runtime_directory_), image_),
-                      {}, {}};
+        Client client{
+            UniqueFd(fd), ClientSession(AtomDirectoryPath(runtime_directory_), image_), {}, {}};
         clients_.emplace(fd, std::move(client));
         loop_.Watch(fd, POLLIN, [this, fd](short revents) { OnClient(fd, revents); });
     }

@@ -30,10 +30,9 @@ enum class FaultMode {
 };
 
 class HostServer {
-public:
+  public:
     // `runtime_directory` must have been prepared already.
-    HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory,
-               FaultMode fault);
+    HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory, FaultMode fault);
     HostServer(const HostServer&) = delete;
     HostServer& operator=(const HostServer&) = delete;
     // Closes every connection and removes the socket files it created.
@@ -44,9 +43,8 @@ public:
 
     // The socket files this host listens on.
     std::vector<std::string> endpoints() const;
-    std::size_t client_count() const { return clients_.size(); }
 
-private:
+  private:
     struct Listener {
         UniqueFd fd;
         std::string path;

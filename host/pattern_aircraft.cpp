@@ -8,7 +8,7 @@
 namespace kestrun {
 namespace {
 
-constexpr double kGravity = 9.80665;                   // m/s^2
+constexpr double kGravity = 9.80665;  // m/s^2
 constexpr double kMetresPerSecondPerKnot = 1852.0 / 3600.0;
 // The host's latitude unit puts 10001750 m in 90 degrees of latitude.
 constexpr double kMetresPerDegreeLatitude = 10001750.0 / 90.0;
@@ -41,10 +41,18 @@ constexpr double kFlareHeight = 8;
 constexpr double kHoldSeconds = 5;
 constexpr double kLongestStep = 0.05;
 
-double Radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
-double Degrees(double radians) { return radians * 180.0 / std::numbers::pi; }
-double Knots(double mps) { return mps / kMetresPerSecondPerKnot; }
-double Mps(double knots) { return knots * kMetresPerSecondPerKnot; }
+double Radians(double degrees) {
+    return degrees * std::numbers::pi / 180.0;
+}
+double Degrees(double radians) {
+    return radians * 180.0 / std::numbers::pi;
+}
+double Knots(double mps) {
+    return mps / kMetresPerSecondPerKnot;
+}
+double Mps(double knots) {
+    return knots * kMetresPerSecondPerKnot;
+}
 
 // Any angle into (-180, 180].
 double Wrap180(double degrees) {
@@ -75,10 +83,10 @@ double AngleOfAttack(double speed_mps, double bank_deg) {
 
 struct PatternAircraft::Command {
     double speed_kt = 0;
-    double acceleration = 1.5;        // m/s^2, the most the speed may change
-    double vertical_speed = 0;        // m/s, airborne only
+    double acceleration = 1.5;  // m/s^2, the most the speed may change
+    double vertical_speed = 0;  // m/s, airborne only
     double heading_deg = 0;
-    int turn_direction = 0;           // -1 left, +1 right, 0 the shorter way
+    int turn_direction = 0;  // -1 left, +1 right, 0 the shorter way
     double max_bank_deg = kMaxBankDeg;
 };
 
@@ -194,8 +202,8 @@ PatternAircraft::Command PatternAircraft::Guide() const {
         case Phase::kFinal: {
             c.speed_kt = kApproachKt;
             const double to_touchdown = kTouchdownAlong - AlongRunway();
-            const double glide_height = std::max(0.0, to_touchdown) *
-                                        std::tan(Radians(kGlidePathDeg));
+            const double glide_height =
+                std::max(0.0, to_touchdown) * std::tan(Radians(kGlidePathDeg));
             const double on_path = -Mps(kApproachKt) * std::sin(Radians(kGlidePathDeg));
             c.vertical_speed = std::clamp(on_path + 0.2 * (glide_height - height), -5.0, 1.0);
             c.heading_deg = runway + track_correction;
@@ -236,8 +244,7 @@ void PatternAircraft::StepAirborne(const Command& command, double dt) {
     speed_mps_ = Toward(speed_mps_, Mps(command.speed_kt), command.acceleration * dt);
 
     const double sine = std::clamp(command.vertical_speed / speed_mps_, -0.2, 0.2);
-    path_angle_deg_ =
-        Toward(path_angle_deg_, Degrees(std::asin(sine)), kPathAngleRateDegPerS * dt);
+    path_angle_deg_ = Toward(path_angle_deg_, Degrees(std::asin(sine)), kPathAngleRateDegPerS * dt);
 
     double error = Wrap180(command.heading_deg - heading_deg_);
     // Only a large error may be turned the long way: near the target the
@@ -260,7 +267,8 @@ void PatternAircraft::StepAirborne(const Command& command, double dt) {
 }
 
 void PatternAircraft::StepOnGround(const Command& command, double dt) {
-    speed_mps_ = std::max(0.0, Toward(speed_mps_, Mps(command.speed_kt), command.acceleration * dt));
+    speed_mps_ =
+        std::max(0.0, Toward(speed_mps_, Mps(command.speed_kt), command.acceleration * dt));
     path_angle_deg_ = 0;
     altitude_m_ = airfield_.elevation_m;
     bank_deg_ = Toward(bank_deg_, 0, kRollRateDegPerS * dt);

@@ -33,7 +33,7 @@ struct Airfield {
 Airfield DefaultAirfield();
 
 class PatternAircraft final : public AircraftSource {
-public:
+  public:
     enum class Phase {
         kHold,
         kTakeoffRoll,
@@ -60,7 +60,7 @@ public:
     AircraftState state() const;
     Phase phase() const { return phase_; }
 
-private:
+  private:
     struct Command;
     Command Guide() const;
     void Step(double dt);

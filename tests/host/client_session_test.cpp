@@ -23,7 +23,7 @@ namespace {
 // A client's side of one block, made by hand so that every way of getting it
 // wrong can be tried on the host.
 class ClientSessionTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(PrepareRuntimeDirectory(runtime_).ok());
         atoms_ = AtomDirectoryPath(runtime_);

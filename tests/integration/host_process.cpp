@@ -20,17 +20,38 @@ HostProcess::~HostProcess() {
     if (running()) Stop(SIGKILL);
 }
 
-bool HostProcess::Start(const std::vector<std::string>& arguments,
-                        std::string_view window_class) {
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& arguments) {
     std::vector<std::string> all{KESTRUN_HOST_PATH};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        pid_ = -1;
-        return false;
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    return pid;
+}
+
+}  // namespace
+
+int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
+    const pid_t pid = Spawn(arguments);
+    if (pid < 0) return -1;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < give_up) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
+
+bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class) {
+    pid_ = Spawn(arguments);
+    if (pid_ < 0) return false;
 
     const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);

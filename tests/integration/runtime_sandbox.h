@@ -9,7 +9,7 @@
 namespace kestrun::testing {
 
 class RuntimeSandbox {
-public:
+  public:
     RuntimeSandbox();
     ~RuntimeSandbox();
     RuntimeSandbox(const RuntimeSandbox&) = delete;
@@ -20,7 +20,7 @@ public:
     // The kestrun runtime directory inside it (not created here).
     std::string runtime() const { return root_ + "/kestrun"; }
 
-private:
+  private:
     std::string root_;
     std::optional<std::string> previous_;
 };

@@ -25,7 +25,7 @@ namespace {
 using namespace std::string_view_literals;
 
 class PosixLinkPlatformTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(PrepareRuntimeDirectory(runtime_).ok()); }
 
     // A host endpoint whose one connection the test drives by hand.

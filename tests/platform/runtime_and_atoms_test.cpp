@@ -62,7 +62,7 @@ TEST(RuntimeDirectoryTest, RefusesASymbolicLinkAndAnotherUsersDirectory) {
 }
 
 class AtomTableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string runtime;
         ASSERT_TRUE(PrepareRuntimeDirectory(runtime).ok());

@@ -65,7 +65,9 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
-std::string AtomFileName(std::uint16_t atom) { return fmt::format("{:04X}", atom); }
+std::string AtomFileName(std::uint16_t atom) {
+    return fmt::format("{:04X}", atom);
+}
 
 SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view name) {
     using Result = SysResult<std::uint16_t>;

@@ -22,8 +22,7 @@ bool MakeAddress(const std::string& path, sockaddr_un& address) {
 }
 
 int Bind(int fd, const sockaddr_un& address) {
-    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0
-                                                                                        : errno;
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
 }
 
 }  // namespace

@@ -43,7 +43,9 @@ int NonZeroDescriptor(int fd) {
     return moved;
 }
 
-std::string_view UpToNul(std::string_view name) { return name.substr(0, name.find('\0')); }
+std::string_view UpToNul(std::string_view name) {
+    return name.substr(0, name.find('\0'));
+}
 
 // Waits for `events` on `fd` until the deadline: 1 ready, 0 time-out, or
 // -errno.
@@ -106,7 +108,9 @@ WindowHandle PosixLinkPlatform::FindHostWindow(std::string_view window_class) {
     return fd;
 }
 
-void PosixLinkPlatform::ReleaseWindow(WindowHandle window) { connections_.erase(window); }
+void PosixLinkPlatform::ReleaseWindow(WindowHandle window) {
+    connections_.erase(window);
+}
 
 std::uint32_t PosixLinkPlatform::RegisterMessage(std::string_view name) {
     if (name.empty()) {
@@ -135,12 +139,11 @@ std::uint16_t PosixLinkPlatform::AddAtom(std::string_view name) {
 }
 
 void PosixLinkPlatform::DeleteAtom(std::uint16_t atom) {
+    // Only atoms this object added: another process's atom file names its
+    // block for its host, and removing it would cut that link.
     const auto it = atoms_.find(atom);
     if (it == atoms_.end()) {
-        // Not one of ours (or already gone): look where new atoms would go.
-        std::string runtime;
-        if (!PrepareRuntime(runtime)) return;
-        Fail(kestrun::DeleteAtom(AtomDirectoryPath(runtime), atom));
+        Fail(EINVAL);
         return;
     }
     Fail(kestrun::DeleteAtom(it->second, atom));
@@ -280,6 +283,17 @@ bool PosixLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t me
             }
         }
 
+        // The reply cannot be there yet this soon after the request: wait
+        // first, then read, which saves a read that would find nothing.
+        const int ready = WaitFor(connection.fd.get(), POLLIN, deadline_ns);
+        if (ready == 0) {
+            last_error_ = 0;
+            return false;
+        }
+        if (ready < 0) {
+            Fail(-ready);
+            return false;
+        }
         std::byte buffer[256];
         const ssize_t n = ::recv(connection.fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
@@ -291,18 +305,8 @@ bool PosixLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t me
             Fail(ECONNRESET);
             return false;
         }
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
             Fail(errno);
-            return false;
-        }
-        const int ready = WaitFor(connection.fd.get(), POLLIN, deadline_ns);
-        if (ready == 0) {
-            last_error_ = 0;
-            return false;
-        }
-        if (ready < 0) {
-            Fail(-ready);
             return false;
         }
     }

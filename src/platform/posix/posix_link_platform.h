@@ -27,7 +27,7 @@
 namespace kestrun {
 
 class PosixLinkPlatform final : public LinkPlatform {
-public:
+  public:
     PosixLinkPlatform() = default;
     ~PosixLinkPlatform() override;
     PosixLinkPlatform(const PosixLinkPlatform&) = delete;
@@ -43,9 +43,9 @@ public:
     std::uint32_t RegisterMessage(std::string_view name) override;
     std::uint32_t CurrentProcessId() override;
 
-    // Names are read up to their first NUL, as the link's block name ends in
-    // one.
+    // Names are read up to their first NUL, should one end in one.
     std::uint16_t AddAtom(std::string_view name) override;
+    // Deletes only atoms this object added (EINVAL otherwise).
     void DeleteAtom(std::uint16_t atom) override;
 
     MappingHandleValue CreateMapping(std::string_view name, std::uint32_t size) override;
@@ -67,7 +67,7 @@ public:
     // Why the runtime directory was last refused; empty while it is fine.
     const std::string& RuntimeProblem() const { return runtime_problem_; }
 
-private:
+  private:
     struct Connection {
         UniqueFd fd;
         std::uint32_t next_sequence = 1;

@@ -17,7 +17,11 @@ SysResult<std::string> SharedBlockObjectName(std::string_view name) {
     using Result = SysResult<std::string>;
     if (name.empty() || name.find('/') != std::string_view::npos) return Result::Failure(EINVAL);
     if (name.size() + 1 > NAME_MAX) return Result::Failure(ENAMETOOLONG);
-    return Result::Success("/" + std::string(name));
+    std::string object;
+    object.reserve(name.size() + 1);
+    object += '/';
+    object += name;
+    return Result::Success(std::move(object));
 }
 
 SysResult<int> CreateSharedBlock(std::string_view name, std::size_t size) {
@@ -64,7 +68,9 @@ MappedBlock& MappedBlock::operator=(MappedBlock&& other) noexcept {
     return *this;
 }
 
-MappedBlock::~MappedBlock() { Release(); }
+MappedBlock::~MappedBlock() {
+    Release();
+}
 
 void MappedBlock::Release() {
     UnmapSharedBlock(view_, size_);

@@ -31,7 +31,7 @@ void UnmapSharedBlock(std::byte* view, std::size_t size);
 // A host's mapping of a block that a client made. Owns the mapping and the
 // descriptor; moves, never copies.
 class MappedBlock {
-public:
+  public:
     MappedBlock() = default;
     MappedBlock(MappedBlock&& other) noexcept;
     MappedBlock& operator=(MappedBlock&& other) noexcept;
@@ -52,7 +52,7 @@ public:
     std::byte* data() const { return view_; }
     std::size_t size() const { return size_; }
 
-private:
+  private:
     void Release();
 
     int fd_ = -1;
