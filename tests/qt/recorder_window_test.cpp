@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QThread>
 #include <csignal>
@@ -130,7 +131,10 @@ class RecorderWindowTest : public QObject {
         // The check box's caption stays clear of the button drawn over its
         // rectangle, and the button captions fit their buttons.
         auto* overwrite = Find<QCheckBox>(window, "chkOverwrite");
-        QVERIFY(overwrite->x() + overwrite->sizeHint().width() <=
+        const int indicator = overwrite->style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                              overwrite->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+        QVERIFY(overwrite->x() + indicator +
+                    overwrite->fontMetrics().horizontalAdvance(overwrite->text()) <=
                 Find<QPushButton>(window, "cmdSetPath")->x());
         for (const char* name : {"Connect", "Disconnect", "cmdRecord", "cmdStop", "cmdSetPath"}) {
             auto* button = Find<QPushButton>(window, name);

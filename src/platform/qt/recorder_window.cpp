@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <utility>
 
 #include "platform/qt/captioned_frame.h"
@@ -65,11 +67,19 @@ void ShrinkToFitWrapped(QLabel& label) {
 
 // The check box's designed rectangle runs under "Set Output File"; keep its
 // caption clear of the button.
-void ShrinkToFitWidth(QWidget& widget, int available_width) {
-    QFont font = widget.font();
-    while (widget.sizeHint().width() > available_width && font.pointSizeF() > kSmallestPointSize) {
+void ShrinkToFitWidth(QCheckBox& box, int available_width) {
+    const auto caption_end = [&box] {
+        QStyleOptionButton option;
+        option.initFrom(&box);
+        option.text = box.text();
+        const QRect contents =
+            box.style()->subElementRect(QStyle::SE_CheckBoxContents, &option, &box);
+        return contents.x() + box.fontMetrics().horizontalAdvance(box.text());
+    };
+    QFont font = box.font();
+    while (caption_end() > available_width && font.pointSizeF() > kSmallestPointSize) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
-        widget.setFont(font);
+        box.setFont(font);
     }
 }
 
