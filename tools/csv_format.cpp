@@ -35,7 +35,7 @@ void CsvFormat::AddRecord(const TimedRecord& record) {
                                                 date_text_);
     }
 
-    const FlightSample& s = record.sample;
+    const FlightSample s = SampleFromRecord(record.record);
     char* p = out_.Reserve(kMaxRow);
     std::memcpy(p, date_text_, date_length_);
     p += date_length_;
@@ -43,28 +43,33 @@ void CsvFormat::AddRecord(const TimedRecord& record) {
     p = WriteTimeOfDay(p, seconds - day * kSecondsPerDay);
     *p++ = ',';
     if (s.has_position) {
-        p = WriteFixed(p, s.latitude_deg, kDegreeDecimals);
+        p = WriteFixed<kDegreeDecimals>(p, s.latitude_deg);
         *p++ = ',';
-        p = WriteFixed(p, LongitudeForPrint(s.longitude_deg, kDegreeDecimals), kDegreeDecimals);
+        p = WriteFixed<kDegreeDecimals>(p, LongitudeForPrint(s.longitude_deg, kDegreeDecimals));
         *p++ = ',';
-        p = WriteFixed(p, s.altitude_m, kAltitudeDecimals);
+        p = WriteFixed<kAltitudeDecimals>(p, s.altitude_m);
         *p++ = ',';
-        p = WriteFixed(p, s.altitude_m / kMetresPerFoot, kAltitudeDecimals);
+        p = WriteFixed<kAltitudeDecimals>(p, s.altitude_m / kMetresPerFoot);
     } else {
         p = WriteText(p, ",,,");
     }
     *p++ = ',';
-    p = WriteFixed(p, s.pitch_deg, kAngleDecimals);
+    p = WriteFixed<kAngleDecimals>(p, s.pitch_deg);
     *p++ = ',';
-    p = WriteFixed(p, s.bank_deg, kAngleDecimals);
+    p = WriteFixed<kAngleDecimals>(p, s.bank_deg);
     *p++ = ',';
-    p = WriteFixed(p, HeadingForPrint(s.heading_deg, kAngleDecimals), kAngleDecimals);
+    p = WriteFixed<kAngleDecimals>(p, HeadingForPrint(s.heading_deg, kAngleDecimals));
     *p++ = ',';
-    if (s.has_position) p = WriteFixed(p, s.airspeed_kt, kAirspeedDecimals);
-    for (const std::int16_t word : {record.record.Header1, record.record.Header2,
-                                    record.record.Header3, record.record.Header4}) {
-        *p++ = ',';
-        p = std::to_chars(p, p + 8, word).ptr;
+    if (s.has_position) p = WriteFixed<kAirspeedDecimals>(p, s.airspeed_kt);
+    const FlightRecord& r = record.record;
+    if (r.Header1 == kHeader1 && r.Header2 == kHeader2 && r.Header3 == kHeader3 &&
+        r.Header4 == kHeader4) {
+        p = WriteText(p, ",8,0,1,0");  // every record the scanner finds
+    } else {
+        for (const std::int16_t word : {r.Header1, r.Header2, r.Header3, r.Header4}) {
+            *p++ = ',';
+            p = std::to_chars(p, p + 8, word).ptr;
+        }
     }
     *p++ = '\n';
     out_.Commit(p);

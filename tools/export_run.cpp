@@ -33,7 +33,7 @@ class FormatSink final : public RecordSink {
     explicit FormatSink(FlightFormat& format) : format_(format) {}
     void OnRecord(const FlightRecord& record, std::uint64_t) override {
         const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
-        format_.AddRecord(TimedRecord{record, SampleFromRecord(record), time});
+        format_.AddRecord(TimedRecord{record, time});
     }
     const FlightTimeline& timeline() const { return timeline_; }
 

@@ -32,9 +32,11 @@ struct FlightInfo {
     DateSource date_source = DateSource::kOption;
 };
 
+// A record and its place in time. Writers convert what they need with
+// SampleFromRecord or PositionFromRecord; the host units are not cheap, and
+// some writers need few of them.
 struct TimedRecord {
     const FlightRecord& record;
-    FlightSample sample;
     TimePlacement time;
 };
 

@@ -3,22 +3,11 @@
 #include <cmath>
 
 #include "protocol/host_units.h"
+#include "tools/output_buffer.h"
 
 namespace kestrun {
-namespace {
 
-constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
-
-// The value as it prints with `decimals` places, counted in those places;
-// rounds half away from zero as the number writer does.
-double RoundedUnits(double value, int decimals, double& scale) {
-    scale = kScales[decimals];
-    return std::round(value * scale);
-}
-
-}  // namespace
-
-FlightSample SampleFromRecord(const FlightRecord& record) {
+FlightSample PositionFromRecord(const FlightRecord& record) {
     FlightSample sample;
     sample.latitude_deg = LatitudeFromHost(record.Latitude);
     // A latitude beyond the poles cannot come from a host; it is damage.
@@ -27,6 +16,11 @@ FlightSample SampleFromRecord(const FlightRecord& record) {
                           std::fabs(sample.latitude_deg) <= 90.0;
     sample.longitude_deg = LongitudeFromHost(record.Longitude);
     if (sample.longitude_deg >= 180.0) sample.longitude_deg -= 360.0;
+    return sample;
+}
+
+FlightSample SampleFromRecord(const FlightRecord& record) {
+    FlightSample sample = PositionFromRecord(record);
     sample.altitude_m =
         AltitudeFromHost(HostAltitude{record.AltitudeFraction, record.AltitudeMetres});
     // The host counts nose up and right wing down as negative.
@@ -38,15 +32,11 @@ FlightSample SampleFromRecord(const FlightRecord& record) {
 }
 
 double HeadingForPrint(double heading_deg, int decimals) {
-    double scale = 1;
-    const double units = RoundedUnits(heading_deg, decimals, scale);
-    return units >= 360.0 * scale ? (units - 360.0 * scale) / scale : heading_deg;
+    return RoundsUpTo(heading_deg, 360.0, decimals) ? heading_deg - 360.0 : heading_deg;
 }
 
 double LongitudeForPrint(double longitude_deg, int decimals) {
-    double scale = 1;
-    const double units = RoundedUnits(longitude_deg, decimals, scale);
-    return units >= 180.0 * scale ? (units - 360.0 * scale) / scale : longitude_deg;
+    return RoundsUpTo(longitude_deg, 180.0, decimals) ? longitude_deg - 360.0 : longitude_deg;
 }
 
 }  // namespace kestrun

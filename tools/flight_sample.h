@@ -24,6 +24,9 @@ struct FlightSample {
 };
 
 FlightSample SampleFromRecord(const FlightRecord& record);
+// Only has_position, latitude_deg and longitude_deg, for readers that need no
+// more and run over millions of records.
+FlightSample PositionFromRecord(const FlightRecord& record);
 
 // Values rounded to `decimals` places as they will be printed, wrapped so
 // that rounding cannot produce 360 for a heading or 180 for a longitude.

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include "protocol/host_units.h"
+
 namespace kestrun {
 
 void FlightStats::Add(const TimedRecord& record) {
@@ -12,11 +14,26 @@ void FlightStats::Add(const TimedRecord& record) {
         if (t < earliest_) earliest_ = t;
         if (t > latest_) latest_ = t;
     }
-    const FlightSample& s = record.sample;
+    const FlightRecord& r = record.record;
+    const FlightSample s = PositionFromRecord(r);
     if (!s.has_position) return;
-    if (positions_++ == 0 || s.altitude_m > highest_m_) highest_m_ = s.altitude_m;
-    if (positions_ == 1 || s.airspeed_kt > fastest_kt_) fastest_kt_ = s.airspeed_kt;
+    // The extremes are found among the host's words, which order like the
+    // values they stand for, and converted once at the end.
+    const std::int64_t altitude = std::int64_t{r.AltitudeMetres} * 4294967296 + r.AltitudeFraction;
+    if (positions_++ == 0 || altitude > highest_) {
+        highest_ = altitude;
+        highest_words_ = HostAltitude{r.AltitudeFraction, r.AltitudeMetres};
+    }
+    if (positions_ == 1 || r.IAS > fastest_) fastest_ = r.IAS;
     track_.Add(s.latitude_deg, s.longitude_deg);
+}
+
+double FlightStats::highest_m() const {
+    return AltitudeFromHost(highest_words_);
+}
+
+double FlightStats::fastest_kt() const {
+    return AirspeedFromHost(fastest_);
 }
 
 std::string FormatDuration(std::int64_t seconds) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/host_units.h"
 #include "tools/flight_format.h"
 #include "tools/track_length.h"
 
@@ -22,8 +23,8 @@ class FlightStats {
     // Along the positions in file order, straight across gaps.
     double distance_m() const { return track_.metres(); }
     // Only meaningful when positions() > 0.
-    double highest_m() const { return highest_m_; }
-    double fastest_kt() const { return fastest_kt_; }
+    double highest_m() const;
+    double fastest_kt() const;
 
   private:
     std::uint64_t records_ = 0;
@@ -31,8 +32,9 @@ class FlightStats {
     std::int64_t earliest_ = 0;
     std::int64_t latest_ = 0;
     TrackLength track_;
-    double highest_m_ = 0;
-    double fastest_kt_ = 0;
+    std::int64_t highest_ = 0;  // the host's 8-byte altitude, metres * 2^32
+    HostAltitude highest_words_;
+    std::int32_t fastest_ = 0;
 };
 
 // "H:MM:SS" for a number of seconds (hours may exceed 24).

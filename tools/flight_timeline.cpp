@@ -17,13 +17,14 @@ TimePlacement FlightTimeline::Place(int hour, int minute, int second) {
     TimePlacement placement;
     if (records_++ == 0) {
         first_ = last_ = of_day;
+        last_day_start_ = 0;
         placement.seconds = of_day;
         placement.new_stretch = true;
         return placement;
     }
 
     // The same day as the previous record, unless shown otherwise below.
-    std::int64_t t = FloorDiv(last_, kSecondsPerDay) * kSecondsPerDay + of_day;
+    std::int64_t t = last_day_start_ + of_day;
     bool backwards = false;
     if (t < last_) {
         const bool mend_minute = second == 0 && t + 60 >= last_ && t + 60 <= last_ + kGapSeconds;
@@ -49,6 +50,9 @@ TimePlacement FlightTimeline::Place(int hour, int minute, int second) {
     placement.seconds = t;
     placement.new_stretch = backwards || step > kGapSeconds;
     last_ = t;
+    if (t - last_day_start_ >= kSecondsPerDay) {
+        last_day_start_ = FloorDiv(t, kSecondsPerDay) * kSecondsPerDay;
+    }
     return placement;
 }
 

@@ -59,6 +59,7 @@ class FlightTimeline {
     std::uint64_t records_ = 0;
     std::int64_t first_ = 0;
     std::int64_t last_ = 0;
+    std::int64_t last_day_start_ = 0;  // running seconds of the midnight before last_
     std::uint64_t gaps_ = 0;
     std::int64_t longest_gap_ = 0;
     std::vector<TimelineGap> kept_gaps_;

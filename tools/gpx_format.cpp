@@ -36,7 +36,7 @@ void GpxFormat::BeginFlight(const FlightInfo& flight) {
 }
 
 void GpxFormat::AddRecord(const TimedRecord& record) {
-    const FlightSample& s = record.sample;
+    const FlightSample s = SampleFromRecord(record.record);
     if (!s.has_position) {
         if (in_segment_) out_.Append("</trkseg>\n");
         in_segment_ = false;

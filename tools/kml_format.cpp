@@ -53,7 +53,7 @@ void KmlFormat::EndTrack() {
 }
 
 void KmlFormat::AddRecord(const TimedRecord& record) {
-    const FlightSample& s = record.sample;
+    const FlightSample s = SampleFromRecord(record.record);
     if (!s.has_position) {
         EndTrack();
         return;

@@ -5,46 +5,44 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <utility>
 
 namespace kestrun {
 namespace {
 
-constexpr std::uint64_t kPowersOfTen[] = {1,      10,      100,      1000,      10000,
-                                          100000, 1000000, 10000000, 100000000, 1000000000};
-
 // Reserve() must always be able to give this much, whatever the capacity.
 constexpr std::size_t kMinCapacity = 4096;
 
 }  // namespace
 
+char* detail::WriteFixedWide(char* out, double value, int decimals) {
+    return std::to_chars(out, out + 48, value, std::chars_format::fixed, decimals).ptr;
+}
+
 char* WriteFixed(char* out, double value, int decimals) {
-    const std::uint64_t scale = kPowersOfTen[decimals];
-    const double scaled = value * static_cast<double>(scale);
-    // Scaled integers are exact below 2^53 and far faster than formatting a
-    // double; anything larger (or not finite) takes the general path.
-    if (!(std::fabs(scaled) < 9.0e15)) {
-        return std::to_chars(out, out + 48, value, std::chars_format::fixed, decimals).ptr;
+    switch (decimals) {
+        case 0:
+            return WriteFixed<0>(out, value);
+        case 1:
+            return WriteFixed<1>(out, value);
+        case 2:
+            return WriteFixed<2>(out, value);
+        case 3:
+            return WriteFixed<3>(out, value);
+        case 4:
+            return WriteFixed<4>(out, value);
+        case 5:
+            return WriteFixed<5>(out, value);
+        case 6:
+            return WriteFixed<6>(out, value);
+        case 7:
+            return WriteFixed<7>(out, value);
+        case 8:
+            return WriteFixed<8>(out, value);
+        default:
+            return WriteFixed<9>(out, value);
     }
-    std::int64_t rounded = std::llround(scaled);
-    if (rounded < 0) {
-        *out++ = '-';
-        rounded = -rounded;
-    }
-    const auto magnitude = static_cast<std::uint64_t>(rounded);
-    out = std::to_chars(out, out + 24, magnitude / scale).ptr;
-    if (decimals > 0) {
-        *out++ = '.';
-        std::uint64_t fraction = magnitude % scale;
-        for (int i = decimals - 1; i >= 0; --i) {
-            out[i] = static_cast<char>('0' + fraction % 10);
-            fraction /= 10;
-        }
-        out += decimals;
-    }
-    return out;
 }
 
 OutputBuffer::OutputBuffer(int fd, std::string name, std::size_t capacity)

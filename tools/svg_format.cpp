@@ -221,7 +221,7 @@ void SvgFormat::Keep(const PlotPoint& point) {
 
 void SvgFormat::AddRecord(const TimedRecord& record) {
     stats_.Add(record);
-    const FlightSample& s = record.sample;
+    const FlightSample s = SampleFromRecord(record.record);
     if (!s.has_position) {
         break_next_ = true;
         return;
