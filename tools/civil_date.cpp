@@ -1,7 +1,10 @@
 #include "tools/civil_date.h"
 
 #include <charconv>
+#include <cstring>
 #include <ctime>
+
+#include "tools/output_buffer.h"
 
 namespace kestrun {
 namespace {
@@ -21,8 +24,7 @@ int DaysInMonth(std::int64_t year, int month) {
 }
 
 char* WriteTwoDigits(char* out, std::int64_t value) {
-    out[0] = static_cast<char>('0' + value / 10);
-    out[1] = static_cast<char>('0' + value % 10);
+    std::memcpy(out, detail::kDigitPairs + 2 * value, 2);
     return out + 2;
 }
 

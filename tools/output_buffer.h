@@ -96,9 +96,11 @@ inline constexpr char kDigitPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-// The whole part of a fixed-point number: mostly one to four digits, which
+// The whole part of a fixed-point number: mostly one to five digits, which
 // this writes faster than the general integer conversion.
-inline char* WriteWhole(char* out, std::uint64_t value) {
+[[gnu::always_inline]] inline char* WriteWhole(char* out, std::uint64_t wide) {
+    if (wide >= 100000) return std::to_chars(out, out + 24, wide).ptr;
+    const auto value = static_cast<std::uint32_t>(wide);
     if (value < 10) {
         *out = static_cast<char>('0' + value);
         return out + 1;
@@ -117,12 +119,15 @@ inline char* WriteWhole(char* out, std::uint64_t value) {
         std::memcpy(out + 2, kDigitPairs + 2 * (value % 100), 2);
         return out + 4;
     }
-    return std::to_chars(out, out + 24, value).ptr;
+    *out = static_cast<char>('0' + value / 10000);
+    std::memcpy(out + 1, kDigitPairs + 2 * (value / 100 % 100), 2);
+    std::memcpy(out + 3, kDigitPairs + 2 * (value % 100), 2);
+    return out + 5;
 }
 }  // namespace detail
 
 template <int Decimals>
-char* WriteFixed(char* out, double value) {
+[[gnu::always_inline]] inline char* WriteFixed(char* out, double value) {
     static_assert(Decimals >= 0 && Decimals <= 9);
     constexpr std::uint64_t kScale = [] {
         std::uint64_t scale = 1;
@@ -145,7 +150,8 @@ char* WriteFixed(char* out, double value) {
     out = detail::WriteWhole(out, magnitude / kScale);
     if constexpr (Decimals > 0) {
         *out++ = '.';
-        std::uint64_t fraction = magnitude % kScale;
+        // Below 10^9, so 32-bit arithmetic does, which is cheaper.
+        auto fraction = static_cast<std::uint32_t>(magnitude % kScale);
         int i = Decimals;
         for (; i >= 2; i -= 2) {
             std::memcpy(out + i - 2, detail::kDigitPairs + 2 * (fraction % 100), 2);

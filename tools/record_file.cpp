@@ -15,7 +15,7 @@
 namespace kestrun {
 namespace {
 
-constexpr std::size_t kReadSize = std::size_t{1} << 18;
+constexpr std::size_t kReadSize = std::size_t{1} << 20;
 
 // Reads a file on a thread of its own, a few chunks ahead of the scanner, so
 // that copying the file from the kernel overlaps with the work on the records

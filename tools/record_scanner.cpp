@@ -86,11 +86,14 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
         p += length;
     };
 
+    // Where the last record's successor was already seen to start with a
+    // header, so the common case checks each header once.
+    std::size_t header_seen_at = n;
     while (p < n) {
         const std::size_t avail = n - p;
         if (!final && avail < kLookahead) break;
 
-        if (!pass.HeaderAt(p)) {
+        if (p != header_seen_at && !pass.HeaderAt(p)) {
             // Only positions whose lookahead is complete may be judged now.
             const std::size_t limit = final ? n : n - kLookahead + 1;
             const std::size_t q = pass.FindHeader(p + 1, limit);
@@ -113,6 +116,8 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
         const bool followed = pass.Followed(p + kFlightRecordSize);
         if (plausible && followed) {
             emit(record);
+            // Followed() looked at a header there unless the stream ends first.
+            if (n - p >= 8) header_seen_at = p;
             continue;
         }
 
