@@ -222,6 +222,7 @@ TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
         {"'" + dir.path().string() + "/missing.dat'", 1, "missing.dat"},
         {"'" + dir.path().string() + "'", 1, "not a regular file"},
         {"-o '" + garbage + "' '" + garbage + "'", 2, "is the input"},
+        {"-o /dev/full '" + garbage + "'", 1, "No space left"},
     };
     for (const auto& bad : kBad) {
         SCOPED_TRACE(bad.args);
