@@ -110,6 +110,7 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
     }
 
     format_.BeginFlight(flight);
+    report.exported = true;
     FormatSink feed(format_);
     status = ScanRecordFile(path, feed, report.scan);
     if (!flight.date_known) {

@@ -34,6 +34,7 @@ CivilDate FirstDateFromModification(std::int64_t modified, const FlightTimeline&
 
 // What became of one file.
 struct FlightReport {
+    bool exported = false;  // the flight went to the format, whole or in part
     FlightInfo flight;
     ScanCounts scan;
 };

@@ -102,7 +102,7 @@ int Run(int argc, char** argv) {
     for (const std::string& path : files) {
         FlightReport report;
         const Status status = driver.ExportFile(path, report);
-        if (!report.flight.path.empty()) {
+        if (report.exported) {
             const std::string notes = DescribeFlight(report);
             for (std::size_t at = 0; at < notes.size();) {
                 const std::size_t end = notes.find('\n', at);
