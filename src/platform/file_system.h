@@ -5,7 +5,7 @@
 // in posix/; a fault-injecting wrapper lives with the test fakes.
 //
 // Every call that can fail returns a Status whose message names what failed,
-// why, and the path, e.g. "cannot open: Permission denied: /data/x.dat".
+// the path, and why, e.g. "cannot open /data/x.dat: Permission denied".
 
 #include <cstdint>
 #include <filesystem>

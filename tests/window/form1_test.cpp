@@ -211,7 +211,7 @@ TEST_F(Form1Test, AnOutputFileThatCannotBeOpenedStartsNoRun) {
     EXPECT_EQ(Shown(), kConnectedIdle);
     EXPECT_FALSE(window_.timer_enabled());
     EXPECT_EQ(window_.status_text(),
-              "File error: cannot open: No such file or directory: " + form_.FileName);
+              "File error: cannot open " + form_.FileName + ": No such file or directory");
     form_.FileName.clear();
     form_.cmdRecord_Click();
     EXPECT_EQ(window_.status_text(), "File error: no output file is set");
@@ -255,14 +255,14 @@ TEST_F(Form1Test, SetOutputFileSavesTheDialogsAnswerOnlyWhenNotRecording) {
 }
 
 TEST_F(Form1Test, ASettingsFileThatCannotBeReadLeavesTheDefaultAndSaysSo) {
-    files_.fail_read_text = "cannot open: Permission denied: /cfg/k.ini";
+    files_.fail_read_text = "cannot open /cfg/k.ini: Permission denied";
     HeadlessWindow window;
     Form1 form(window, link_, files_, clock_, "/cfg/k.ini");
     form.Form_Load();
     EXPECT_EQ(form.FileName, "checkride.dat");
-    EXPECT_EQ(window.status_text(),
-              "Settings file error: cannot open: Permission denied: /cfg/k.ini (using "
-              "checkride.dat)");
+    EXPECT_EQ(
+        window.status_text(),
+        "Settings file error: cannot open /cfg/k.ini: Permission denied (using checkride.dat)");
 }
 
 }  // namespace

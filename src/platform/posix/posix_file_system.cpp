@@ -1,21 +1,23 @@
 #include "platform/posix/posix_file_system.h"
 
 #include <fcntl.h>
-#include <fmt/core.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <limits>
 #include <system_error>
+
+#include "platform/posix/posix_error.h"
 
 namespace kestrun {
 namespace {
 
-// The one place where an errno becomes a Status message.
-Status PosixError(std::string_view what, int error, const std::filesystem::path& path) {
-    return Status::Error(fmt::format("{}: {}: {}", what, std::strerror(error), path.string()));
+// "<what> <path>: <system text>", e.g. "cannot open /data/x.dat: Permission denied".
+Status FileError(std::string_view what, int error, const std::filesystem::path& path) {
+    std::string context(what);
+    context.append(" ").append(path.string());
+    return PosixError(context, error);
 }
 
 bool FitsOffset(std::uint64_t value) {
@@ -50,12 +52,12 @@ class PosixOutputFile final : public OutputFile {
     PosixOutputFile& operator=(const PosixOutputFile&) = delete;
 
     Status WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
-        if (fd_ < 0) return PosixError("cannot write", EBADF, path_);
+        if (fd_ < 0) return FileError("cannot write", EBADF, path_);
         if (!FitsOffset(offset) || !FitsOffset(offset + data.size())) {
-            return PosixError("cannot write", EFBIG, path_);
+            return FileError("cannot write", EFBIG, path_);
         }
         if (const int error = WriteFully(fd_, offset, data); error != 0) {
-            return PosixError("cannot write", error, path_);
+            return FileError("cannot write", error, path_);
         }
         return Status::Ok();
     }
@@ -63,35 +65,35 @@ class PosixOutputFile final : public OutputFile {
     Status Length(std::uint64_t& length) override {
         struct stat info {};
         if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
-            return PosixError("cannot read the length", fd_ < 0 ? EBADF : errno, path_);
+            return FileError("cannot read the length", fd_ < 0 ? EBADF : errno, path_);
         }
         length = static_cast<std::uint64_t>(info.st_size);
         return Status::Ok();
     }
 
     Status Truncate(std::uint64_t length) override {
-        if (fd_ < 0) return PosixError("cannot truncate", EBADF, path_);
-        if (!FitsOffset(length)) return PosixError("cannot truncate", EFBIG, path_);
+        if (fd_ < 0) return FileError("cannot truncate", EBADF, path_);
+        if (!FitsOffset(length)) return FileError("cannot truncate", EFBIG, path_);
         while (::ftruncate(fd_, static_cast<off_t>(length)) != 0) {
-            if (errno != EINTR) return PosixError("cannot truncate", errno, path_);
+            if (errno != EINTR) return FileError("cannot truncate", errno, path_);
         }
         return Status::Ok();
     }
 
     Status Sync() override {
-        if (fd_ < 0) return PosixError("cannot sync", EBADF, path_);
+        if (fd_ < 0) return FileError("cannot sync", EBADF, path_);
         while (::fdatasync(fd_) != 0) {
-            if (errno != EINTR) return PosixError("cannot sync", errno, path_);
+            if (errno != EINTR) return FileError("cannot sync", errno, path_);
         }
         return Status::Ok();
     }
 
     Status Close() override {
-        if (fd_ < 0) return PosixError("cannot close", EBADF, path_);
+        if (fd_ < 0) return FileError("cannot close", EBADF, path_);
         const int fd = fd_;
         fd_ = -1;
         // Never retry close on EINTR: the descriptor is gone either way.
-        if (::close(fd) != 0 && errno != EINTR) return PosixError("cannot close", errno, path_);
+        if (::close(fd) != 0 && errno != EINTR) return FileError("cannot close", errno, path_);
         return Status::Ok();
     }
 
@@ -114,7 +116,7 @@ Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool t
                                        std::unique_ptr<OutputFile>& file) {
     file.reset();
     const int fd = OpenRetrying(path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : 0), 0666);
-    if (fd < 0) return PosixError("cannot open", errno, path);
+    if (fd < 0) return FileError("cannot open", errno, path);
     file = std::make_unique<PosixOutputFile>(fd, path);
     return Status::Ok();
 }
@@ -126,7 +128,7 @@ Status PosixFileSystem::ReadTextFile(const std::filesystem::path& path, std::str
     const int fd = OpenRetrying(path, O_RDONLY, 0);
     if (fd < 0) {
         if (errno == ENOENT) return Status::Ok();
-        return PosixError("cannot open", errno, path);
+        return FileError("cannot open", errno, path);
     }
     found = true;
     int error = 0;
@@ -148,7 +150,7 @@ Status PosixFileSystem::ReadTextFile(const std::filesystem::path& path, std::str
     ::close(fd);
     if (error != 0) {
         contents.clear();
-        return PosixError("cannot read", error, path);
+        return FileError("cannot read", error, path);
     }
     return Status::Ok();
 }
@@ -156,20 +158,20 @@ Status PosixFileSystem::ReadTextFile(const std::filesystem::path& path, std::str
 Status PosixFileSystem::WriteTextFile(const std::filesystem::path& path,
                                       std::string_view contents) {
     const int fd = OpenRetrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) return PosixError("cannot open", errno, path);
+    if (fd < 0) return FileError("cannot open", errno, path);
     const int error = WriteFully(fd, 0, std::as_bytes(std::span(contents)));
     if (error != 0) {
         ::close(fd);
-        return PosixError("cannot write", error, path);
+        return FileError("cannot write", error, path);
     }
-    if (::close(fd) != 0 && errno != EINTR) return PosixError("cannot close", errno, path);
+    if (::close(fd) != 0 && errno != EINTR) return FileError("cannot close", errno, path);
     return Status::Ok();
 }
 
 Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
-    if (error) return PosixError("cannot create the folder", error.value(), path);
+    if (error) return FileError("cannot create the folder", error.value(), path);
     return Status::Ok();
 }
 
