@@ -63,20 +63,6 @@ TEST(ParseOutputFileTest, ReadsTheSectionLinesAsTheyMayBeWritten) {
     }
 }
 
-TEST_F(SettingsFileTest, EmptyPathIsSavedAsAnEmptyLineAndLoadsAsTheDefault) {
-    ASSERT_TRUE(SaveOutputFileSetting(files_, path_, "").ok());
-    EXPECT_EQ(Load(nullptr), "[OutputFile]\r\n\r\n");
-    EXPECT_EQ(file_name_, "checkride.dat");
-}
-
-TEST_F(SettingsFileTest, AFolderThatCannotBeCreatedFallsBackToTheDefaultAndSaysWhy) {
-    std::ofstream(dir_ / "blocker") << "x";  // a file where the folder should be
-    const Status loaded = LoadOutputFileSetting(files_, dir_ / "blocker" / "s.ini", file_name_);
-    EXPECT_FALSE(loaded.ok());
-    EXPECT_NE(loaded.message().find("blocker"), std::string::npos);
-    EXPECT_EQ(file_name_, "checkride.dat");
-}
-
 TEST(SettingsPathTest, FollowsXdgConfigHomeWithHomeConfigAsFallback) {
     EXPECT_EQ(SettingsPathFor("/cfg", "/home/p"), "/cfg/KestrunFlightRecorder.ini");
     for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative"}) {

@@ -1,6 +1,7 @@
 #include "tests/support/recorder_fakes.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 namespace kestrun::testing {
@@ -53,6 +54,17 @@ TimeOfDay FakeClock::LocalTimeOfDay() {
         (now.hour * 3600 + now.minute * 60 + now.second + seconds_per_reading) % 86400;
     now = TimeOfDay{total / 3600, total / 60 % 60, total % 60};
     return reading;
+}
+
+std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path, std::size_t skip) {
+    std::ifstream in(path, std::ios::binary);
+    in.ignore(static_cast<std::streamsize>(skip));
+    std::vector<FlightRecord> records;
+    char bytes[kFlightRecordSize];
+    while (in.read(bytes, sizeof bytes)) {
+        records.push_back(DecodeFlightRecord(reinterpret_cast<const std::byte*>(bytes)));
+    }
+    return records;
 }
 
 ScratchDir::ScratchDir() {

@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "recording/flight_record.h"
 
 namespace kestrun::testing {
 
@@ -54,6 +56,10 @@ class FakeClock final : public Clock {
     int readings = 0;
     TimeOfDay LocalTimeOfDay() override;
 };
+
+// The whole records of a file, after skipping `skip` leading bytes.
+std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path,
+                                            std::size_t skip = 0);
 
 class ScratchDir {
   public:

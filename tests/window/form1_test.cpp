@@ -35,14 +35,7 @@ class Form1Test : public ::testing::Test {
         for (int i = 0; i < n; ++i) form_.RecTimer_Timer();
     }
     std::vector<FlightRecord> Records(std::size_t skip = 0) const {
-        std::ifstream in(output_, std::ios::binary);
-        in.ignore(static_cast<std::streamsize>(skip));
-        std::vector<FlightRecord> records;
-        char bytes[kFlightRecordSize];
-        while (in.read(bytes, sizeof bytes)) {
-            records.push_back(DecodeFlightRecord(reinterpret_cast<const std::byte*>(bytes)));
-        }
-        return records;
+        return testing::ReadFlightRecords(output_, skip);
     }
     std::uintmax_t Size() const { return std::filesystem::file_size(output_); }
 
@@ -118,26 +111,33 @@ TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
     link_.image().SetU32(kOffsetBank, 77);
     link_.image().SetU32(kOffsetHeading, 0xC0000000u);
     link_.image().SetU32(kOffsetIndicatedAirspeed, 120 * 128);
-    clock_.now = {12, 59, 59};
-    clock_.seconds_per_reading = 1;  // a second reading would already be 13:00:00
+    clock_.now = {12, 59, 58};
+    clock_.seconds_per_reading = 1;  // any second reading would show the next second
     std::ofstream(output_, std::ios::binary) << std::string(100, 'x');
     window_.SetOverwriteValue(0);
 
-    form_.Connect_Click();
-    form_.cmdRecord_Click();
+    form_.cmdRecord_Click();  // not connected: a record of header and time only
     EXPECT_EQ(form_.Position, 101);
     EXPECT_EQ(Size(), 100u);  // the first record comes a second after the start
+    Ticks(1);
+    form_.cmdStop_Click();
+    EXPECT_EQ(link_.sends(), 0);
+    form_.Connect_Click();
+    form_.cmdRecord_Click();
+    EXPECT_EQ(form_.Position, 181);
     Ticks(2);
-    EXPECT_EQ(form_.Position, 261);
     form_.cmdStop_Click();
 
     const std::vector<FlightRecord> records = Records(100);
-    ASSERT_EQ(records.size(), 2u);
-    const FlightRecord& r = records[0];
-    EXPECT_EQ(r.Header1, 8);
-    EXPECT_EQ(r.Header3, 1);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(clock_.readings, 3);
+    EXPECT_EQ(records[0].Header1, 8);
+    EXPECT_EQ(records[0].Latitude, 0);
+    EXPECT_EQ(records[0].IAS, 0);
+    const FlightRecord& r = records[1];
+    EXPECT_EQ(std::tie(r.Header1, r.Header2, r.Header3, r.Header4), std::make_tuple(8, 0, 1, 0));
     EXPECT_EQ(std::tie(r.Hour, r.Minute, r.Second), std::make_tuple(12, 59, 59));
-    EXPECT_EQ(std::tie(records[1].Hour, records[1].Minute), std::make_tuple(13, 0));
+    EXPECT_EQ(std::tie(records[2].Hour, records[2].Second), std::make_tuple(13, 0));
     EXPECT_EQ(r.Latitude, 0x1122334455667788);
     EXPECT_EQ(r.Longitude, 0x0102030405060708);
     EXPECT_EQ(r.AltitudeFraction, 0x80000000u);
@@ -148,25 +148,12 @@ TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
     EXPECT_EQ(r.IAS, 120 * 128);
 }
 
-TEST_F(Form1Test, ARecordWhileTheLinkIsClosedHoldsOnlyHeaderAndTime) {
-    link_.image().SetU64(kOffsetLatitude, 42);
-    form_.cmdRecord_Click();  // never connected
-    Ticks(1);
-    EXPECT_EQ(window_.status_text(), "Recording Data ...");
-    form_.cmdStop_Click();
-    const std::vector<FlightRecord> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].Hour, 12);
-    EXPECT_EQ(records[0].Latitude, 0);
-    EXPECT_EQ(link_.sends(), 0);
-}
-
 TEST_F(Form1Test, SamplingFailuresShowOnTheStatusLineWhileRecordsKeepComing) {
     link_.image().SetU64(kOffsetLatitude, 42);
     form_.Connect_Click();
     form_.cmdRecord_Click();
     Ticks(1);
-    EXPECT_EQ(window_.status_text(), "Recording Data ...");
+    EXPECT_EQ(window_.status_text(), "Recording Data ...");  // success shows nothing
     link_.default_reply = HostReply::TimeOut();
     Ticks(1);
     EXPECT_EQ(window_.status_text(), "Processing error: IPC timed out all retries");
@@ -243,12 +230,9 @@ TEST_F(Form1Test, SetOutputFileSavesTheDialogsAnswerOnlyWhenNotRecording) {
     ASSERT_EQ(window_.dialogs_shown().size(), 1u);
     EXPECT_EQ(window_.dialogs_shown()[0].file_name, output_.string());
     EXPECT_EQ(window_.dialogs_shown()[0].filter, "*.DAT");
-
-    HeadlessWindow other_window;  // the next start loads what was saved
-    Form1 next(other_window, link_, files_, clock_, form_.settings_path());
-    next.Form_Load();
-    EXPECT_EQ(next.FileName, (dir_ / "b.dat").string());
-
+    form_.FileName.clear();
+    form_.Form_Load();  // loads what was saved
+    EXPECT_EQ(form_.FileName, (dir_ / "b.dat").string());
     form_.cmdRecord_Click();
     form_.cmdSetPath_Click();
     EXPECT_EQ(window_.dialogs_shown().size(), 1u);
