@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "link/general.h"
 #include "link/host_link.h"

@@ -103,9 +103,11 @@ class PosixOutputFile final : public OutputFile {
 };
 
 int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
+    // O_NONBLOCK only matters for a FIFO named by mistake: the open then fails
+    // at once instead of hanging the recorder until a reader turns up.
     int fd;
     do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
