@@ -7,6 +7,12 @@ namespace {
 
 constexpr int kDegreeDecimals = 7;
 constexpr int kAltitudeDecimals = 2;
+// The path is cut into lines of this many points: XML readers refuse text
+// nodes beyond about ten megabytes unless told otherwise, and a long flight's
+// coordinates would make one.
+constexpr std::uint64_t kPathChunk = 50000;
+constexpr std::string_view kPathStart =
+    "<LineString><altitudeMode>absolute</altitudeMode><coordinates>\n";
 
 // "lon<sep>lat<sep>alt" as KML wants it.
 char* WriteCoordinates(char* p, const FlightSample& s, char separator) {
@@ -63,7 +69,20 @@ void KmlFormat::AddRecord(const TimedRecord& record) {
         out_.Append("<gx:Track><altitudeMode>absolute</altitudeMode>\n");
         in_track_ = true;
     }
-    if (points_++ == 0) first_ = s;
+    OutputBuffer& path = path_coords_.out();
+    if (points_ == 0) {
+        first_ = s;
+        path.Append(kPathStart);
+    } else if (points_ % kPathChunk == 0) {
+        // A new line carries on from the last point of the one before.
+        path.Append("</coordinates></LineString>\n");
+        path.Append(kPathStart);
+        char* p = path.Reserve(160);
+        p = WriteCoordinates(p, last_, ',');
+        *p++ = '\n';
+        path.Commit(p);
+    }
+    ++points_;
     last_ = s;
 
     const std::int64_t day = record.time.seconds / kSecondsPerDay;
@@ -82,7 +101,6 @@ void KmlFormat::AddRecord(const TimedRecord& record) {
     p = WriteText(p, "</gx:coord>\n");
     coords.Commit(p);
 
-    OutputBuffer& path = path_coords_.out();
     p = path.Reserve(160);
     p = WriteCoordinates(p, s, ',');
     *p++ = '\n';
@@ -102,11 +120,9 @@ void KmlFormat::EndFlight(const FlightInfo&, const ScanCounts&, const FlightTime
     EndTrack();
     out_.Append("</gx:MultiTrack></Placemark>\n");
     if (points_ >= 2) {
-        out_.Append(
-            "<Placemark><name>Path</name><styleUrl>#flight</styleUrl><LineString>"
-            "<altitudeMode>absolute</altitudeMode><coordinates>\n");
+        out_.Append("<Placemark><name>Path</name><styleUrl>#flight</styleUrl><MultiGeometry>\n");
         path_coords_.MoveTo(out_);
-        out_.Append("</coordinates></LineString></Placemark>\n");
+        out_.Append("</coordinates></LineString>\n</MultiGeometry></Placemark>\n");
     } else {
         // A path needs two points; drop what was spooled for it.
         path_coords_.Clear();

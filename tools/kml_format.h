@@ -1,7 +1,8 @@
 #pragma once
 // KmlFormat: a KML 2.2 document with one folder per flight. Each folder holds
 // the flight as a timed track (gx:MultiTrack, one gx:Track per continuous
-// stretch) and as a path (LineString), both at absolute altitude, so a globe
+// stretch) and as a path (LineStrings of at most 50 000 points, each starting
+// where the one before ends), both at absolute altitude, so a globe
 // viewer shows it in three dimensions and can replay it, plus its start and
 // end points.
 //
