@@ -19,7 +19,6 @@ class RecTimer {
 
     void SetInterval(int milliseconds);
     void SetEnabled(bool enabled);
-    bool IsTicking() const { return timer_.isActive(); }
 
   private:
     void Apply();

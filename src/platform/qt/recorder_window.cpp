@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QFont>
 #include <QFontMetrics>
-#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QPixmap>
@@ -34,19 +33,27 @@ QFont DesignFont(int point_size, bool bold) {
     return font;
 }
 
+// Creates a control at its place, named after its role so that tests and
+// accessibility tools find it.
 template <typename Widget>
-Widget* Place(QWidget* parent, const ControlLook& look) {
+Widget* Place(QWidget* parent, const ControlLook& look, const char* object_name) {
     auto* widget = new Widget(parent);
     widget->setGeometry(ToPixels(look.place));
+    widget->setObjectName(QString::fromLatin1(object_name));
     return widget;
 }
 
 template <typename Widget>
 Widget* PlaceWithCaption(QWidget* parent, const ControlLook& look, const char* object_name) {
-    auto* widget = Place<Widget>(parent, look);
-    widget->setObjectName(QString::fromLatin1(object_name));
+    auto* widget = Place<Widget>(parent, look, object_name);
     widget->setText(QString::fromLatin1(look.caption));
     return widget;
+}
+
+CaptionedFrame* PlaceFrame(QWidget* parent, const ControlLook& look, const char* object_name) {
+    auto* frame = Place<CaptionedFrame>(parent, look, object_name);
+    frame->setTitle(QString::fromLatin1(look.caption));
+    return frame;
 }
 
 // Where the installed faces are wider than the designed one, the title would
@@ -98,34 +105,29 @@ RecorderWindow::RecorderWindow()
 
     // Creation order is stacking order: the buttons come after Frame3 so that
     // they are drawn over it.
-    picture1_ = Place<QLabel>(this, kPicture1);
-    picture1_->setObjectName(QStringLiteral("Picture1"));
-    picture1_->setAlignment(Qt::AlignCenter);
-    picture1_->setPixmap(QPixmap(QStringLiteral(":/kestrun/logo.png")));
+    auto* picture1 = Place<QLabel>(this, kPicture1, "Picture1");
+    picture1->setAlignment(Qt::AlignCenter);
+    picture1->setPixmap(QPixmap(QStringLiteral(":/kestrun/logo.png")));
 
-    label1_ = PlaceWithCaption<QLabel>(this, kLabel1, "Label1");
-    label1_->setFont(DesignFont(kTitlePointSize, true));
-    label1_->setWordWrap(true);
-    label1_->setAlignment(Qt::AlignCenter);
+    auto* label1 = PlaceWithCaption<QLabel>(this, kLabel1, "Label1");
+    label1->setFont(DesignFont(kTitlePointSize, true));
+    label1->setWordWrap(true);
+    label1->setAlignment(Qt::AlignCenter);
 
-    frame3_ = Place<CaptionedFrame>(this, kFrame3);
-    frame3_->setObjectName(QStringLiteral("Frame3"));
-    frame3_->setTitle(QString::fromLatin1(kFrame3.caption));
+    auto* frame3 = PlaceFrame(this, kFrame3, "Frame3");
     connect_ = PlaceWithCaption<QPushButton>(this, kConnect, "Connect");
     disconnect_ = PlaceWithCaption<QPushButton>(this, kDisconnect, "Disconnect");
     cmd_record_ = PlaceWithCaption<QPushButton>(this, kCmdRecord, "cmdRecord");
     cmd_stop_ = PlaceWithCaption<QPushButton>(this, kCmdStop, "cmdStop");
-    chk_overwrite_ = PlaceWithCaption<QCheckBox>(frame3_, kChkOverwrite, "chkOverwrite");
-    cmd_set_path_ = PlaceWithCaption<QPushButton>(frame3_, kCmdSetPath, "cmdSetPath");
+    chk_overwrite_ = PlaceWithCaption<QCheckBox>(frame3, kChkOverwrite, "chkOverwrite");
+    cmd_set_path_ = PlaceWithCaption<QPushButton>(frame3, kCmdSetPath, "cmdSetPath");
 
-    frame1_ = Place<CaptionedFrame>(this, kFrame1);
-    frame1_->setObjectName(QStringLiteral("Frame1"));
-    frame1_->setTitle(QString::fromLatin1(kFrame1.caption));
-    lbl_status_ = PlaceWithCaption<QLabel>(frame1_, kLblStatus, "lblStatus");
+    auto* frame1 = PlaceFrame(this, kFrame1, "Frame1");
+    lbl_status_ = PlaceWithCaption<QLabel>(frame1, kLblStatus, "lblStatus");
     // Status texts carry result messages; never let one be read as markup.
     lbl_status_->setTextFormat(Qt::PlainText);
 
-    ShrinkToFitWrapped(*label1_);
+    ShrinkToFitWrapped(*label1);
     ShrinkToFitWidth(*chk_overwrite_, cmd_set_path_->x() - chk_overwrite_->x());
 
     cmd_record_->setEnabled(false);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/qt/rec_timer.h"
 #include "platform/qt/window_events.h"
@@ -16,7 +17,6 @@
 
 class QCheckBox;
 class QCloseEvent;
-class QGroupBox;
 class QLabel;
 class QPushButton;
 
@@ -67,16 +67,12 @@ class RecorderWindow final : public QWidget, public WindowOps {
     SaveDialogRunner run_save_dialog_;
     bool unloaded_ = false;
 
-    QLabel* picture1_;
-    QLabel* label1_;
-    QGroupBox* frame3_;
     QPushButton* connect_;
     QPushButton* disconnect_;
     QPushButton* cmd_record_;
     QPushButton* cmd_stop_;
     QCheckBox* chk_overwrite_;
     QPushButton* cmd_set_path_;
-    QGroupBox* frame1_;
     QLabel* lbl_status_;
     RecTimer rec_timer_;
 };
