@@ -1,0 +1,172 @@
+#include "host/flightgear/flightgear_datagram.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "flightgear_test_datagrams.h"
+#include "host/block_server.h"
+#include "host/flightgear/flightgear_state.h"
+#include "protocol/host_units.h"
+#include "protocol/little_endian.h"
+#include "protocol/request_block.h"
+
+namespace kestrun {
+namespace {
+
+using testing::MakeDatagram;
+
+// A climbing right turn west of Greenwich and south of the equator, so that
+// every sign is exercised.
+FlightGearState Climbing() {
+    FlightGearState s;
+    s.latitude_deg = -33.946111111111108;
+    s.longitude_deg = -118.40805555555556;
+    s.altitude_ft = 3012.3456789;
+    s.pitch_deg = 7.25;  // nose up
+    s.roll_deg = 21.5;   // right wing down
+    s.heading_deg = 359.99;
+    s.indicated_airspeed_kt = 101.37;
+    s.vertical_speed_fps = 8.4;  // climbing
+    return s;
+}
+
+TEST(FlightGearProtocolFileTest, SendsTheFieldsTheParserExpectsInFullPrecision) {
+    const testing::ProtocolFile file = testing::ReadShippedProtocolFile();
+    EXPECT_EQ(file.var_separator, ",");
+    EXPECT_EQ(file.line_separator, "\n");
+    const std::vector<std::string> nodes = {
+        "/position/latitude-deg",
+        "/position/longitude-deg",
+        "/position/altitude-ft",
+        "/orientation/pitch-deg",
+        "/orientation/roll-deg",
+        "/orientation/heading-deg",
+        "/instrumentation/airspeed-indicator/indicated-speed-kt",
+        "/velocities/vertical-speed-fps"};
+    ASSERT_EQ(file.chunks.size(), nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        EXPECT_EQ(file.chunks[i].node, nodes[i]);
+        // A float chunk would cut latitude to about a metre.
+        EXPECT_EQ(file.chunks[i].type, "double") << nodes[i];
+    }
+
+    // Every value survives the text exactly.
+    const FlightGearState in = Climbing();
+    FlightGearState out;
+    ASSERT_EQ(ParseFlightGearDatagram(MakeDatagram(in), out), DatagramVerdict::kAccepted);
+    EXPECT_EQ(out.latitude_deg, in.latitude_deg);
+    EXPECT_EQ(out.longitude_deg, in.longitude_deg);
+    EXPECT_EQ(out.altitude_ft, in.altitude_ft);
+    EXPECT_EQ(out.roll_deg, in.roll_deg);
+    EXPECT_EQ(out.vertical_speed_fps, in.vertical_speed_fps);
+}
+
+TEST(FlightGearDatagramTest, RejectsBadDatagramsByReasonAndKeepsTheLastState) {
+    const std::string good = MakeDatagram(Climbing());
+    const std::string body = good.substr(0, good.size() - 1);
+    const std::string seven = body.substr(0, body.rfind(','));
+    struct Case {
+        std::string datagram;
+        DatagramVerdict verdict;
+    };
+    const std::vector<Case> cases = {
+        {"", DatagramVerdict::kUnterminated},
+        {body, DatagramVerdict::kUnterminated},
+        {"\n", DatagramVerdict::kShort},
+        {seven + "\n", DatagramVerdict::kShort},
+        {body + ",1\n", DatagramVerdict::kLong},
+        {body + "\n\n", DatagramVerdict::kNotNumeric},
+        {body + "\r\n", DatagramVerdict::kNotNumeric},
+        {std::string(600, '1') + "\n", DatagramVerdict::kLong},
+        {"1,2,3,4,5,6,7,\n", DatagramVerdict::kNotNumeric},
+        {"1,2,3,4,5,6,7,eight\n", DatagramVerdict::kNotNumeric},
+        {"1,2,3,4,5,6,7, 8\n", DatagramVerdict::kNotNumeric},
+        {"1,2,3,4,5,6,7,+8\n", DatagramVerdict::kNotNumeric},
+        {"1,2,3,4,5,6,7,8x\n", DatagramVerdict::kNotNumeric},
+        {"nan,2,3,4,5,6,7,8\n", DatagramVerdict::kNotNumeric},
+        {"1,2,3,4,5,inf,7,8\n", DatagramVerdict::kNotNumeric},
+        {"1,2,1e999,4,5,6,7,8\n", DatagramVerdict::kOutOfRange},
+        {"90.000001,2,3,4,5,6,7,8\n", DatagramVerdict::kOutOfRange},
+        {"1,-180.5,3,4,5,6,7,8\n", DatagramVerdict::kOutOfRange},
+        {"1,2,3,-90.5,5,6,7,8\n", DatagramVerdict::kOutOfRange},
+        {"1,2,3,4,181,6,7,8\n", DatagramVerdict::kOutOfRange},
+        {"1,2,3,4,5,720,7,8\n", DatagramVerdict::kOutOfRange},
+        {"1,2,3,4,5,6,99999,8\n", DatagramVerdict::kOutOfRange},
+        {"1,2,3,4,5,6,7,-1e6\n", DatagramVerdict::kOutOfRange},
+    };
+    for (const Case& c : cases) {
+        FlightGearState out = Climbing();
+        EXPECT_EQ(ParseFlightGearDatagram(c.datagram, out), c.verdict) << c.datagram;
+        EXPECT_EQ(out.latitude_deg, Climbing().latitude_deg) << "changed by " << c.datagram;
+    }
+    // The edges of the ranges themselves are good.
+    FlightGearState out;
+    EXPECT_EQ(ParseFlightGearDatagram("90,180,-1300,-90,-180,0,0,-0\n", out),
+              DatagramVerdict::kAccepted);
+    EXPECT_EQ(ParseFlightGearDatagram("-90,-180,40000,90,180,360,0,0\n", out),
+              DatagramVerdict::kAccepted);
+}
+
+// Reads one value back the way a client does: a read request in a block,
+// served against the image.
+class FlightGearStateTest : public ::testing::Test {
+  protected:
+    template <std::size_t N>
+    std::array<std::byte, N> Read(std::uint32_t offset) {
+        std::vector<std::byte> block(kBlockSize);
+        EncodeReadHeader(block.data(), offset, N, 0);
+        EncodeTerminator(block.data() + kReadHeaderSize + N);
+        EXPECT_EQ(ServeBlock(block, image_), kAnswerProcessed);
+        std::array<std::byte, N> out;
+        std::copy_n(block.begin() + kReadHeaderSize, N, out.begin());
+        return out;
+    }
+    std::int32_t ReadI32(std::uint32_t offset) { return LoadI32(Read<4>(offset).data()); }
+
+    OffsetImage image_;
+};
+
+TEST_F(FlightGearStateTest, StoresEveryValueInHostUnitsWithHostSigns) {
+    const FlightGearState s = Climbing();
+    StoreFlightGearState(s, image_);
+    // Within the resolution of each unit, plus the last bit of a double.
+    auto within = [](double got, double want, double unit) {
+        EXPECT_NEAR(got, want, unit + 4 * std::numeric_limits<double>::epsilon() * std::abs(want));
+    };
+    within(LatitudeFromHost(static_cast<std::int64_t>(LoadU64(Read<8>(kOffsetLatitude).data()))),
+           s.latitude_deg, 90.0 / (10001750.0 * 4294967296.0));
+    within(LongitudeFromHost(static_cast<std::int64_t>(LoadU64(Read<8>(kOffsetLongitude).data()))),
+           s.longitude_deg, 360.0 / 18446744073709551616.0);
+    const auto altitude = Read<8>(kOffsetAltitudeFraction);
+    within(AltitudeFromHost({LoadU32(altitude.data()), LoadI32(altitude.data() + 4)}),
+           s.altitude_ft * 0.3048, 1.0 / 4294967296.0);
+    const double angle_unit = 360.0 / 4294967296.0;
+    const std::int32_t pitch = ReadI32(kOffsetPitch);
+    const std::int32_t bank = ReadI32(kOffsetBank);
+    EXPECT_LT(pitch, 0) << "nose up is negative for the host";
+    EXPECT_LT(bank, 0) << "right wing down is negative for the host";
+    within(SignedAngleFromHost(pitch), -s.pitch_deg, angle_unit);
+    within(SignedAngleFromHost(bank), -s.roll_deg, angle_unit);
+    within(HeadingFromHost(LoadU32(Read<4>(kOffsetHeading).data())), s.heading_deg, angle_unit);
+    within(AirspeedFromHost(ReadI32(kOffsetIndicatedAirspeed)), s.indicated_airspeed_kt, 1.0 / 128);
+    within(VerticalSpeedFromHost(ReadI32(kOffsetVerticalSpeed)), s.vertical_speed_fps * 0.3048,
+           1.0 / 256);
+
+    // A left bank nose down turns positive, and the marker names FlightGear.
+    FlightGearState left = s;
+    left.pitch_deg = -3;
+    left.roll_deg = -45;
+    StoreFlightGearState(left, image_);
+    EXPECT_GT(ReadI32(kOffsetPitch), 0);
+    within(SignedAngleFromHost(ReadI32(kOffsetBank)), 45, angle_unit);
+    MarkFlightGearSimulator(image_);
+    EXPECT_EQ(LoadU32(Read<4>(kOffsetSimulatorVersion).data()),
+              0xFADE0000u | kFlightGearSimulatorCode);
+}
+
+}  // namespace
+}  // namespace kestrun
