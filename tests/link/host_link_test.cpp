@@ -1,0 +1,338 @@
+#include "link/host_link.h"
+
+#include <fmt/format.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+
+#include "link/general.h"
+#include "protocol/frame.h"
+#include "protocol/host_units.h"
+#include "protocol/little_endian.h"
+#include "tests/support/fake_link_platform.h"
+
+namespace kestrun {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+class HostLinkTest : public ::testing::Test {
+  protected:
+    HostLinkTest() { link_.ResetLink(); }
+
+    void Open() {
+        LinkResult result = 0;
+        ASSERT_TRUE(link_.OpenLink(0, result));
+        ASSERT_EQ(result, kResultOkay);
+        fake_.ClearLog();
+    }
+    LinkResult OpenResult(std::int32_t requested = 0) {
+        LinkResult result = 0;
+        const bool opened = link_.OpenLink(requested, result);
+        EXPECT_EQ(opened, result == kResultOkay);
+        return result;
+    }
+    std::ptrdiff_t Used() const { return link_.state().WriteCursor - link_.state().ViewBase; }
+    void ExpectClosedAndReleased() {
+        EXPECT_FALSE(link_.IsOpen());
+        EXPECT_TRUE(fake_.AllReleased());
+        EXPECT_EQ(fake_.bad_releases(), 0);
+    }
+
+    FakeLinkPlatform fake_;
+    HostLink link_{fake_};
+    LinkResult result_ = 0;
+};
+
+TEST(GeneralTest, ResultTextsFillEveryCodeInOrder) {
+    General general;
+    general.FillResultMessages();
+    EXPECT_EQ(general.ResultMessage(kResultOkay), "Okay");
+    EXPECT_EQ(general.ResultMessage(kResultBadData), "IPC request contains bad data");
+    EXPECT_THAT(general.ResultMessage(kResultBlockFull), StartsWith("Read or Write request"));
+    EXPECT_EQ(general.ResultMessage(16), "");
+    EXPECT_EQ(general.ResultMessage(-1), "");
+}
+
+TEST_F(HostLinkTest, ClosedLinkRefusesQueueAndProcessWithNine) {
+    std::int32_t value = 0;
+    EXPECT_FALSE(link_.QueueRead(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
+    EXPECT_FALSE(link_.QueueWrite(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNotOpen);
+    EXPECT_EQ(OpenResult(), kResultOkay);
+}
+
+TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHost) {
+    EXPECT_EQ(OpenResult(), kResultOkay);
+    EXPECT_EQ(link_.HostVersion, static_cast<std::int32_t>(FakeLinkPlatform::kDefaultHostVersion));
+    EXPECT_EQ(link_.SimulatorVersion, 8);
+    EXPECT_EQ(fake_.Calls("AddAtom"), std::vector<std::string>{"AddAtom HOSTLINK:IPC:1A2B:1"});
+    EXPECT_EQ(fake_.CountCalls("Sleep"), 1);
+
+    // The atom travels sign-extended with lParam 0 and a 2000 ms time-out.
+    const std::uint32_t message = RegisteredMessageNumber(kExchangeMessageName);
+    EXPECT_THAT(fake_.Calls("SendMessageTimeout"),
+                ElementsAre(fmt::format("SendMessageTimeout 100 {:X} FFFFC000 0 2000", message)));
+    EXPECT_LT(link_.state().MappingAtom, 0);
+
+    // Two reads of the version words, the library version write, terminator.
+    const std::byte* block = fake_.sent_blocks().back().data();
+    EXPECT_EQ(LoadU32(block + 4), kOffsetHostVersion);
+    EXPECT_EQ(LoadU32(block + 24), kOffsetSimulatorVersion);
+    EXPECT_EQ(LoadU32(block + 54), 0u);
+}
+
+TEST_F(HostLinkTest, OpenOnAnOpenLinkLeavesItOpenAndUsable) {
+    Open();
+    EXPECT_EQ(OpenResult(), kResultAlreadyOpen);
+    EXPECT_EQ(link_.HostVersion, 0);
+    EXPECT_EQ(link_.SimulatorVersion, 0);
+    EXPECT_EQ(fake_.CountCalls("FindHostWindow"), 0);
+
+    std::int32_t version = 0;
+    EXPECT_TRUE(link_.QueueRead(kOffsetHostVersion, 4, &version, result_));
+    EXPECT_TRUE(link_.ProcessQueue(result_));
+    EXPECT_EQ(version, static_cast<std::int32_t>(FakeLinkPlatform::kDefaultHostVersion));
+}
+
+TEST_F(HostLinkTest, OpenFailuresBeforeTheHandshake) {
+    fake_.SetWindow(kHostWindowClass, false);
+    EXPECT_EQ(OpenResult(), kResultNoHost);
+    EXPECT_EQ(fake_.open_windows(), 0u);
+
+    // A failed registration keeps the window until the next close or open.
+    fake_.SetWindow(kHostWindowClass, true);
+    fake_.faults.register_message = true;
+    EXPECT_EQ(OpenResult(), kResultRegisterFailed);
+    EXPECT_NE(link_.state().HostWindow, 0);
+    fake_.faults.register_message = false;
+    EXPECT_EQ(OpenResult(), kResultOkay);
+    EXPECT_EQ(fake_.open_windows(), 1u);
+    link_.CloseLink();
+    ExpectClosedAndReleased();
+
+    fake_.faults.add_atom = true;
+    EXPECT_EQ(OpenResult(), kResultAtomFailed);
+    ExpectClosedAndReleased();
+    fake_.faults.add_atom = false;
+
+    fake_.faults.create_mapping = true;
+    EXPECT_EQ(OpenResult(), kResultMappingFailed);
+    ExpectClosedAndReleased();
+    fake_.faults.create_mapping = false;
+
+    // A name someone else already holds is never shared, handle or not.
+    fake_.faults.mapping_exists = true;
+    EXPECT_EQ(OpenResult(), kResultMappingFailed);
+    ExpectClosedAndReleased();
+    fake_.faults.mapping_exists = false;
+
+    fake_.faults.map_view = true;
+    EXPECT_EQ(OpenResult(), kResultViewFailed);
+    ExpectClosedAndReleased();
+}
+
+TEST_F(HostLinkTest, VersionCheckTellsTheClientPathApart) {
+    fake_.SetVersions(0x19980004, FakeLinkPlatform::kDefaultSimulatorWord);
+    EXPECT_EQ(OpenResult(), kResultWrongVersion);
+    ExpectClosedAndReleased();
+
+    fake_.SetWindow(kHostWindowClass, false);
+    fake_.SetWindow(kSimulatorWindowClass, true);
+    EXPECT_EQ(OpenResult(), kResultWrongVersionViaClient);
+    ExpectClosedAndReleased();
+
+    fake_.SetVersions(0x19980005, 0xFADF0008);
+    EXPECT_EQ(OpenResult(), kResultWrongVersionViaClient);
+    fake_.SetVersions(0x19980005, FakeLinkPlatform::kDefaultSimulatorWord);
+    EXPECT_EQ(OpenResult(), kResultOkay);
+}
+
+TEST_F(HostLinkTest, ZeroVersionKeepsHandshakingFiveTimesThenFails) {
+    fake_.SetVersions(0, FakeLinkPlatform::kDefaultSimulatorWord);
+    EXPECT_EQ(OpenResult(), kResultWrongVersion);
+    EXPECT_EQ(fake_.sends(), 5);
+    EXPECT_EQ(fake_.Calls("Sleep"), std::vector<std::string>(5, "Sleep 100"));
+    ExpectClosedAndReleased();
+    // Every attempt writes our library version: two zero bytes to 0x330A.
+    for (const auto& block : fake_.sent_blocks()) {
+        EXPECT_EQ(LoadU32(block.data() + 44), kOffsetLibraryVersion);
+        EXPECT_EQ(LoadU32(block.data() + 48), 2u);
+        EXPECT_EQ(LoadU16(block.data() + 52), 0u);
+    }
+}
+
+TEST_F(HostLinkTest, RequestedSimulatorMustMatchTheHostsCode) {
+    fake_.SetVersions(FakeLinkPlatform::kDefaultHostVersion, 0xFADE0006);
+    EXPECT_EQ(OpenResult(0), kResultOkay);
+    EXPECT_EQ(link_.SimulatorVersion, 6);
+    link_.CloseLink();
+    EXPECT_EQ(OpenResult(2), kResultWrongSimulator);
+    EXPECT_EQ(link_.SimulatorVersion, 6);
+    ExpectClosedAndReleased();
+}
+
+TEST_F(HostLinkTest, HandshakeExchangeFailureClosesWithItsResult) {
+    fake_.default_reply = HostReply::TimeOut();
+    EXPECT_EQ(OpenResult(), kResultTimedOut);
+    ExpectClosedAndReleased();
+    fake_.default_reply = HostReply::Answer(0);
+    EXPECT_EQ(OpenResult(), kResultBadData);
+    ExpectClosedAndReleased();
+}
+
+TEST_F(HostLinkTest, CloseReleasesAtomViewMappingInOrderAndZeroesState) {
+    Open();
+    link_.CloseLink();
+    EXPECT_THAT(fake_.log(), ElementsAre("ReleaseWindow 100", "DeleteAtom C000", "UnmapView",
+                                         "CloseMapping 200"));
+    const LinkState& state = link_.state();
+    EXPECT_EQ(state.HostWindow, 0);
+    EXPECT_EQ(state.MessageId, 0u);
+    EXPECT_EQ(state.MappingAtom, 0);
+    EXPECT_EQ(state.MappingHandle, 0);
+    EXPECT_EQ(state.WriteCursor, nullptr);
+    ExpectClosedAndReleased();
+    EXPECT_NE(link_.HostVersion, 0);
+
+    fake_.ClearLog();
+    link_.CloseLink();
+    EXPECT_TRUE(fake_.log().empty());
+}
+
+TEST_F(HostLinkTest, QueueSizesAndTheCapacityBoundary) {
+    Open();
+    EXPECT_TRUE(link_.QueueRead(0x0560, 0, nullptr, result_));
+    EXPECT_EQ(Used(), 16);
+    EXPECT_TRUE(link_.QueueWrite(0x0560, 0, nullptr, result_));
+    EXPECT_EQ(Used(), 28);
+
+    // Fill to exactly 0x7F00 with the terminator: accepted.
+    const std::vector<std::byte> filler(0x7F00);
+    const auto fill = static_cast<std::int32_t>(0x7F00 - 28 - 4 - 12);
+    EXPECT_TRUE(link_.QueueWrite(0x1000, fill, filler.data(), result_));
+    EXPECT_EQ(Used() + 4, 0x7F00);
+    EXPECT_FALSE(link_.QueueWrite(0x1000, 0, nullptr, result_));
+    EXPECT_EQ(result_, kResultBlockFull);
+
+    link_.DiscardQueue();
+    EXPECT_FALSE(link_.QueueRead(0x1000, 0x7F00 - 4 - 16 + 1, nullptr, result_));
+    EXPECT_EQ(result_, kResultBlockFull);
+    EXPECT_FALSE(link_.QueueRead(0x1000, INT_MAX, nullptr, result_));
+    EXPECT_EQ(result_, kResultBlockFull);
+    EXPECT_TRUE(link_.QueueRead(0x1000, 0x7F00 - 4 - 16, nullptr, result_));
+
+    // A negative count is refused and writes nothing.
+    link_.DiscardQueue();
+    std::int32_t value = 0;
+    EXPECT_FALSE(link_.QueueRead(0x0560, -1, &value, result_));
+    EXPECT_EQ(result_, kResultBadData);
+    EXPECT_FALSE(link_.QueueWrite(0x0560, INT_MIN, &value, result_));
+    EXPECT_EQ(result_, kResultBadData);
+    EXPECT_EQ(Used(), 0);
+}
+
+TEST_F(HostLinkTest, ProcessCopiesEachReadToItsOwnDestination) {
+    Open();
+    fake_.image().SetU64(0x0560, 0x1122334455667788);
+    fake_.image().SetU32(0x02BC, 140 * 128);
+    std::int64_t latitude = 0;
+    std::int32_t airspeed = 0;
+    const std::int32_t pitch = -42;
+    EXPECT_FALSE(link_.ProcessQueue(result_));
+    EXPECT_EQ(result_, kResultNothingQueued);
+    EXPECT_EQ(fake_.CountCalls("SendMessageTimeout"), 0);
+
+    EXPECT_TRUE(link_.QueueRead(0x0560, 8, &latitude, result_));
+    EXPECT_TRUE(link_.QueueRead(0x0578, 4, nullptr, result_));  // sent, never copied
+    EXPECT_TRUE(link_.QueueWrite(0x0578, 4, &pitch, result_));
+    EXPECT_TRUE(link_.QueueRead(0x02BC, 4, &airspeed, result_));
+    EXPECT_TRUE(link_.ProcessQueue(result_));
+    EXPECT_EQ(result_, kResultOkay);
+    EXPECT_EQ(latitude, 0x1122334455667788);
+    EXPECT_EQ(airspeed, 140 * 128);
+    EXPECT_EQ(static_cast<std::int32_t>(fake_.image().GetU32(0x0578)), -42);
+    EXPECT_EQ(Used(), 0);
+    // The null destination went out with token 0, the others with their place.
+    const std::byte* block = fake_.sent_blocks().back().data();
+    EXPECT_EQ(LoadU32(block + 12), 1u);
+    EXPECT_EQ(LoadU32(block + 24 + 12), 0u);
+    EXPECT_EQ(LoadU32(block + 24 + 20 + 16 + 12), 3u);
+
+    // A discarded queue starts the destination table afresh.
+    EXPECT_TRUE(link_.QueueRead(0x0560, 8, nullptr, result_));
+    link_.DiscardQueue();
+    EXPECT_TRUE(link_.QueueRead(0x02BC, 4, &airspeed, result_));
+    EXPECT_TRUE(link_.ProcessQueue(result_));
+}
+
+TEST_F(HostLinkTest, ElevenSendsThenResultByLastErrorOrSuccessOnALaterOne) {
+    Open();
+    std::int32_t value = 0;
+    const int sends = fake_.sends();
+    const auto start_ms = fake_.elapsed_ms();
+    fake_.default_reply = HostReply::TimeOut();
+    ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
+    EXPECT_FALSE(link_.ProcessQueue(result_));
+    EXPECT_EQ(result_, kResultTimedOut);
+    EXPECT_EQ(fake_.sends() - sends, 11);
+    EXPECT_EQ(fake_.Calls("Sleep"), std::vector<std::string>(10, "Sleep 100"));
+    EXPECT_EQ(fake_.log().back(), "LastError");
+    EXPECT_EQ(fake_.elapsed_ms() - start_ms, 11u * 2000 + 10 * 100);
+
+    // The queue is spent: a second process has nothing to send.
+    EXPECT_FALSE(link_.ProcessQueue(result_));
+    EXPECT_EQ(result_, kResultNothingQueued);
+
+    // A send that gets through on the last attempt carries on normally.
+    fake_.default_reply = HostReply::Serve();
+    fake_.image().SetU32(0x02BC, 99);
+    fake_.ScriptReplies(std::vector<HostReply>(10, HostReply::Fail(kFakeConnectionReset)));
+    ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
+    EXPECT_TRUE(link_.ProcessQueue(result_));
+    EXPECT_EQ(value, 99);
+    EXPECT_EQ(fake_.sends() - sends, 22);
+
+    fake_.HostGoesAway();
+    ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
+    EXPECT_FALSE(link_.ProcessQueue(result_));
+    EXPECT_EQ(result_, kResultSendFailed);
+}
+
+// Host answers that must never copy anything past what the caller asked for.
+TEST_F(HostLinkTest, BadRepliesGiveThirteenAndStayInsideDestinations) {
+    Open();
+    fake_.image().SetU32(0x02BC, 0x01020304);
+    struct Case {
+        const char* name;
+        HostReply reply;
+    };
+    const auto damage = [](std::size_t at, std::uint32_t value) {
+        return HostReply::ServeAndDamage([=](std::span<std::byte> b) { StoreU32(&b[at], value); });
+    };
+    const Case cases[] = {
+        {"answer 0", HostReply::Answer(0)},          {"answer 2", HostReply::Answer(2)},
+        {"unknown identifier", damage(0, 7)},        {"count enlarged", damage(8, 8)},
+        {"count past the block", damage(8, 0x7FF0)}, {"token changed", damage(12, 2)},
+        {"second read lost", damage(20, 0)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::array<std::int32_t, 3> guarded = {-1, -1, -1};
+        fake_.ScriptReplies({c.reply});
+        ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &guarded[1], result_));
+        ASSERT_TRUE(link_.QueueRead(0x02BC, 4, nullptr, result_));
+        result_ = 0;
+        EXPECT_FALSE(link_.ProcessQueue(result_));
+        EXPECT_EQ(result_, kResultBadData);
+        EXPECT_EQ(guarded[0], -1);
+        EXPECT_EQ(guarded[2], -1);
+        EXPECT_EQ(Used(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace kestrun
