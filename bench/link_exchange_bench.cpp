@@ -1,0 +1,124 @@
+// What one recorder sample costs against a running kestrun-host: the link's
+// eight-read exchange, beside a raw socket round trip of one request frame
+// between the same two processes. The raw frame carries a message number the
+// host does not know, so the host answers it at once without touching any
+// block: what is left is the transport alone.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+
+#include "link/host_link.h"
+#include "platform/posix/endpoint.h"
+#include "platform/posix/posix_link_platform.h"
+#include "platform/posix/runtime_directory.h"
+#include "platform/posix/unique_fd.h"
+#include "protocol/frame.h"
+#include "protocol/host_units.h"
+#include "tests/integration/host_process.h"
+#include "tests/integration/runtime_sandbox.h"
+
+namespace kestrun {
+namespace {
+
+struct Sample {
+    std::int64_t latitude = 0;
+    std::int64_t longitude = 0;
+    std::int32_t altitude_metres = 0;
+    std::uint32_t altitude_fraction = 0;
+    std::int32_t airspeed = 0;
+    std::int32_t pitch = 0;
+    std::int32_t bank = 0;
+    std::uint32_t heading = 0;
+};
+
+void EightReadExchange(benchmark::State& state, HostLink& link) {
+    Sample s;
+    LinkResult result = 0;
+    for (auto _ : state) {
+        link.QueueRead(static_cast<std::int32_t>(kOffsetLatitude), 8, &s.latitude, result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetLongitude), 8, &s.longitude, result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetAltitudeMetres), 4, &s.altitude_metres,
+                       result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetAltitudeFraction), 4, &s.altitude_fraction,
+                       result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetIndicatedAirspeed), 4, &s.airspeed, result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetPitch), 4, &s.pitch, result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetBank), 4, &s.bank, result);
+        link.QueueRead(static_cast<std::int32_t>(kOffsetHeading), 4, &s.heading, result);
+        if (!link.ProcessQueue(result)) {
+            state.SkipWithError("the exchange failed");
+            break;
+        }
+        benchmark::DoNotOptimize(s);
+    }
+}
+
+void RawRoundTrip(benchmark::State& state, int fd) {
+    // The link's own frame, but with message number 0, which no host knows.
+    RequestFrame request{0, 0, -16384, 0};
+    std::array<std::byte, kReplyFrameSize> reply{};
+    for (auto _ : state) {
+        ++request.sequence;
+        const auto frame = EncodeRequestFrame(request);
+        if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) !=
+                static_cast<ssize_t>(frame.size()) ||
+            ::recv(fd, reply.data(), reply.size(), MSG_WAITALL) !=
+                static_cast<ssize_t>(reply.size())) {
+            state.SkipWithError("the raw round trip failed");
+            break;
+        }
+        benchmark::DoNotOptimize(reply);
+    }
+}
+
+}  // namespace
+}  // namespace kestrun
+
+int main(int argc, char** argv) {
+    using namespace kestrun;
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
+    kestrun::testing::RuntimeSandbox sandbox;
+    kestrun::testing::HostProcess host;
+    if (!host.Start({})) {
+        std::fprintf(stderr, "kestrun-host did not start\n");
+        return 1;
+    }
+    PosixLinkPlatform platform;
+    HostLink link(platform);
+    LinkResult result = 0;
+    link.ResetLink();
+    if (!link.OpenLink(0, result)) {
+        std::fprintf(stderr, "the link did not open: result %d\n", result);
+        return 1;
+    }
+    // A plain blocking connection to the same host process.
+    const auto connected = ConnectEndpoint(EndpointPath(RuntimeDirectoryPath(), kHostWindowClass));
+    if (!connected.ok()) {
+        std::fprintf(stderr, "cannot connect to the host\n");
+        return 1;
+    }
+    UniqueFd raw(connected.value);
+    pollfd writable{raw.get(), POLLOUT, 0};
+    ::poll(&writable, 1, 1000);
+    const int flags = ::fcntl(raw.get(), F_GETFL);
+    ::fcntl(raw.get(), F_SETFL, flags & ~O_NONBLOCK);
+
+    benchmark::RegisterBenchmark("EightReadExchange", [&](benchmark::State& state) {
+        EightReadExchange(state, link);
+    })->MinTime(0.5);
+    benchmark::RegisterBenchmark("RawRoundTrip", [&](benchmark::State& state) {
+        RawRoundTrip(state, raw.get());
+    })->MinTime(0.5);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    link.CloseLink();
+    return 0;
+}

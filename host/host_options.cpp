@@ -1,0 +1,126 @@
+#include "host/host_options.h"
+
+#include <fmt/core.h>
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <vector>
+
+namespace kestrun {
+namespace {
+
+bool ParseHex(std::string_view text, std::uint32_t& value) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// "LAT,LON,ELEV[,HEADING]" in degrees and metres.
+bool ParseStart(std::string_view text, Airfield& airfield) {
+    std::vector<double> values;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        const std::string_view part = text.substr(0, comma);
+        double value = 0;
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (error != std::errc() || end != part.data() + part.size() || !std::isfinite(value)) {
+            return false;
+        }
+        values.push_back(value);
+        if (comma == std::string_view::npos) break;
+        text.remove_prefix(comma + 1);
+    }
+    if (values.size() < 3 || values.size() > 4) return false;
+    // Near the poles the flat map of the pattern stops being one.
+    if (std::abs(values[0]) > 85 || std::abs(values[1]) > 180 || values[2] < -500 ||
+        values[2] > 9000) {
+        return false;
+    }
+    airfield.name = fmt::format("{:.4f}, {:.4f}", values[0], values[1]);
+    airfield.latitude_deg = values[0];
+    airfield.longitude_deg = values[1];
+    airfield.elevation_m = values[2];
+    if (values.size() == 4) airfield.runway_heading_deg = values[3];
+    return true;
+}
+
+}  // namespace
+
+std::string VersionDigits(std::uint32_t version_word) {
+    std::string digits;
+    for (int shift : {28, 24, 20, 16}) {
+        digits += static_cast<char>('0' + ((version_word >> shift) & 0xF));
+        if (shift == 28) digits += '.';
+    }
+    return digits;
+}
+
+std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_code) {
+    HostOptions options;
+    const Airfield fallback = DefaultAirfield();
+    CLI::App app{
+        fmt::format("kestrun-host: a simulated simulator host for the Kestrun flight recorder.\n"
+                    "Serves HOSTLINK:IPC requests from a 64 KiB offset image while a simulated\n"
+                    "aircraft flies left-hand traffic patterns, by default from\n"
+                    "{}: threshold {:.4f}, {:.4f}, elevation {:.0f} m,\n"
+                    "runway heading {:.0f} degrees true.\n"
+                    "Endpoints live in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>).\n"
+                    "Ctrl-C or SIGTERM stops it and removes its socket files.",
+                    fallback.name, fallback.latitude_deg, fallback.longitude_deg,
+                    fallback.elevation_m, fallback.runway_heading_deg)};
+
+    std::string version_text;
+    app.add_option("--version-word", version_text,
+                   "Host version word at 0x3304, in hex (default 0x32800000, shown as 3.280)")
+        ->option_text("HEX");
+    int simulator_code = options.simulator_code;
+    app.add_option("--simulator-code", simulator_code,
+                   "Simulator code in the low half of 0x3308 (default 8)")
+        ->option_text("N")
+        ->check(CLI::Range(0, 0xFFFF));
+    app.add_flag("--client-mode", options.client_mode,
+                 "Listen on SIMMAIN only, as a network client would (default: HOSTMAIN)");
+    bool never_answer = false;
+    bool answer_zero = false;
+    bool drop_connection = false;
+    auto* never =
+        app.add_flag("--never-answer", never_answer, "Fault: read every request and answer none");
+    auto* zero = app.add_flag("--answer-zero", answer_zero, "Fault: answer every request with 0");
+    auto* drop = app.add_flag("--drop-connection", drop_connection,
+                              "Fault: close each connection at its first request");
+    never->excludes(zero)->excludes(drop);
+    zero->excludes(drop);
+    std::string start_text;
+    app.add_option("--start", start_text,
+                   "Runway threshold LAT,LON,ELEV[,HEADING] in degrees and metres "
+                   "(north and east positive; heading true)")
+        ->option_text("LAT,LON,ELEV[,HDG]");
+    app.add_option("--update-rate", options.update_hz, "Aircraft updates per second (default 20)")
+        ->option_text("HZ")
+        ->check(CLI::Range(10.0, 100.0));
+
+    try {
+        app.parse(argc, argv);
+        if (!version_text.empty() && !ParseHex(version_text, options.version_word)) {
+            throw CLI::ValidationError("--version-word", "expects a hex word such as 0x32800000");
+        }
+        if (!start_text.empty() && !ParseStart(start_text, options.airfield)) {
+            throw CLI::ValidationError(
+                "--start", "expects LAT,LON,ELEV[,HEADING] with |LAT| <= 85, |LON| <= 180");
+        }
+    } catch (const CLI::ParseError& error) {
+        exit_code = app.exit(error);
+        return std::nullopt;
+    }
+    options.simulator_code = static_cast<std::uint16_t>(simulator_code);
+    if (never_answer) options.fault = FaultMode::kNeverAnswer;
+    if (answer_zero) options.fault = FaultMode::kAnswerZero;
+    if (drop_connection) options.fault = FaultMode::kDropConnection;
+    return options;
+}
+
+}  // namespace kestrun

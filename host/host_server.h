@@ -1,0 +1,79 @@
+#pragma once
+// The host's endpoints and client connections on the event loop. Accepts any
+// number of recorders at once; each connection gets its own ClientSession and
+// its own buffers, so a slow or misbehaving client never holds up another.
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/client_session.h"
+#include "host/event_loop.h"
+#include "host/offset_image.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/status.h"
+
+namespace kestrun {
+
+// Faults a host can be told to commit, so that the recorder's error paths can
+// be shown end to end.
+enum class FaultMode {
+    kNone,
+    kNeverAnswer,     // reads every request, answers none
+    kAnswerZero,      // answers every request with 0 and touches no block
+    kDropConnection,  // closes a connection at its first request
+};
+
+class HostServer {
+  public:
+    // `runtime_directory` must have been prepared already.
+    HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory, FaultMode fault);
+    HostServer(const HostServer&) = delete;
+    HostServer& operator=(const HostServer&) = delete;
+    // Closes every connection and removes the socket files it created.
+    ~HostServer();
+
+    // Listens on the endpoint of `window_class`; may be called for several.
+    Status Listen(std::string_view window_class);
+
+    // The socket files this host listens on.
+    std::vector<std::string> endpoints() const;
+
+  private:
+    struct Listener {
+        UniqueFd fd;
+        std::string path;
+        dev_t device = 0;
+        ino_t inode = 0;
+    };
+    struct Client {
+        UniqueFd fd;
+        ClientSession session;
+        std::vector<std::byte> incoming;
+        std::vector<std::byte> outgoing;
+    };
+
+    void Accept(int listener_fd);
+    void OnClient(int fd, short revents);
+    // Reads what there is; false when the client hung up or the connection
+    // failed.
+    bool Receive(Client& client);
+    bool HandleFrames(Client& client);
+    // Sends what is queued; false when the connection failed.
+    bool Send(Client& client);
+    void Drop(int fd);
+
+    EventLoop& loop_;
+    OffsetImage& image_;
+    std::string runtime_directory_;
+    FaultMode fault_;
+    std::vector<Listener> listeners_;
+    std::map<int, Client> clients_;
+};
+
+}  // namespace kestrun

@@ -1,0 +1,86 @@
+// kestrun-host: serves the recorder's protocol from a simulated aircraft.
+
+#include <fmt/core.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+
+#include "host/aircraft_state.h"
+#include "host/event_loop.h"
+#include "host/host_options.h"
+#include "host/host_server.h"
+#include "host/pattern_aircraft.h"
+#include "platform/posix/runtime_directory.h"
+#include "protocol/frame.h"
+
+namespace {
+
+const char* FaultName(kestrun::FaultMode fault) {
+    switch (fault) {
+        case kestrun::FaultMode::kNone:
+            return "";
+        case kestrun::FaultMode::kNeverAnswer:
+            return ", never answering";
+        case kestrun::FaultMode::kAnswerZero:
+            return ", answering 0";
+        case kestrun::FaultMode::kDropConnection:
+            return ", dropping every connection";
+    }
+    return "";
+}
+
+int Run(const kestrun::HostOptions& options) {
+    using namespace kestrun;
+    std::string runtime;
+    if (Status status = PrepareRuntimeDirectory(runtime); !status.ok()) {
+        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        return 1;
+    }
+
+    EventLoop loop;
+    if (Status status = loop.StopOnSignals({SIGINT, SIGTERM}); !status.ok()) {
+        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        return 1;
+    }
+    // Replies go out with MSG_NOSIGNAL; this covers everything else.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    OffsetImage image;
+    WriteHostIdentity(options.version_word, options.simulator_code, image);
+    PatternAircraft aircraft(options.airfield);
+    aircraft.Update(SteadySeconds(), image);
+    const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / options.update_hz));
+    if (Status status = loop.AddTimer(period, [&](double now) { aircraft.Update(now, image); });
+        !status.ok()) {
+        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        return 1;
+    }
+
+    HostServer server(loop, image, runtime, options.fault);
+    const auto window_class = options.client_mode ? kSimulatorWindowClass : kHostWindowClass;
+    if (Status status = server.Listen(window_class); !status.ok()) {
+        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        return 1;
+    }
+    fmt::print("kestrun-host: listening on {} (version {}, simulator code {}{}), flying from {}\n",
+               server.endpoints().front(), VersionDigits(options.version_word),
+               options.simulator_code, FaultName(options.fault), options.airfield.name);
+    std::fflush(stdout);
+
+    if (Status status = loop.Run(); !status.ok()) {
+        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        return 1;
+    }
+    fmt::print("kestrun-host: stopped\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int exit_code = 0;
+    const auto options = kestrun::ParseHostOptions(argc, argv, exit_code);
+    if (!options) return exit_code;
+    return Run(*options);
+}

@@ -1,0 +1,84 @@
+#include "tests/integration/host_process.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "platform/posix/endpoint.h"
+#include "platform/posix/runtime_directory.h"
+
+extern char** environ;
+
+namespace kestrun::testing {
+
+HostProcess::~HostProcess() {
+    if (running()) Stop(SIGKILL);
+}
+
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& arguments) {
+    std::vector<std::string> all{KESTRUN_HOST_PATH};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    return pid;
+}
+
+}  // namespace
+
+int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
+    const pid_t pid = Spawn(arguments);
+    if (pid < 0) return -1;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < give_up) {
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return -1;
+}
+
+bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class) {
+    pid_ = Spawn(arguments);
+    if (pid_ < 0) return false;
+
+    const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < give_up) {
+        const auto probe = ConnectEndpoint(endpoint);
+        if (probe.ok()) {
+            ::close(probe.value);
+            return true;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+int HostProcess::Stop(int signal) {
+    if (!running()) return -1;
+    ::kill(pid_, signal);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return status;
+}
+
+}  // namespace kestrun::testing

@@ -1,0 +1,28 @@
+#pragma once
+// A fresh private XDG_RUNTIME_DIR for one test, so that test runs never meet
+// each other or a user's host. Restores the previous value and removes the
+// directory when it goes.
+
+#include <optional>
+#include <string>
+
+namespace kestrun::testing {
+
+class RuntimeSandbox {
+  public:
+    RuntimeSandbox();
+    ~RuntimeSandbox();
+    RuntimeSandbox(const RuntimeSandbox&) = delete;
+    RuntimeSandbox& operator=(const RuntimeSandbox&) = delete;
+
+    // The directory XDG_RUNTIME_DIR points at.
+    const std::string& root() const { return root_; }
+    // The kestrun runtime directory inside it (not created here).
+    std::string runtime() const { return root_ + "/kestrun"; }
+
+  private:
+    std::string root_;
+    std::optional<std::string> previous_;
+};
+
+}  // namespace kestrun::testing

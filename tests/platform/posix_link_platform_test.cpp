@@ -1,0 +1,158 @@
+#include "platform/posix/posix_link_platform.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <string>
+#include <thread>
+
+#include "platform/posix/atom_table.h"
+#include "platform/posix/endpoint.h"
+#include "platform/posix/runtime_directory.h"
+#include "platform/posix/unique_fd.h"
+#include "protocol/frame.h"
+#include "tests/integration/runtime_sandbox.h"
+
+namespace kestrun {
+namespace {
+
+using namespace std::string_view_literals;
+
+class PosixLinkPlatformTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(PrepareRuntimeDirectory(runtime_).ok()); }
+
+    // A host endpoint whose one connection the test drives by hand.
+    void ListenAsHost() {
+        const auto listening = ListenEndpoint(EndpointPath(runtime_, kHostWindowClass));
+        ASSERT_TRUE(listening.ok());
+        listener_.Reset(listening.value);
+    }
+    UniqueFd AcceptBlocking() {
+        pollfd entry{listener_.get(), POLLIN, 0};
+        EXPECT_EQ(::poll(&entry, 1, 2000), 1);
+        return UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    }
+
+    testing::RuntimeSandbox sandbox_;
+    std::string runtime_;
+    UniqueFd listener_;
+    PosixLinkPlatform platform_;
+};
+
+RequestFrame ReadRequest(int fd) {
+    std::array<std::byte, kRequestFrameSize> bytes{};
+    EXPECT_EQ(::recv(fd, bytes.data(), bytes.size(), MSG_WAITALL),
+              static_cast<ssize_t>(bytes.size()));
+    return DecodeRequestFrame(bytes.data());
+}
+
+TEST_F(PosixLinkPlatformTest, FindsOnlyAHostThatListens) {
+    EXPECT_EQ(platform_.FindHostWindow(kHostWindowClass), 0);
+
+    // A socket file left by a host that died: there is no window behind it.
+    {
+        ListenAsHost();
+        listener_.Reset();
+    }
+    EXPECT_EQ(platform_.FindHostWindow(kHostWindowClass), 0);
+    EXPECT_EQ(platform_.LastError(), static_cast<std::uint32_t>(ECONNREFUSED));
+
+    ListenAsHost();  // replaces the stale file
+    const WindowHandle window = platform_.FindHostWindow(kHostWindowClass);
+    EXPECT_NE(window, 0);
+    EXPECT_EQ(platform_.FindHostWindow(kSimulatorWindowClass), 0);
+    platform_.ReleaseWindow(window);
+}
+
+TEST_F(PosixLinkPlatformTest, WaitsForItsOwnReplyAndDiscardsLateOnes) {
+    ListenAsHost();
+    const WindowHandle window = platform_.FindHostWindow(kHostWindowClass);
+    ASSERT_NE(window, 0);
+    UniqueFd host = AcceptBlocking();
+
+    // The host stays silent: a time-out, with the last error left at 0.
+    std::int32_t answer = -1;
+    EXPECT_FALSE(platform_.SendMessageTimeout(window, 0xC123, -16384, 0, 50, answer));
+    EXPECT_EQ(platform_.LastError(), 0u);
+
+    // Then it answers the first request late, just before the second, and
+    // hands over the second reply in two pieces.
+    std::thread late_host([&] {
+        const RequestFrame first = ReadRequest(host.get());
+        const RequestFrame second = ReadRequest(host.get());
+        EXPECT_EQ(second.message, 0xC123u);
+        EXPECT_EQ(second.wparam, -16384);
+        EXPECT_NE(first.sequence, second.sequence);
+        const auto late = EncodeReplyFrame({first.sequence, 111});
+        const auto own = EncodeReplyFrame({second.sequence, 1});
+        ::send(host.get(), late.data(), late.size(), 0);
+        ::send(host.get(), own.data(), 3, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ::send(host.get(), own.data() + 3, own.size() - 3, 0);
+    });
+    EXPECT_TRUE(platform_.SendMessageTimeout(window, 0xC123, -16384, 0, 2000, answer));
+    EXPECT_EQ(answer, 1);
+    late_host.join();
+}
+
+TEST_F(PosixLinkPlatformTest, AHostThatHungUpFailsWithAnErrorAndNoSignal) {
+    ListenAsHost();
+    const WindowHandle window = platform_.FindHostWindow(kHostWindowClass);
+    ASSERT_NE(window, 0);
+    AcceptBlocking().Reset();
+
+    // Both the first send (the hang-up is noticed on the read) and later ones
+    // (a write to a closed socket, which would raise SIGPIPE) fail cleanly.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::int32_t answer = 0;
+        EXPECT_FALSE(platform_.SendMessageTimeout(window, 0xC123, 0, 0, 2000, answer));
+        EXPECT_NE(platform_.LastError(), 0u);
+    }
+}
+
+TEST_F(PosixLinkPlatformTest, ABlockNameAlreadyTakenReportsAlreadyExists) {
+    const auto name = "HOSTLINK:IPC:7777:1\0"sv;
+    const MappingHandleValue first = platform_.CreateMapping(name, 0x8000);
+    ASSERT_NE(first, 0);
+    EXPECT_EQ(platform_.LastError(), 0u);
+
+    PosixLinkPlatform other;
+    EXPECT_EQ(other.CreateMapping(name, 0x8000), 0);
+    EXPECT_EQ(other.LastError(), kErrorAlreadyExists);
+
+    // The creator's close frees the name.
+    platform_.CloseMapping(first);
+    const MappingHandleValue again = other.CreateMapping(name, 0x8000);
+    EXPECT_NE(again, 0);
+    other.CloseMapping(again);
+}
+
+TEST_F(PosixLinkPlatformTest, LeavesNothingBehindWhenDestroyedWithTheLinkOpen) {
+    const auto name = "HOSTLINK:IPC:8888:1\0"sv;
+    std::uint16_t atom = 0;
+    {
+        PosixLinkPlatform platform;
+        atom = platform.AddAtom(name);
+        ASSERT_GE(atom, kFirstAtom);
+        // The atom holds the name up to its NUL, as a host will look it up.
+        EXPECT_EQ(FindAtom(AtomDirectoryPath(runtime_), atom).value, "HOSTLINK:IPC:8888:1");
+        const MappingHandleValue mapping = platform.CreateMapping(name, 0x8000);
+        ASSERT_NE(mapping, 0);
+        std::byte* view = platform.MapView(mapping);
+        ASSERT_NE(view, nullptr);
+        view[0x7FFF] = std::byte{1};  // the whole block is writable
+    }
+    EXPECT_EQ(FindAtom(AtomDirectoryPath(runtime_), atom).error, ENOENT);
+    EXPECT_EQ(::shm_open("/HOSTLINK:IPC:8888:1", O_RDONLY, 0), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+}  // namespace
+}  // namespace kestrun

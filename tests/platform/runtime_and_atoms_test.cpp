@@ -1,0 +1,118 @@
+#include <fcntl.h>
+#include <fmt/core.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/posix/atom_table.h"
+#include "platform/posix/runtime_directory.h"
+#include "tests/integration/runtime_sandbox.h"
+
+namespace kestrun {
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0);
+    return info.st_mode & 07777;
+}
+
+std::string Prepare() {
+    std::string path;
+    const Status status = PrepareRuntimeDirectory(path);
+    return status.ok() ? std::string() : status.message();
+}
+
+TEST(RuntimeDirectoryTest, IsCreatedPrivateAndRefusedOnceOthersMayUseIt) {
+    testing::RuntimeSandbox sandbox;
+    ::umask(0);  // the mode must not depend on the caller's umask
+    std::string path;
+    ASSERT_TRUE(PrepareRuntimeDirectory(path).ok());
+    ::umask(022);
+    EXPECT_EQ(path, sandbox.runtime());
+    EXPECT_EQ(ModeOf(path), 0700u);
+    EXPECT_EQ(ModeOf(AtomDirectoryPath(path)), 0700u);
+
+    ASSERT_EQ(::chmod(path.c_str(), 0750), 0);
+    const std::string refusal = Prepare();
+    EXPECT_NE(refusal.find(path), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("open to group or others"), std::string::npos) << refusal;
+
+    ASSERT_EQ(::chmod(path.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(AtomDirectoryPath(path).c_str(), 0701), 0);
+    EXPECT_NE(Prepare().find("open to group or others"), std::string::npos);
+}
+
+TEST(RuntimeDirectoryTest, RefusesASymbolicLinkAndAnotherUsersDirectory) {
+    testing::RuntimeSandbox sandbox;
+    const std::string elsewhere = sandbox.root() + "/elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(elsewhere.c_str(), sandbox.runtime().c_str()), 0);
+    EXPECT_NE(Prepare().find("symbolic link"), std::string::npos);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a directory away needs root";
+    ASSERT_EQ(::unlink(sandbox.runtime().c_str()), 0);
+    ASSERT_EQ(::mkdir(sandbox.runtime().c_str(), 0700), 0);
+    ASSERT_EQ(::chown(sandbox.runtime().c_str(), 65534, 65534), 0);
+    EXPECT_NE(Prepare().find("belongs to user 65534"), std::string::npos) << Prepare();
+}
+
+class AtomTableTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string runtime;
+        ASSERT_TRUE(PrepareRuntimeDirectory(runtime).ok());
+        dir_ = AtomDirectoryPath(runtime);
+    }
+    std::uint16_t Add(std::string_view name) {
+        const auto added = AddAtom(dir_, name);
+        EXPECT_TRUE(added.ok()) << name;
+        return added.value;
+    }
+    std::string Find(std::uint16_t atom) { return FindAtom(dir_, atom).value; }
+
+    testing::RuntimeSandbox sandbox_;
+    std::string dir_;
+};
+
+TEST_F(AtomTableTest, ReusesAStringsAtomAndGivesNewStringsTheLowestFreeNumber) {
+    EXPECT_EQ(Add("HOSTLINK:IPC:1A2B:1"), 0xC000);
+    EXPECT_EQ(Add("HOSTLINK:IPC:3C4D:1"), 0xC001);
+    EXPECT_EQ(Add("HOSTLINK:IPC:1A2B:1"), 0xC000);
+    EXPECT_EQ(Find(0xC001), "HOSTLINK:IPC:3C4D:1");
+
+    EXPECT_EQ(DeleteAtom(dir_, 0xC000), 0);
+    EXPECT_EQ(FindAtom(dir_, 0xC000).error, ENOENT);
+    EXPECT_EQ(Add("HOSTLINK:IPC:5E6F:1"), 0xC000);
+
+    EXPECT_EQ(AddAtom(dir_, "").error, EINVAL);
+    EXPECT_EQ(AddAtom(dir_, std::string(kMaxAtomName + 1, 'x')).error, ENAMETOOLONG);
+    EXPECT_EQ(DeleteAtom(dir_, 0x1234), EINVAL);
+}
+
+TEST_F(AtomTableTest, NeverTakesOverANumberThatIsAlreadyHeld) {
+    // Another process's atom, and a file that merely looks like one.
+    std::ofstream(dir_ + "/C000") << "held by someone else";
+    std::ofstream(dir_ + "/c001") << "lower case is no atom";
+    EXPECT_EQ(Add("mine"), 0xC001);
+    EXPECT_EQ(Find(0xC000), "held by someone else");
+    // Nothing of the exclusive creation is left lying about.
+    int files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_)) ++files;
+    EXPECT_EQ(files, 3);
+}
+
+TEST_F(AtomTableTest, AFullTableGivesNoAtomButStillFindsExistingOnes) {
+    for (unsigned atom = 0xC000; atom <= 0xFFFF; ++atom) {
+        std::ofstream(fmt::format("{}/{:04X}", dir_, atom)) << "name " << atom;
+    }
+    EXPECT_EQ(AddAtom(dir_, "one too many").error, ENOSPC);
+    EXPECT_EQ(Add("name 65535"), 0xFFFF);
+}
+
+}  // namespace
+}  // namespace kestrun
