@@ -23,15 +23,11 @@ constexpr std::size_t kReceiveBuffer = 2048;
 // the next call, and the poll loop calls again at once.
 constexpr int kMaxDatagramsPerCall = 1024;
 
-double Seconds(FlightGearFeed::Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
 }  // namespace
 
 std::unique_ptr<FlightGearFeed> FlightGearFeed::Open(const FlightGearAddress& listen_for,
                                                      Console console, Status& status,
-                                                     Clock::duration stale_after) {
+                                                     double stale_after_seconds) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         status = Status::Error(fmt::format("cannot open a UDP socket: {}", std::strerror(errno)));
@@ -54,7 +50,7 @@ std::unique_ptr<FlightGearFeed> FlightGearFeed::Open(const FlightGearAddress& li
     const std::uint16_t port = ntohs(address.sin_port);
     status = Status::Ok();
     auto feed = std::unique_ptr<FlightGearFeed>(
-        new FlightGearFeed(fd, port, listen_for, std::move(console), stale_after));
+        new FlightGearFeed(fd, port, listen_for, std::move(console), stale_after_seconds));
     feed->console_(fmt::format(
         "Waiting for FlightGear datagrams from {} on UDP port {}",
         IsLoopback(listen_for.ipv4) ? std::string("this machine") : FormatIpv4(listen_for.ipv4),
@@ -63,12 +59,12 @@ std::unique_ptr<FlightGearFeed> FlightGearFeed::Open(const FlightGearAddress& li
 }
 
 FlightGearFeed::FlightGearFeed(int fd, std::uint16_t port, const FlightGearAddress& listen_for,
-                               Console console, Clock::duration stale_after)
+                               Console console, double stale_after_seconds)
     : fd_(fd),
       port_(port),
       listen_for_(listen_for),
       console_(std::move(console)),
-      stale_after_(stale_after) {}
+      stale_after_seconds_(stale_after_seconds) {}
 
 FlightGearFeed::~FlightGearFeed() {
     close(fd_);
@@ -88,7 +84,7 @@ void FlightGearFeed::Count(DatagramVerdict verdict, const std::string& sender) {
                          VerdictText(verdict)));
 }
 
-void FlightGearFeed::OnReadable(Clock::time_point now, OffsetImage& image) {
+void FlightGearFeed::OnReadable(double now_seconds, OffsetImage& image) {
     std::array<char, kReceiveBuffer> buffer;
     FlightGearState newest;
     std::string newest_sender;
@@ -126,7 +122,7 @@ void FlightGearFeed::OnReadable(Clock::time_point now, OffsetImage& image) {
     if (!have_good) return;
 
     StoreFlightGearState(newest, image);
-    last_good_ = now;
+    last_good_seconds_ = now_seconds;
     if (phase_ == Phase::kWaiting) {
         console_(fmt::format("FlightGear feed started (from {})", newest_sender));
     } else if (phase_ == Phase::kStopped) {
@@ -135,12 +131,12 @@ void FlightGearFeed::OnReadable(Clock::time_point now, OffsetImage& image) {
     phase_ = Phase::kLive;
 }
 
-void FlightGearFeed::OnTick(Clock::time_point now) {
-    if (phase_ != Phase::kLive || now - last_good_ < stale_after_) return;
+void FlightGearFeed::Update(double now_seconds, OffsetImage&) {
+    if (phase_ != Phase::kLive || now_seconds - last_good_seconds_ < stale_after_seconds_) return;
     phase_ = Phase::kStopped;
     console_(fmt::format(
         "FlightGear feed stopped: nothing good for {:.0f} s; the host keeps the last state",
-        Seconds(stale_after_)));
+        stale_after_seconds_));
 }
 
 std::string FlightGearFeed::Summary() const {

@@ -3,8 +3,9 @@
 //
 // FlightGear sends one datagram per frame of its generic-protocol output
 // (kestrun.xml). The feed owns a non-blocking UDP socket; the host's poll
-// loop watches fd() and calls OnReadable when it is readable, and OnTick
-// regularly (at least a few times a second) so the feed can notice silence.
+// loop watches fd() and calls OnReadable when it is readable, and calls
+// Update, as for any aircraft source, so the feed can notice silence. Times
+// are the steady clock in seconds, as the host's loop gives them.
 //
 // Only datagrams from the machine the feed listens for count: with a
 // loopback address, any loopback sender (the same machine); otherwise
@@ -15,13 +16,13 @@
 // comes back, and the first datagram ignored for each reason.
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "host/aircraft_source.h"
 #include "host/flightgear/flightgear_address.h"
 #include "host/flightgear/flightgear_datagram.h"
 #include "host/offset_image.h"
@@ -29,25 +30,24 @@
 
 namespace kestrun {
 
-class FlightGearFeed {
+class FlightGearFeed final : public AircraftSource {
   public:
-    using Clock = std::chrono::steady_clock;
     // Receives one line for the host's console, without a newline.
     using Console = std::function<void(std::string_view)>;
 
     // FlightGear sends ten datagrams a second as the docs start it; two
     // seconds of nothing good means it has stopped or paused.
-    static constexpr Clock::duration kDefaultStaleAfter = std::chrono::seconds(2);
+    static constexpr double kDefaultStaleAfterSeconds = 2;
 
     // Opens the socket: bound to `listen_for` itself when that is a loopback
     // address (nothing from the network can reach it), otherwise to every
     // interface on its port. Port 0 picks a free port (see port()). Returns
     // null with the reason in `status` when the socket cannot be opened.
-    static std::unique_ptr<FlightGearFeed> Open(const FlightGearAddress& listen_for,
-                                                Console console, Status& status,
-                                                Clock::duration stale_after = kDefaultStaleAfter);
+    static std::unique_ptr<FlightGearFeed> Open(
+        const FlightGearAddress& listen_for, Console console, Status& status,
+        double stale_after_seconds = kDefaultStaleAfterSeconds);
 
-    ~FlightGearFeed();
+    ~FlightGearFeed() override;
     FlightGearFeed(const FlightGearFeed&) = delete;
     FlightGearFeed& operator=(const FlightGearFeed&) = delete;
 
@@ -59,10 +59,10 @@ class FlightGearFeed {
     // Drains the datagrams waiting on the socket (a bounded number per call,
     // so a flood cannot starve the host) and stores the newest good one into
     // `image`. Datagrams that are not good leave the image as it was.
-    void OnReadable(Clock::time_point now, OffsetImage& image);
+    void OnReadable(double now_seconds, OffsetImage& image);
     // Reports, once, that the feed has stopped when no good datagram came for
-    // the stale time.
-    void OnTick(Clock::time_point now);
+    // the stale time. The image keeps the last good state.
+    void Update(double now_seconds, OffsetImage& image) override;
 
     // Datagrams seen, by verdict (kAccepted counts the good ones).
     std::uint64_t count(DatagramVerdict verdict) const {
@@ -77,7 +77,7 @@ class FlightGearFeed {
     enum class Phase { kWaiting, kLive, kStopped };
 
     FlightGearFeed(int fd, std::uint16_t port, const FlightGearAddress& listen_for, Console console,
-                   Clock::duration stale_after);
+                   double stale_after_seconds);
     bool FromFlightGearMachine(std::uint32_t sender) const;
     void Count(DatagramVerdict verdict, const std::string& sender);
 
@@ -85,9 +85,9 @@ class FlightGearFeed {
     std::uint16_t port_;
     FlightGearAddress listen_for_;
     Console console_;
-    Clock::duration stale_after_;
+    double stale_after_seconds_;
     Phase phase_ = Phase::kWaiting;
-    Clock::time_point last_good_{};
+    double last_good_seconds_ = 0;
     std::array<std::uint64_t, kDatagramVerdictCount> counts_{};
     std::array<bool, kDatagramVerdictCount> reported_{};
 };

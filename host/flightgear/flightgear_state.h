@@ -1,9 +1,10 @@
 #pragma once
-// FlightGear's values in the host's units: where a FlightGear datagram lands
-// in the offset image, and the simulator code a FlightGear-fed host reports.
+// FlightGear's values as the host's aircraft state, and the simulator code a
+// FlightGear-fed host reports.
 
 #include <cstdint>
 
+#include "host/aircraft_state.h"
 #include "host/flightgear/flightgear_datagram.h"
 #include "host/offset_image.h"
 
@@ -15,14 +16,14 @@ inline constexpr std::uint16_t kFlightGearSimulatorCode = 0x4647;
 
 inline constexpr double kMetresPerFoot = 0.3048;
 
-// Stores `state` into the image at the host's offsets for latitude,
-// longitude, altitude, pitch, bank, heading, indicated airspeed and vertical
-// speed. Signs are turned into the host's: FlightGear's pitch is positive nose
-// up and its roll positive right wing down, the host's both the opposite.
-// Nothing else in the image changes.
-void StoreFlightGearState(const FlightGearState& state, OffsetImage& image);
+// Feet become metres; FlightGear's signs are already the aircraft state's
+// (pitch positive nose up, roll positive right wing down, climb positive).
+AircraftState ToAircraftState(const FlightGearState& state);
 
-// Writes 0xFADE << 16 | kFlightGearSimulatorCode at 0x3308.
-void MarkFlightGearSimulator(OffsetImage& image);
+// Stores `state` at the host's offsets of position, attitude, airspeed and
+// vertical speed, in the host's units and signs. Nothing else changes.
+inline void StoreFlightGearState(const FlightGearState& state, OffsetImage& image) {
+    WriteAircraftState(ToAircraftState(state), image);
+}
 
 }  // namespace kestrun

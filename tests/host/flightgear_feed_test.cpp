@@ -12,8 +12,6 @@
 namespace kestrun {
 namespace {
 
-using namespace std::chrono_literals;
-
 std::string At(double latitude) {
     return testing::MakeDatagram({latitude, -122.375, 3000, 0, 0, 90, 100, 0});
 }
@@ -28,11 +26,11 @@ class FlightGearFeedTest : public ::testing::Test {
         console_.clear();
     }
     // Loopback delivery is synchronous: once one is readable, all are queued.
-    void Deliver(const std::vector<std::string>& datagrams, FlightGearFeed::Clock::duration at) {
+    void Deliver(const std::vector<std::string>& datagrams, double at) {
         for (const std::string& d : datagrams) testing::SendDatagram(feed_->port(), d);
         pollfd p{feed_->fd(), POLLIN, 0};
         ASSERT_EQ(poll(&p, 1, 2000), 1);
-        feed_->OnReadable(t0_ + at, image_);
+        feed_->OnReadable(at, image_);
     }
     double Latitude() const {
         return LatitudeFromHost(static_cast<std::int64_t>(image_.GetU64(kOffsetLatitude)));
@@ -44,18 +42,17 @@ class FlightGearFeedTest : public ::testing::Test {
     std::unique_ptr<FlightGearFeed> feed_;
     std::vector<std::string> console_;
     OffsetImage image_;
-    FlightGearFeed::Clock::time_point t0_ = FlightGearFeed::Clock::now();
 };
 
 TEST_F(FlightGearFeedTest, AppliesTheNewestGoodDatagramAndTellsEachJunkReasonOnce) {
     Listen(0x7F000001);
-    Deliver({At(37.5), At(37.6), "37.7,junk\n"}, 0s);
+    Deliver({At(37.5), At(37.6), "37.7,junk\n"}, 0);
     EXPECT_NEAR(Latitude(), 37.6, 1e-12);
     EXPECT_TRUE(Said(0, "fewer than 8 fields")) << console_[0];
     EXPECT_TRUE(Said(1, "FlightGear feed started"));
 
     // An oversized datagram must not be cut down to its good-looking start.
-    Deliver({"1,2\n", "91,2,3,4,5,6,7,8\n", At(10) + std::string(3000, '0') + "\n"}, 0s);
+    Deliver({"1,2\n", "91,2,3,4,5,6,7,8\n", At(10) + std::string(3000, '0') + "\n"}, 0);
     EXPECT_NEAR(Latitude(), 37.6, 1e-12);
     EXPECT_EQ(console_.size(), 4u);  // out of range and too long; "fewer" not again
     EXPECT_EQ(feed_->count(DatagramVerdict::kShort), 2u);
@@ -65,16 +62,16 @@ TEST_F(FlightGearFeedTest, AppliesTheNewestGoodDatagramAndTellsEachJunkReasonOnc
 
 TEST_F(FlightGearFeedTest, SaysOnceWhenTheFeedStopsAndWhenItIsBackFromANewPort) {
     Listen(0x7F000001);
-    feed_->OnTick(t0_ + 10s);  // silence before the first datagram is no news
-    Deliver({At(1)}, 0s);
-    feed_->OnTick(t0_ + 1900ms);
+    feed_->Update(10, image_);  // silence before the first datagram is no news
+    Deliver({At(1)}, 0);
+    feed_->Update(1.9, image_);
     EXPECT_TRUE(feed_->live());
-    feed_->OnTick(t0_ + 2s);
-    feed_->OnTick(t0_ + 3s);
+    feed_->Update(2, image_);
+    feed_->Update(3, image_);
     EXPECT_FALSE(feed_->live());
-    Deliver({"1,2,3,4,5,6,7,nan\n"}, 4s);  // junk does not bring it back
+    Deliver({"1,2,3,4,5,6,7,nan\n"}, 4);  // junk does not bring it back
     EXPECT_FALSE(feed_->live());
-    Deliver({At(3)}, 5s);  // every send comes from a new port
+    Deliver({At(3)}, 5);  // every send comes from a new port
     EXPECT_TRUE(feed_->live());
     EXPECT_NEAR(Latitude(), 3, 1e-12);
     ASSERT_EQ(console_.size(), 4u);
@@ -84,7 +81,7 @@ TEST_F(FlightGearFeedTest, SaysOnceWhenTheFeedStopsAndWhenItIsBackFromANewPort) 
 
 TEST_F(FlightGearFeedTest, IgnoresOtherMachines) {
     Listen(0xC0000201);  // FlightGear is on 192.0.2.1, so loopback is the wrong machine
-    Deliver({At(5)}, 0s);
+    Deliver({At(5)}, 0);
     EXPECT_EQ(feed_->count(DatagramVerdict::kWrongSender), 1u);
     EXPECT_EQ(image_.GetU64(kOffsetLatitude), 0u);
 }

@@ -21,7 +21,7 @@ namespace {
 class FlightGearLinkTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        MarkFlightGearSimulator(platform_.image());
+        WriteHostIdentity(0x32800000, kFlightGearSimulatorCode, platform_.image());
         Status status;
         feed_ = FlightGearFeed::Open(
             {0x7F000001, 0}, [](std::string_view) {}, status);
@@ -32,7 +32,7 @@ class FlightGearLinkTest : public ::testing::Test {
         testing::SendDatagram(feed_->port(), datagram);
         pollfd p{feed_->fd(), POLLIN, 0};
         ASSERT_EQ(poll(&p, 1, 2000), 1);
-        feed_->OnReadable(FlightGearFeed::Clock::now(), platform_.image());
+        feed_->OnReadable(0, platform_.image());
     }
     // Reads what the recorder reads, and checks each value to the resolution
     // of its unit (plus a double's last bits) and with the host's signs.
