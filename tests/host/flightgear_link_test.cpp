@@ -1,11 +1,10 @@
 // FlightGear datagrams in, the recorder's reads out: the feed fills the image
-// of a scripted host, and HostLink reads it back as the recorder does.
+// of a scripted host, and HostLink reads it back.
 
 #include <gtest/gtest.h>
 #include <poll.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "flightgear_test_datagrams.h"
@@ -34,42 +33,37 @@ class FlightGearLinkTest : public ::testing::Test {
         ASSERT_EQ(poll(&p, 1, 2000), 1);
         feed_->OnReadable(0, platform_.image());
     }
-    // Reads what the recorder reads, and checks each value to the resolution
-    // of its unit (plus a double's last bits) and with the host's signs.
+    // Reads position and attitude (one run of offsets), airspeed and vertical
+    // speed through the link, and checks each to the resolution of its unit.
     void ExpectRecorderReads(const FlightGearState& want) {
-        std::int64_t latitude = 0, longitude = 0;
-        std::uint32_t fraction = 0, heading = 0;
-        std::int32_t metres = 0, pitch = 0, bank = 0, airspeed = 0, climb = 0;
-        const std::pair<std::uint32_t, void*> reads[] = {{kOffsetLatitude, &latitude},
-                                                         {kOffsetLongitude, &longitude},
-                                                         {kOffsetAltitudeFraction, &fraction},
-                                                         {kOffsetAltitudeMetres, &metres},
-                                                         {kOffsetPitch, &pitch},
-                                                         {kOffsetBank, &bank},
-                                                         {kOffsetHeading, &heading},
-                                                         {kOffsetIndicatedAirspeed, &airspeed},
-                                                         {kOffsetVerticalSpeed, &climb}};
-        for (const auto& [offset, to] : reads) {
-            const std::int32_t size =
-                offset == kOffsetLatitude || offset == kOffsetLongitude ? 8 : 4;
-            ASSERT_TRUE(link_.QueueRead(static_cast<std::int32_t>(offset), size, to, result_));
-        }
+        std::array<std::byte, 36> position{};
+        std::int32_t airspeed = 0, climb = 0;
+        ASSERT_TRUE(link_.QueueRead(kOffsetLatitude, 36, position.data(), result_));
+        ASSERT_TRUE(link_.QueueRead(kOffsetIndicatedAirspeed, 4, &airspeed, result_));
+        ASSERT_TRUE(link_.QueueRead(kOffsetVerticalSpeed, 4, &climb, result_));
         ASSERT_TRUE(link_.ProcessQueue(result_));
-        auto near = [](double got, double expected, double unit) {
-            EXPECT_NEAR(got, expected,
-                        unit + 4 * std::numeric_limits<double>::epsilon() * std::abs(expected));
-        };
-        const double angle = std::ldexp(360.0, -32);
-        near(LatitudeFromHost(latitude), want.latitude_deg, 90.0 / 10001750 * std::ldexp(1, -32));
-        near(LongitudeFromHost(longitude), want.longitude_deg, std::ldexp(360.0, -64));
-        near(AltitudeFromHost({fraction, metres}), want.altitude_ft * 0.3048, std::ldexp(1, -32));
-        near(SignedAngleFromHost(pitch), -want.pitch_deg, angle);
-        near(SignedAngleFromHost(bank), -want.roll_deg, angle);
-        near(HeadingFromHost(heading), want.heading_deg, angle);
-        near(AirspeedFromHost(airspeed), want.indicated_airspeed_kt, 1.0 / 128);
-        near(VerticalSpeedFromHost(climb), want.vertical_speed_fps * 0.3048, 1.0 / 256);
+        OffsetImage read;
+        read.Write(kOffsetLatitude, position);
+        read.SetU32(kOffsetIndicatedAirspeed, static_cast<std::uint32_t>(airspeed));
+        read.SetU32(kOffsetVerticalSpeed, static_cast<std::uint32_t>(climb));
+        const auto pitch = static_cast<std::int32_t>(read.GetU32(kOffsetPitch));
+        const auto bank = static_cast<std::int32_t>(read.GetU32(kOffsetBank));
         EXPECT_EQ(pitch<0, want.pitch_deg> 0) << "host pitch is negative nose up";
         EXPECT_EQ(bank<0, want.roll_deg> 0) << "host bank is negative right wing down";
+
+        const AircraftState got = ReadAircraftState(read);
+        auto near = [](double a, double b, double unit) {
+            EXPECT_NEAR(a, b, unit + 4 * std::numeric_limits<double>::epsilon() * std::abs(b));
+        };
+        const double angle = std::ldexp(360.0, -32);
+        near(got.latitude_deg, want.latitude_deg, 90.0 / 10001750 * std::ldexp(1, -32));
+        near(got.longitude_deg, want.longitude_deg, std::ldexp(360.0, -64));
+        near(got.altitude_m, want.altitude_ft * 0.3048, std::ldexp(1, -32));
+        near(got.pitch_deg, want.pitch_deg, angle);
+        near(got.bank_deg, want.roll_deg, angle);
+        near(got.heading_deg, want.heading_deg, angle);
+        near(got.airspeed_kt, want.indicated_airspeed_kt, 1.0 / 128);
+        near(got.vertical_speed_mps, want.vertical_speed_fps * 0.3048, 1.0 / 256);
     }
 
     FakeLinkPlatform platform_;
