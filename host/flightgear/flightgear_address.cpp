@@ -8,7 +8,7 @@
 namespace kestrun {
 
 Status ParseFlightGearAddress(std::string_view text, FlightGearAddress& out) {
-    FlightGearAddress parsed = out;
+    FlightGearAddress parsed;  // a bare port means this machine
     std::string_view port_text = text;
     const std::size_t colon = text.rfind(':');
     if (colon != std::string_view::npos) {

@@ -15,9 +15,9 @@ struct FlightGearAddress {
     std::uint16_t port = 5500;
 };
 
-// Parses "PORT", "ADDRESS:PORT" or "localhost:PORT", with ADDRESS an IPv4
-// address in dotted form and PORT 1 to 65535. On failure `out` is unchanged
-// and the status says what was wrong.
+// Parses "PORT" (on 127.0.0.1), "ADDRESS:PORT" or "localhost:PORT", with
+// ADDRESS an IPv4 address in dotted form and PORT 1 to 65535. On failure
+// `out` is unchanged and the status says what was wrong.
 Status ParseFlightGearAddress(std::string_view text, FlightGearAddress& out);
 
 // True for 127.0.0.0/8, the machine itself.

