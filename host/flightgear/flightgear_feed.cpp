@@ -107,8 +107,8 @@ void FlightGearFeed::OnReadable(double now_seconds, OffsetImage& image) {
             continue;
         }
         const auto length = static_cast<std::size_t>(received);
-        // A datagram longer than the buffer is passed on at its real length
-        // bound, which the parser rejects as too long without reading it.
+        // Only the start of a datagram longer than the buffer was read: it is
+        // too long, whatever that start looks like.
         const std::string_view datagram(buffer.data(), std::min(length, buffer.size()));
         const DatagramVerdict verdict = length > buffer.size()
                                             ? DatagramVerdict::kLong
