@@ -1,0 +1,129 @@
+// Fuzz target for the record scanner and the writers behind it: whatever a
+// record file holds, the scanner must account for every byte, pass on only
+// records with their header and a plausible time, find the same records
+// however the file is split into reads, and the writers must take whatever
+// records it passes on.
+//
+// Input: byte 0 sets the size of the pieces the stream is fed in (1 to 256);
+// the rest is the file.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "tools/export_run.h"
+#include "tools/record_scanner.h"
+
+namespace {
+
+using namespace kestrun;
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+struct Seen {
+    std::uint64_t offset;
+    std::int16_t second;
+};
+
+class CheckingSink final : public RecordSink {
+  public:
+    explicit CheckingSink(std::size_t size) : size_(size) {}
+    void OnRecord(const FlightRecord& r, std::uint64_t offset) override {
+        Check(r.Header1 == kHeader1 && r.Header2 == kHeader2 && r.Header3 == kHeader3 &&
+              r.Header4 == kHeader4);
+        Check(r.Hour >= 0 && r.Hour < 24 && r.Minute >= 0 && r.Minute < 60 && r.Second >= 0 &&
+              r.Second < 60);
+        Check(offset + kFlightRecordSize <= size_);
+        Check(seen.empty() || offset >= seen.back().offset + kFlightRecordSize);
+        seen.push_back({offset, r.Second});
+    }
+    std::vector<Seen> seen;
+
+  private:
+    std::size_t size_;
+};
+
+// Hands every record to the writers, as the export driver does.
+class WritersSink final : public RecordSink {
+  public:
+    explicit WritersSink(std::vector<FlightFormat*> formats) : formats_(std::move(formats)) {}
+    void OnRecord(const FlightRecord& record, std::uint64_t) override {
+        const TimePlacement time = timeline.Place(record.Hour, record.Minute, record.Second);
+        for (FlightFormat* format : formats_) format->AddRecord(TimedRecord{record, time});
+    }
+    FlightTimeline timeline;
+
+  private:
+    std::vector<FlightFormat*> formats_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::size_t piece = std::size_t{data[0]} + 1;
+    const std::span<const std::byte> file(reinterpret_cast<const std::byte*>(data + 1), size - 1);
+
+    CheckingSink whole(file.size());
+    const ScanCounts counts = ScanBytes(file, whole);
+    Check(counts.bytes == file.size());
+    Check(counts.records * kFlightRecordSize + counts.skipped_bytes + counts.damaged_bytes +
+              counts.truncated_bytes ==
+          counts.bytes);
+    Check(counts.records == whole.seen.size());
+    Check(counts.truncated_bytes < kFlightRecordSize);
+
+    RecordScanner scanner;
+    CheckingSink pieces(file.size());
+    std::vector<std::byte> held;
+    for (std::size_t at = 0; at < file.size(); at += piece) {
+        const auto next = file.subspan(at, std::min(piece, file.size() - at));
+        held.insert(held.end(), next.begin(), next.end());
+        const std::size_t used = scanner.Scan(held, false, pieces);
+        Check(held.size() - used < RecordScanner::kLookahead);
+        held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
+    }
+    Check(scanner.Scan(held, true, pieces) == held.size());
+    Check(pieces.seen.size() == whole.seen.size());
+    for (std::size_t i = 0; i < whole.seen.size(); ++i) {
+        Check(pieces.seen[i].offset == whole.seen[i].offset);
+    }
+    const ScanCounts& piece_counts = scanner.counts();
+    Check(piece_counts.skipped_bytes == counts.skipped_bytes);
+    Check(piece_counts.damaged_bytes == counts.damaged_bytes);
+    Check(piece_counts.truncated_bytes == counts.truncated_bytes);
+
+    static const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    OutputBuffer out(null_fd, "/dev/null", 4096);
+    std::vector<std::unique_ptr<FlightFormat>> owned;
+    std::vector<FlightFormat*> formats;
+    for (const ExportFormat format :
+         {ExportFormat::kCsv, ExportFormat::kGpx, ExportFormat::kSvg, ExportFormat::kSummary}) {
+        owned.push_back(MakeFlightFormat(format, out, 1));
+        formats.push_back(owned.back().get());
+    }
+    FlightInfo flight;
+    flight.path = flight.name = "fuzz.dat";
+    flight.first_date = CivilDate::FromYmd(2024, 2, 29);
+    flight.date_known = true;
+    for (FlightFormat* format : formats) {
+        format->BeginDocument();
+        format->BeginFlight(flight);
+    }
+    WritersSink writers(formats);
+    static_cast<void>(ScanBytes(file, writers));
+    for (FlightFormat* format : formats) {
+        format->EndFlight(flight, counts, writers.timeline);
+        format->EndDocument();
+    }
+    Check(out.Flush());
+    return 0;
+}

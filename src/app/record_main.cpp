@@ -1,0 +1,177 @@
+// kestrun-record: the recorder without a window. Runs the window's own
+// handlers on a headless window: load, connect, start, one tick a second,
+// stop, disconnect, unload, printing every new status text on its own line.
+
+#include <fmt/core.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/posix/posix_clock.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_link_platform.h"
+#include "settings/settings_file.h"
+#include "window/form1.h"
+#include "window/headless_window.h"
+#include "window/status_texts.h"
+
+namespace {
+
+using namespace kestrun;
+using SteadyClock = std::chrono::steady_clock;
+
+// Exit statuses, also listed in --help.
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitNotConnected = 3;
+constexpr int kExitFileError = 4;
+constexpr int kExitSampleErrors = 5;
+
+constexpr auto kTickPeriod = std::chrono::milliseconds(kRecordTimerIntervalMs);
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Waits until `deadline` unless SIGINT or SIGTERM arrives first (both are
+// blocked, so they wait as pending signals while a tick runs). Returns true
+// when a signal ended the wait.
+bool WaitForDeadlineOrSignal(const sigset_t& stop_signals, SteadyClock::time_point deadline) {
+    for (;;) {
+        const auto now = SteadyClock::now();
+        if (now >= deadline) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+        timespec timeout{};
+        timeout.tv_sec = static_cast<std::time_t>(left.count() / 1'000'000'000);
+        timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        if (::sigtimedwait(&stop_signals, nullptr, &timeout) > 0) return true;
+        // EAGAIN is the time-out, EINTR another signal: look at the clock again.
+    }
+}
+
+struct Options {
+    std::optional<int> seconds;
+    std::string output;
+    bool append = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    CLI::App app{
+        "Records a flight from a simulator host without a window: one 80-byte record a second, "
+        "to the output file of the recorder's settings, until Ctrl-C, SIGTERM or --seconds.\n"
+        "Exit status: 0 recorded and saved; 2 usage; 3 could not connect; 4 output file "
+        "error; 5 saved, but some seconds could not be read from the host."};
+    app.add_option("--seconds", options.seconds, "Stop after this many seconds")
+        ->check(CLI::PositiveNumber)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_option("--output", options.output,
+                   "Record to this file, and keep it in the settings as Set Output File does")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("--append", options.append, "Append to the output file instead of overwriting it");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    }
+
+    // Ctrl-C and SIGTERM are taken only between ticks, so a record is never
+    // cut short; the run then stops as the Stop button would.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    ::sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
+    // A host that goes away must show as a failed exchange, not end the program.
+    ::signal(SIGPIPE, SIG_IGN);
+
+    HeadlessWindow window(/*keep_status_history=*/false);
+    std::string shown = window.status_text();
+    int sample_errors = 0;
+    const auto print = [](const std::string& line) {
+        std::fputs(line.c_str(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    };
+    print(shown);
+    window.SetStatusListener([&](const std::string& text) {
+        if (StartsWith(text, kReadErrorPrefix) || StartsWith(text, kProcessingErrorPrefix)) {
+            ++sample_errors;
+        }
+        if (text != shown) print(text);
+        shown = text;
+    });
+
+    PosixLinkPlatform link_platform;
+    PosixFileSystem files;
+    PosixClock clock;
+    Form1 form(window, link_platform, files, clock, DefaultSettingsPath());
+
+    form.Form_Load();
+    if (!options.output.empty()) {
+        window.QueueDialogAnswer(options.output);
+        form.cmdSetPath_Click();
+    }
+    if (options.append) window.SetOverwriteValue(0);
+
+    form.Connect_Click();
+    if (!form.Active) {
+        form.Form_Unload();
+        std::fputs("kestrun-record: could not connect to a simulator host\n", stderr);
+        return kExitNotConnected;
+    }
+    form.cmdRecord_Click();
+    if (!form.Recording) {
+        form.Form_Unload();
+        fmt::print(stderr, "kestrun-record: could not start recording to {}\n", form.FileName);
+        return kExitFileError;
+    }
+
+    // Absolute deadlines keep the ticks from drifting; a tick that overruns
+    // its second moves the next one later instead of letting ticks bunch up.
+    const auto start = SteadyClock::now();
+    const std::optional<SteadyClock::time_point> end =
+        options.seconds ? std::optional(start + *options.seconds * kTickPeriod) : std::nullopt;
+    auto next_tick = start + kTickPeriod;
+    long records = 0;
+    while (form.Recording) {
+        if (end && next_tick > *end) break;
+        if (WaitForDeadlineOrSignal(stop_signals, next_tick)) break;
+        form.RecTimer_Timer();
+        if (form.Recording) ++records;
+        next_tick = std::max(next_tick + kTickPeriod, SteadyClock::now());
+    }
+
+    // A run that ended by itself ended on a failed write.
+    const bool write_failed = !form.Recording;
+    form.cmdStop_Click();
+    const bool saved = !write_failed && window.status_text() == kRecordingStoppedText;
+    const std::string file_name = form.FileName;
+    form.Disconnect_Click();
+    form.Form_Unload();
+
+    std::error_code ignored;
+    const std::filesystem::path where = std::filesystem::absolute(file_name, ignored);
+    if (!saved) {
+        fmt::print(stderr, "kestrun-record: the output file {} was not saved completely\n",
+                   where.string());
+        return kExitFileError;
+    }
+    fmt::print("{} records saved to {}\n", records, where.string());
+    std::fflush(stdout);
+    if (sample_errors > 0) {
+        fmt::print(stderr, "kestrun-record: {} seconds could not be read from the host\n",
+                   sample_errors);
+        return kExitSampleErrors;
+    }
+    return kExitOk;
+}

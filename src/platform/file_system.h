@@ -1,0 +1,65 @@
+#pragma once
+// The files the recorder touches, behind one interface, so that a test can
+// make any call fail: the output file (written record by record at 64-bit
+// byte offsets) and the small settings text file. The POSIX implementation is
+// in posix/; a fault-injecting wrapper lives with the test fakes.
+//
+// Every call that can fail returns a Status whose message names what failed,
+// the path, and why, e.g. "cannot open /data/x.dat: Permission denied".
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+namespace kestrun {
+
+// An open binary file written at explicit offsets. Not buffered: each
+// successful WriteAt has handed its bytes to the operating system.
+class OutputFile {
+  public:
+    virtual ~OutputFile() = default;
+
+    // Writes all of `data` at byte `offset`, growing the file as needed. On
+    // failure some leading part of `data` may have been written; the caller
+    // decides whether to cut it off with Truncate.
+    virtual Status WriteAt(std::uint64_t offset, std::span<const std::byte> data) = 0;
+    // The file's current length in bytes.
+    virtual Status Length(std::uint64_t& length) = 0;
+    // Cuts (or extends with zeros) the file to `length` bytes.
+    virtual Status Truncate(std::uint64_t length) = 0;
+    // Flushes the file's data to the storage device.
+    virtual Status Sync() = 0;
+    // Closes the file; reports errors the system only notices at close.
+    // Calls other than Close after a Close fail.
+    virtual Status Close() = 0;
+};
+
+class FileSystem {
+  public:
+    virtual ~FileSystem() = default;
+
+    // Opens `path` for writing at offsets, creating it when missing. With
+    // `truncate` the file starts empty, otherwise its contents are kept.
+    virtual Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
+                                  std::unique_ptr<OutputFile>& file) = 0;
+
+    // Reads the whole of a small file (at most kMaxTextFileSize bytes) as raw
+    // bytes. A missing file is not an error: `found` is false and `contents`
+    // empty.
+    virtual Status ReadTextFile(const std::filesystem::path& path, std::string& contents,
+                                bool& found) = 0;
+    // Replaces the contents of `path` with `contents`, creating the file when
+    // missing. Line ends are written as given.
+    virtual Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) = 0;
+    // Creates `path` and any missing parents; an existing directory is fine.
+    virtual Status CreateDirectories(const std::filesystem::path& path) = 0;
+};
+
+inline constexpr std::uint64_t kMaxTextFileSize = 1 << 20;
+
+}  // namespace kestrun

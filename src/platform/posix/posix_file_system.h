@@ -1,0 +1,19 @@
+#pragma once
+// FileSystem over POSIX file descriptors: unbuffered pwrite at 64-bit
+// offsets, fdatasync, and whole-file reads and writes for small text files.
+
+#include "platform/file_system.h"
+
+namespace kestrun {
+
+class PosixFileSystem final : public FileSystem {
+  public:
+    Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
+                          std::unique_ptr<OutputFile>& file) override;
+    Status ReadTextFile(const std::filesystem::path& path, std::string& contents,
+                        bool& found) override;
+    Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) override;
+    Status CreateDirectories(const std::filesystem::path& path) override;
+};
+
+}  // namespace kestrun

@@ -1,0 +1,66 @@
+#pragma once
+// A recording run: the output file from Start to Stop, one 80-byte record
+// written per call of WriteRecord.
+//
+// Durability: each record reaches the operating system in one write at its
+// own tick (nothing is buffered here), and the file is synced to the device
+// every kSyncInterval records and at Stop. A failed write is cut back to the
+// record's start, so the file only ever holds whole records of this run
+// after whatever it held before. Offsets are 64-bit: a run never wraps.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/status.h"
+#include "recording/flight_record.h"
+
+namespace kestrun {
+
+inline constexpr int kSyncInterval = 10;
+
+// A record from all zeros with the four header words 8, 0, 1, 0.
+FlightRecord BlankFlightRecord();
+
+class RecordingRun {
+  public:
+    RecordingRun(FileSystem& files, Clock& clock) : files_(files), clock_(clock) {}
+    // Closes a file left open, without reporting: callers Stop first.
+    ~RecordingRun();
+    RecordingRun(const RecordingRun&) = delete;
+    RecordingRun& operator=(const RecordingRun&) = delete;
+
+    // Opens `path` for the run. With `overwrite` the file starts empty;
+    // otherwise its contents are kept and the first record follows them.
+    // Fails, with nothing open, for an empty path or one the system cannot
+    // open. Starting while open fails too.
+    Status Start(const std::filesystem::path& path, bool overwrite);
+
+    // Stamps `record` with one reading of the clock and writes its 80 bytes
+    // at next_offset(), which then advances by 80. On failure the file is cut
+    // back to where the record began, synced and closed, and the run is over
+    // (is_open() false); the Status says what failed.
+    Status WriteRecord(FlightRecord record);
+
+    // Syncs and closes the file. Ok only when every step succeeded, so the
+    // caller may claim the file was saved. Stopping a closed run is ok.
+    Status Stop();
+
+    bool is_open() const { return file_ != nullptr; }
+    // The 0-based byte offset of the next record.
+    std::uint64_t next_offset() const { return next_offset_; }
+
+  private:
+    // Ends the run after a failed write: cut back, sync, close.
+    Status Abandon(Status failure, std::uint64_t record_start);
+
+    FileSystem& files_;
+    Clock& clock_;
+    std::unique_ptr<OutputFile> file_;
+    std::uint64_t next_offset_ = 0;
+    int unsynced_records_ = 0;
+};
+
+}  // namespace kestrun

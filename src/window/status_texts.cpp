@@ -1,0 +1,30 @@
+#include "window/status_texts.h"
+
+#include "window/bitwise_ops.h"
+
+namespace kestrun {
+
+std::string ConnectedStatusText(std::int32_t host_version) {
+    const auto digit = [host_version](std::int32_t bits) {
+        // Shift divides and truncates toward zero, which picks out the nibble
+        // only for a non-negative word: 0xA1000000 would show ';' for its A.
+        // A word with its top bit set is therefore read as unsigned.
+        const std::int32_t nibble =
+            host_version >= 0
+                ? (BitwiseOps::Shift(host_version, bits, false) & 0xF)
+                : static_cast<std::int32_t>((static_cast<std::uint32_t>(host_version) >>
+                                             static_cast<std::uint32_t>(bits)) &
+                                            0xFu);
+        return static_cast<char>('0' + nibble);
+    };
+    std::string text = "Connected to Flight Simulator (host ver";
+    text += digit(28);
+    text += '.';
+    text += digit(24);
+    text += digit(20);
+    text += digit(16);
+    text += ')';
+    return text;
+}
+
+}  // namespace kestrun

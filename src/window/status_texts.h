@@ -1,0 +1,28 @@
+#pragma once
+// Every text the status line shows, and the window's fixed captions. The Qt
+// window and the headless window both start from these.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kestrun {
+
+inline constexpr std::string_view kWindowCaption = "Kestrun Digital Flight Recorder (v1.0)";
+
+inline constexpr std::string_view kNotConnectedText = "Not Connected to Flight Simulator";
+inline constexpr std::string_view kConnectErrorPrefix = "Error: ";
+inline constexpr std::string_view kRecordingDataText = "Recording Data ...";
+inline constexpr std::string_view kRecordingStoppedText = "Recording stopped. File Saved.";
+inline constexpr std::string_view kReadErrorPrefix = "Read error: ";
+inline constexpr std::string_view kProcessingErrorPrefix = "Processing error: ";
+// Output and settings files: the reason and the path follow.
+inline constexpr std::string_view kFileErrorPrefix = "File error: ";
+inline constexpr std::string_view kSettingsErrorPrefix = "Settings file error: ";
+
+// "Connected to Flight Simulator (host ver" + d.ddd + ")": the top four
+// nibbles of the host version word, each shown as the character that many
+// places after "0" (so 10 shows as ':').
+std::string ConnectedStatusText(std::int32_t host_version);
+
+}  // namespace kestrun

@@ -1,0 +1,142 @@
+// kestrun-record end to end: a real kestrun-host process, a real recorder
+// process, and the file it leaves behind.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "protocol/host_units.h"
+#include "recording/flight_record.h"
+#include "tests/integration/host_process.h"
+#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/recorder_fakes.h"
+
+extern char** environ;
+
+namespace kestrun {
+namespace {
+
+using namespace std::chrono_literals;
+
+class RecordHostTest : public ::testing::Test {
+  protected:
+    RecordHostTest() { ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1); }
+
+    // Starts kestrun-record with its standard output going to a file.
+    void StartRecorder(std::vector<std::string> args) {
+        args.insert(args.begin(), KESTRUN_RECORD_PATH);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, printed_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_EQ(::posix_spawn(&recorder_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    // Waits for the recorder; its exit status, and what it printed.
+    std::pair<int, std::string> WaitForRecorder() {
+        int status = 0;
+        ::waitpid(recorder_, &status, 0);
+        std::ifstream in(printed_);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}};
+    }
+    std::vector<FlightRecord> Records() const {
+        EXPECT_EQ(std::filesystem::file_size(output_) % kFlightRecordSize, 0u) << "a torn record";
+        return testing::ReadFlightRecords(output_);
+    }
+
+    testing::RuntimeSandbox sandbox_;
+    testing::HostProcess host_;
+    std::string output_ = sandbox_.root() + "/flight.dat";
+    std::string printed_ = sandbox_.root() + "/printed.txt";
+    pid_t recorder_ = -1;
+};
+
+int SecondOfDay() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+TEST_F(RecordHostTest, RecordsTheSimulatedAircraftRollingOutOfItsHold) {
+    ASSERT_TRUE(host_.Start({}));  // holds 5 s at Palo Alto runway 31, then rolls
+    const int started = SecondOfDay();
+    StartRecorder({"--seconds", "8", "--output", output_});
+    const auto [status, printed] = WaitForRecorder();
+    const int ended = SecondOfDay();
+    const std::vector<FlightRecord> records = Records();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(printed,
+              "Not Connected to Flight Simulator\n"
+              "Connected to Flight Simulator (host ver3.280)\n"
+              "Recording Data ...\n"
+              "Recording stopped. File Saved.\n"
+              "Not Connected to Flight Simulator\n" +
+                  std::to_string(records.size()) + " records saved to " + output_ + "\n");
+
+    ASSERT_GE(records.size(), 6u);  // 8 unless the machine stalls a tick
+    ASSERT_LE(records.size(), 8u);
+    for (const FlightRecord& r : records) {
+        EXPECT_EQ(std::tie(r.Header1, r.Header2, r.Header3, r.Header4),
+                  std::make_tuple(8, 0, 1, 0));
+        const int second = r.Hour * 3600 + r.Minute * 60 + r.Second;
+        if (ended >= started) {  // not across midnight
+            EXPECT_TRUE(second >= started && second <= ended) << second;
+        }
+        EXPECT_NEAR(LatitudeFromHost(r.Latitude), 37.4611, 0.01);
+        EXPECT_NEAR(LongitudeFromHost(r.Longitude), -122.1150, 0.01);
+        EXPECT_NEAR(HeadingFromHost(r.Heading), 323, 5);
+    }
+    EXPECT_NE(records.front().Latitude, records.back().Latitude);
+}
+
+TEST_F(RecordHostTest, KeepsRecordingWhenTheHostIsKilledMidRun) {
+    ASSERT_TRUE(host_.Start({}));
+    StartRecorder({"--seconds", "5", "--output", output_});
+    std::this_thread::sleep_for(2500ms);
+    host_.Stop(SIGKILL);
+    const auto [status, printed] = WaitForRecorder();
+    EXPECT_EQ(status, 5);  // saved, but some seconds were not read
+    EXPECT_NE(printed.find("\nProcessing error: IPC sendmessage failed all retries\n"
+                           "Recording stopped. File Saved.\n"),
+              std::string::npos)
+        << printed;
+    const std::vector<FlightRecord> records = Records();
+    ASSERT_GE(records.size(), 3u);
+    EXPECT_NE(records.front().Latitude, 0);
+    EXPECT_EQ(records.back().Header1, 8);
+    EXPECT_EQ(records.back().Latitude, 0);
+}
+
+TEST_F(RecordHostTest, ReportsAMissingHostAndStopsCleanlyOnSigint) {
+    StartRecorder({"--output", output_});
+    auto [status, printed] = WaitForRecorder();
+    EXPECT_EQ(status, 3);
+    EXPECT_NE(printed.find("Error: Cannot link to the simulator host or network client"),
+              std::string::npos);
+
+    ASSERT_TRUE(host_.Start({}));
+    StartRecorder({"--append"});  // to the path the first run saved
+    std::this_thread::sleep_for(2500ms);
+    ::kill(recorder_, SIGINT);
+    std::tie(status, printed) = WaitForRecorder();
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(printed.find("Recording stopped. File Saved."), std::string::npos);
+    EXPECT_GE(Records().size(), 2u);
+}
+
+}  // namespace
+}  // namespace kestrun

@@ -1,0 +1,79 @@
+#pragma once
+// Fakes for the recorder's files and clock: a FileSystem that forwards to a
+// real one but fails the calls a test picks, a clock showing a chosen time,
+// and a scratch folder removed with everything in it.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "recording/flight_record.h"
+
+namespace kestrun::testing {
+
+class FaultFileSystem final : public FileSystem {
+  public:
+    explicit FaultFileSystem(FileSystem& base) : base_(base) {}
+
+    // Faults: each message becomes the failing Status's message.
+    std::optional<std::string> fail_open;
+    std::optional<std::string> fail_close;
+    std::optional<std::string> fail_read_text;
+    // Output-file writes that succeed before every later one fails, after
+    // first letting `bytes_written_on_failure` bytes of it reach the file.
+    std::optional<int> writes_before_failure;
+    std::size_t bytes_written_on_failure = 0;
+
+    int writes = 0;
+    int syncs = 0;
+
+    Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
+                          std::unique_ptr<OutputFile>& file) override;
+    Status ReadTextFile(const std::filesystem::path& path, std::string& contents,
+                        bool& found) override {
+        if (fail_read_text) return Status::Error(*fail_read_text);
+        return base_.ReadTextFile(path, contents, found);
+    }
+    Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) override {
+        return base_.WriteTextFile(path, contents);
+    }
+    Status CreateDirectories(const std::filesystem::path& path) override {
+        return base_.CreateDirectories(path);
+    }
+
+  private:
+    FileSystem& base_;
+};
+
+// Shows `now` and moves it on by `seconds_per_reading` at every reading.
+class FakeClock final : public Clock {
+  public:
+    TimeOfDay now{12, 0, 0};
+    int seconds_per_reading = 0;
+    int readings = 0;
+    TimeOfDay LocalTimeOfDay() override;
+};
+
+// The whole records of a file, after skipping `skip` leading bytes.
+std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path,
+                                            std::size_t skip = 0);
+
+class ScratchDir {
+  public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::filesystem::path operator/(const std::filesystem::path& name) const {
+        return path_ / name;
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace kestrun::testing

@@ -1,0 +1,237 @@
+// End-to-end tests of kestrun-export: records made from chosen degrees,
+// metres and knots must come back out of every format at the same values.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "tests/tools/export_test_support.h"
+#include "tools/civil_date.h"
+
+namespace kestrun {
+namespace {
+
+using namespace test;
+
+bool HaveXmllint() {
+    return std::system("command -v xmllint >/dev/null 2>&1") == 0;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t at = 0;
+    for (std::size_t comma; (comma = line.find(',', at)) != std::string::npos; at = comma + 1) {
+        fields.push_back(line.substr(at, comma - at));
+    }
+    fields.push_back(line.substr(at));
+    return fields;
+}
+
+// Flown past midnight into a leap day, with both signs of latitude and
+// longitude, a heading just short of 360, a record without a position, a
+// longitude that rounds to the antimeridian and a gap.
+class ExportFormatsTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (const Flown& f : kFlight) Put(bytes_, MakeRecord(f));
+        Put(bytes_, FlightRecord{.Header1 = 8, .Header3 = 1, .Second = 1});  // link closed
+        Put(bytes_,
+            MakeRecord({.s = 2, .lat = 10, .lon = 179.99999999, .alt_m = 100, .heading = 90}));
+        Put(bytes_, MakeRecord({.s = 30, .lat = 10.001, .lon = -179.9999, .alt_m = 200, .kt = 90}));
+        file_ = dir_.File("flight.dat", bytes_);
+    }
+    Outcome ExportAs(const std::string& format) {
+        return Export(dir_, "--date 2024-02-28 -f " + format + " '" + file_ + "'");
+    }
+
+    static constexpr Flown kFlight[] = {
+        {23, 59, 58, -33.8688, 151.2093, 1234.5, 5.25, 10.5, 359.9999, 123.4},
+        {23, 59, 59, 51.47, -0.4543, -12.25, -3, -20, 0.0004, 88.8},
+        {0, 0, 0, -54.8019, -68.303, 0.5, 0, 0, 180.25, 0},
+    };
+    TempDir dir_;
+    std::string bytes_;
+    std::string file_;
+};
+
+TEST_F(ExportFormatsTest, CsvGivesBackTheFlownValues) {
+    const Outcome run = ExportAs("csv");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const auto lines = Lines(run.out);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(Fields(lines[0]).size(), 14u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const Flown& f = kFlight[i];
+        const auto v = Fields(lines[i + 1]);
+        ASSERT_EQ(v.size(), 14u);
+        EXPECT_EQ(v[0], i < 2 ? "2024-02-28" : "2024-02-29");
+        EXPECT_NEAR(std::stod(v[2]), f.lat, 1e-7);
+        EXPECT_NEAR(std::stod(v[3]), f.lon, 1e-7);
+        EXPECT_NEAR(std::stod(v[4]), f.alt_m, 0.005);
+        EXPECT_NEAR(std::stod(v[5]), f.alt_m / 0.3048, 0.005);
+        EXPECT_NEAR(std::stod(v[6]), f.pitch_up, 0.0005);
+        EXPECT_NEAR(std::stod(v[7]), f.bank_right, 0.0005);
+        EXPECT_NEAR(std::stod(v[9]), f.kt, 1.0 / 256 + 0.005);
+        EXPECT_EQ(v[10] + v[11] + v[12] + v[13], "8010");
+    }
+    EXPECT_EQ(Fields(lines[1])[1], "23:59:58");
+    EXPECT_EQ(Fields(lines[1])[8], "0.000");  // 359.9999 rounds round to north
+    EXPECT_EQ(Fields(lines[2])[8], "0.000");
+    EXPECT_EQ(Fields(lines[3])[8], "180.250");
+    const auto empty = Fields(lines[4]);
+    EXPECT_EQ(empty[1], "00:00:01");
+    EXPECT_EQ(empty[2] + empty[3] + empty[4] + empty[5] + empty[9], "");
+    EXPECT_EQ(Fields(lines[5])[3], "-180.0000000");
+}
+
+TEST_F(ExportFormatsTest, GpxIsValidWithUtcTimesAndOneSegmentPerStretch) {
+    const Outcome run = ExportAs("gpx");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Count(run.out, "<trkseg>"), 3u);
+    EXPECT_EQ(Count(run.out, "<trkpt "), 5u);
+    EXPECT_NE(run.out.find("<trkpt lat=\"-33.8688000\" lon=\"151.2093000\"><ele>1234.50</ele>"
+                           "<time>2024-02-28T23:59:58Z</time>"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("<ele>-12.25</ele><time>2024-02-28T23:59:59Z</time>"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("<time>2024-02-29T00:00:00Z</time>"), std::string::npos);
+    EXPECT_NE(run.out.find("2024-02-28, given with --date"), std::string::npos);
+
+    // Local times one hour ahead of UTC.
+    const Outcome shifted = Shell(dir_, std::string("TZ=CET-1 ") + KESTRUN_EXPORT_BINARY +
+                                            " --date 2024-02-28 -f gpx '" + file_ + "'");
+    EXPECT_NE(shifted.out.find("<time>2024-02-28T22:59:58Z</time>"), std::string::npos);
+
+    // The schema lives beside the repository; KESTRUN_GPX_SCHEMA points elsewhere.
+    const char* override_path = std::getenv("KESTRUN_GPX_SCHEMA");
+    const std::string schema = override_path != nullptr ? override_path : GPX_SCHEMA;
+    if (!std::filesystem::exists(schema)) GTEST_SKIP() << "GPX 1.1 schema not found at " << schema;
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
+    const std::string gpx = dir_.File("flight.gpx", run.out);
+    const Outcome check = Shell(dir_, "xmllint --noout --schema '" + schema + "' '" + gpx + "'");
+    EXPECT_EQ(check.exit_code, 0) << check.err;
+}
+
+TEST_F(ExportFormatsTest, KmlHasTimedTracksAndAnAbsoluteAltitudePath) {
+    const Outcome run = ExportAs("kml");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(Count(run.out, "<gx:Track>"), 3u);
+    EXPECT_EQ(Count(run.out, "<when>"), 5u);
+    EXPECT_EQ(Count(run.out, "<gx:coord>"), 5u);
+    EXPECT_NE(run.out.find("<when>2024-02-28T23:59:58Z</when>\n<when>2024-02-28T23:59:59Z</when>"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("<gx:coord>151.2093000 -33.8688000 1234.50</gx:coord>"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("<LineString><altitudeMode>absolute</altitudeMode><coordinates>\n"
+                           "151.2093000,-33.8688000,1234.50\n"),
+              std::string::npos);
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
+    const std::string kml = dir_.File("flight.kml", run.out);
+    EXPECT_EQ(Shell(dir_, "xmllint --noout '" + kml + "'").exit_code, 0);
+}
+
+TEST_F(ExportFormatsTest, SvgIsOnePictureWithLabelledAxes) {
+    const Outcome run = ExportAs("svg");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    for (const char* text : {">Start<", ">End<", ">Altitude (ft)<", ">Indicated airspeed (kt)<",
+                             ">Local time<", "<polyline"}) {
+        EXPECT_NE(run.out.find(text), std::string::npos) << text;
+    }
+    if (!HaveXmllint()) GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
+    const std::string svg = dir_.File("flight.svg", run.out);
+    EXPECT_EQ(Shell(dir_, "xmllint --noout '" + svg + "'").exit_code, 0);
+}
+
+TEST(ExportTest, SummaryOfAMessyFile) {
+    TempDir dir;
+    std::string bytes = "leftover bytes";
+    std::string cut;
+    Put(cut, MakeRecord({.h = 9, .lat = 45, .lon = 7}));
+    bytes += cut.substr(0, 50);
+    Put(bytes, MakeRecord({.h = 9, .m = 0, .s = 0, .lat = 45, .lon = 7, .alt_m = 300, .kt = 80}));
+    Put(bytes, MakeRecord({.h = 9, .m = 0, .s = 1, .lat = 46, .lon = 7, .alt_m = 900, .kt = 150}));
+    Put(bytes, MakeRecord({.h = 9, .m = 10, .s = 1, .lat = 46, .lon = 7, .alt_m = 500, .kt = 95}));
+    bytes += cut.substr(0, 30);
+    const std::string file = dir.File("messy.dat", bytes);
+
+    const Outcome run = Export(dir, "-f summary --date 2023-07-01 '" + file + "'");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    for (const char* line :
+         {"Date: 2023-07-01 (given with --date)", "From: 2023-07-01 09:00:00", "Duration: 0:10:01",
+          "Records: 3", "Distance flown: 111.2 km (60.0 NM)", "Highest altitude: 900.0 m (2953 ft)",
+          "Fastest airspeed: 150.0 kt", "Gaps in time: 1, longest 0:10:00",
+          "Damaged records skipped: 1 (50 bytes)", "Other bytes skipped: 14",
+          "Truncated last record: 30 bytes, not decoded"}) {
+        EXPECT_NE(run.out.find(std::string(line) + "\n"), std::string::npos) << line;
+    }
+    EXPECT_NE(run.err.find("the last record is cut short"), std::string::npos);
+}
+
+TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
+    TempDir dir;
+    std::string bytes;
+    Put(bytes, MakeRecord({.h = 23, .m = 59, .s = 59, .lat = 1, .lon = 1}));
+    Put(bytes, MakeRecord({.h = 0, .m = 0, .s = 0, .lat = 1, .lon = 1}));
+    const std::string file = dir.File("night.dat", bytes);
+    // Written at 00:00:05 UTC on 2021-06-16, so the flight began on the 15th.
+    const std::int64_t modified = CivilDate::FromYmd(2021, 6, 16).days * 86400 + 5;
+    const struct utimbuf times { modified, modified };
+    ASSERT_EQ(::utime(file.c_str(), &times), 0);
+
+    const Outcome csv = Export(dir, "'" + file + "'");
+    const auto lines = Lines(csv.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1].substr(0, 19), "2021-06-15,23:59:59");
+    EXPECT_EQ(lines[2].substr(0, 19), "2021-06-16,00:00:00");
+    EXPECT_NE(csv.err.find("2021-06-15, taken from the file's modification time"),
+              std::string::npos);
+    const Outcome summary = Export(dir, "-f summary '" + file + "'");
+    EXPECT_NE(summary.out.find("Date: 2021-06-15 (taken from the file's modification time)"),
+              std::string::npos);
+}
+
+TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
+    TempDir dir;
+    const std::string empty = dir.File("empty.dat", "");
+    std::string noise;
+    for (int i = 0; i < 100000; ++i) noise += static_cast<char>((i * 7919) % 251);
+    const std::string garbage = dir.File("garbage.dat", noise);
+    // A name that is not UTF-8 and holds markup must still give valid XML.
+    const std::string odd = dir.File("a&b<\xff.dat", noise);
+
+    const Outcome ok = Export(dir, "-f summary '" + empty + "' '" + garbage + "'");
+    EXPECT_EQ(ok.exit_code, 0) << ok.err;
+    EXPECT_EQ(Count(ok.out, "Records: 0\n"), 2u);
+    const Outcome gpx = Export(dir, "-f gpx '" + odd + "'");
+    EXPECT_EQ(gpx.exit_code, 0) << gpx.err;
+    if (HaveXmllint()) {
+        const Outcome check = Shell(dir, "xmllint --noout '" + dir.File("odd.gpx", gpx.out) + "'");
+        EXPECT_EQ(check.exit_code, 0) << check.err;
+    }
+
+    const struct {
+        std::string args;
+        int exit_code;
+        std::string message;
+    } kBad[] = {
+        {"-f pdf '" + empty + "'", 2, "--format"},
+        {"--date 2023-02-29 '" + empty + "'", 2, "not a date"},
+        {"--bogus '" + empty + "'", 2, "bogus"},
+        {"", 2, "FILE"},
+        {"'" + dir.path().string() + "/missing.dat'", 1, "missing.dat"},
+        {"'" + dir.path().string() + "'", 1, "not a regular file"},
+        {"-o '" + garbage + "' '" + garbage + "'", 2, "is the input"},
+        {"-o /dev/full '" + garbage + "'", 1, "No space left"},
+    };
+    for (const auto& bad : kBad) {
+        SCOPED_TRACE(bad.args);
+        const Outcome run = Export(dir, bad.args);
+        EXPECT_EQ(run.exit_code, bad.exit_code);
+        EXPECT_NE(run.err.find(bad.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadAll(garbage), noise);
+}
+
+}  // namespace
+}  // namespace kestrun

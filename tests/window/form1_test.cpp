@@ -1,0 +1,253 @@
+#include "window/form1.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/posix/posix_file_system.h"
+#include "protocol/host_units.h"
+#include "tests/support/fake_link_platform.h"
+#include "tests/support/recorder_fakes.h"
+#include "window/headless_window.h"
+
+namespace kestrun {
+namespace {
+
+// Enabled: Connect, Start, Stop, Set Output File with the check box.
+using Buttons = std::array<bool, 4>;
+constexpr Buttons kNotConnected{true, false, false, true};
+constexpr Buttons kConnectedIdle{false, true, false, true};
+constexpr Buttons kRecording{false, false, true, false};
+
+class Form1Test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        form_.Form_Load();
+        form_.FileName = output_.string();
+    }
+    Buttons Shown() const {
+        EXPECT_TRUE(window_.IsEnabled(Control::kDisconnect));
+        EXPECT_EQ(window_.IsEnabled(Control::kSetPath), window_.IsEnabled(Control::kOverwrite));
+        return {window_.IsEnabled(Control::kConnect), window_.IsEnabled(Control::kRecord),
+                window_.IsEnabled(Control::kStop), window_.IsEnabled(Control::kSetPath)};
+    }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) form_.RecTimer_Timer();
+    }
+    std::vector<FlightRecord> Records(std::size_t skip = 0) const {
+        return testing::ReadFlightRecords(output_, skip);
+    }
+    std::uintmax_t Size() const { return std::filesystem::file_size(output_); }
+
+    testing::ScratchDir dir_;
+    HeadlessWindow window_;
+    FakeLinkPlatform link_;
+    PosixFileSystem disk_;
+    testing::FaultFileSystem files_{disk_};
+    testing::FakeClock clock_;
+    std::filesystem::path output_ = dir_ / "flight.dat";
+    Form1 form_{window_, link_, files_, clock_, dir_ / "config" / "KestrunFlightRecorder.ini"};
+};
+
+TEST_F(Form1Test, ButtonsAndStatusFollowConnectRecordStopDisconnectAndClose) {
+    EXPECT_EQ(Shown(), kNotConnected);
+    form_.Connect_Click();
+    EXPECT_TRUE(form_.Active);
+    EXPECT_EQ(window_.status_text(), "Connected to Flight Simulator (host ver3.280)");
+    EXPECT_EQ(Shown(), kConnectedIdle);
+
+    form_.cmdRecord_Click();
+    EXPECT_TRUE(form_.Recording);
+    EXPECT_EQ(window_.status_text(), "Recording Data ...");
+    EXPECT_EQ(window_.repaint_count(), 1);
+    EXPECT_EQ(Shown(), kRecording);
+    EXPECT_TRUE(window_.timer_enabled());
+    EXPECT_EQ(window_.timer_interval(), 1000);
+    Ticks(2);
+    form_.cmdStop_Click();
+    EXPECT_EQ(window_.status_text(), "Recording stopped. File Saved.");
+    EXPECT_EQ(Shown(), kConnectedIdle);
+    EXPECT_FALSE(window_.timer_enabled());
+    EXPECT_EQ(window_.timer_interval(), 0);
+    EXPECT_EQ(Size(), 160u);  // overwrite is ticked at start
+
+    form_.cmdRecord_Click();
+    Ticks(1);
+    form_.Disconnect_Click();  // stops the run first
+    EXPECT_FALSE(form_.Recording || form_.Active);
+    EXPECT_EQ(window_.status_text(), "Not Connected to Flight Simulator");
+    EXPECT_EQ(Shown(), kNotConnected);
+    EXPECT_EQ(Size(), 80u);
+    EXPECT_TRUE(link_.AllReleased());
+
+    form_.Connect_Click();
+    form_.cmdRecord_Click();
+    Ticks(3);
+    form_.Form_Unload();  // closing the window while recording
+    EXPECT_EQ(Shown(), kNotConnected);
+    EXPECT_EQ(Size(), 240u);
+    EXPECT_TRUE(link_.AllReleased());
+    EXPECT_EQ(window_.repaint_count(), 3);
+}
+
+TEST_F(Form1Test, FailedConnectShowsTheReasonAndChangesNoButton) {
+    link_.SetWindow("HOSTMAIN", false);
+    link_.SetWindow("SIMMAIN", false);
+    form_.Connect_Click();
+    EXPECT_FALSE(form_.Active);
+    EXPECT_EQ(window_.status_text(), "Error: Cannot link to the simulator host or network client");
+    EXPECT_EQ(Shown(), kNotConnected);
+    form_.Disconnect_Click();
+    EXPECT_EQ(window_.status_text(), "Not Connected to Flight Simulator");
+    EXPECT_EQ(Shown(), kNotConnected);
+}
+
+TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
+    link_.image().SetU64(kOffsetLatitude, 0x1122334455667788);
+    link_.image().SetU64(kOffsetLongitude, 0x0102030405060708);
+    link_.image().SetU32(kOffsetAltitudeFraction, 0x80000000u);
+    link_.image().SetU32(kOffsetAltitudeMetres, 1234);
+    link_.image().SetU32(kOffsetPitch, 0xFFFFFFF0u);
+    link_.image().SetU32(kOffsetBank, 77);
+    link_.image().SetU32(kOffsetHeading, 0xC0000000u);
+    link_.image().SetU32(kOffsetIndicatedAirspeed, 120 * 128);
+    clock_.now = {12, 59, 58};
+    clock_.seconds_per_reading = 1;  // any second reading would show the next second
+    std::ofstream(output_, std::ios::binary) << std::string(100, 'x');
+    window_.SetOverwriteValue(0);
+
+    form_.cmdRecord_Click();  // not connected: a record of header and time only
+    EXPECT_EQ(form_.Position, 101);
+    EXPECT_EQ(Size(), 100u);  // the first record comes a second after the start
+    Ticks(1);
+    form_.cmdStop_Click();
+    EXPECT_EQ(link_.sends(), 0);
+    form_.Connect_Click();
+    form_.cmdRecord_Click();
+    EXPECT_EQ(form_.Position, 181);
+    Ticks(2);
+    form_.cmdStop_Click();
+
+    const std::vector<FlightRecord> records = Records(100);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(clock_.readings, 3);
+    EXPECT_EQ(records[0].Header1, 8);
+    EXPECT_EQ(records[0].Latitude, 0);
+    EXPECT_EQ(records[0].IAS, 0);
+    const FlightRecord& r = records[1];
+    EXPECT_EQ(std::tie(r.Header1, r.Header2, r.Header3, r.Header4), std::make_tuple(8, 0, 1, 0));
+    EXPECT_EQ(std::tie(r.Hour, r.Minute, r.Second), std::make_tuple(12, 59, 59));
+    EXPECT_EQ(std::tie(records[2].Hour, records[2].Second), std::make_tuple(13, 0));
+    EXPECT_EQ(r.Latitude, 0x1122334455667788);
+    EXPECT_EQ(r.Longitude, 0x0102030405060708);
+    EXPECT_EQ(r.AltitudeFraction, 0x80000000u);
+    EXPECT_EQ(r.AltitudeMetres, 1234);
+    EXPECT_EQ(r.Pitch, -16);
+    EXPECT_EQ(r.Bank, 77);
+    EXPECT_EQ(r.Heading, 0xC0000000u);
+    EXPECT_EQ(r.IAS, 120 * 128);
+}
+
+TEST_F(Form1Test, SamplingFailuresShowOnTheStatusLineWhileRecordsKeepComing) {
+    link_.image().SetU64(kOffsetLatitude, 42);
+    form_.Connect_Click();
+    form_.cmdRecord_Click();
+    Ticks(1);
+    EXPECT_EQ(window_.status_text(), "Recording Data ...");  // success shows nothing
+    link_.default_reply = HostReply::TimeOut();
+    Ticks(1);
+    EXPECT_EQ(window_.status_text(), "Processing error: IPC timed out all retries");
+    link_.HostGoesAway();
+    Ticks(2);
+    EXPECT_EQ(window_.status_text(), "Processing error: IPC sendmessage failed all retries");
+    EXPECT_EQ(window_.repaint_count(), 1 + 3);
+    form_.cmdStop_Click();
+
+    const std::vector<FlightRecord> records = Records();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].Latitude, 42);
+    EXPECT_EQ(records[3].Header1, 8);
+    EXPECT_EQ(records[3].Latitude, 0);
+}
+
+TEST_F(Form1Test, AFailedQueueReadLeavesNothingQueuedForALaterExchange) {
+    form_.Connect_Click();
+    HostLink& link = form_.link();
+    // Fill the block so that only the first two reads of a sample fit.
+    LinkResult result = kResultOkay;
+    int fits = 0;
+    while (link.QueueRead(kOffsetBank, 4, nullptr, result)) ++fits;
+    link.DiscardQueue();
+    for (int i = 0; i < fits - 2; ++i) ASSERT_TRUE(link.QueueRead(kOffsetBank, 4, nullptr, result));
+
+    form_.cmdRecord_Click();
+    Ticks(1);
+    EXPECT_EQ(window_.status_text(),
+              "Read error: Read or Write request cannot be added, memory for Process is full");
+    EXPECT_EQ(window_.repaint_count(), 2);
+    EXPECT_FALSE(link.ProcessQueue(result));
+    EXPECT_EQ(result, kResultNothingQueued);
+    EXPECT_EQ(Size(), 80u);
+}
+
+TEST_F(Form1Test, AnOutputFileThatCannotBeOpenedStartsNoRun) {
+    form_.Connect_Click();
+    form_.FileName = (dir_ / "no such folder" / "x.dat").string();
+    form_.cmdRecord_Click();
+    EXPECT_FALSE(form_.Recording);
+    EXPECT_EQ(Shown(), kConnectedIdle);
+    EXPECT_FALSE(window_.timer_enabled());
+    EXPECT_EQ(window_.status_text(),
+              "File error: cannot open " + form_.FileName + ": No such file or directory");
+    form_.FileName.clear();
+    form_.cmdRecord_Click();
+    EXPECT_EQ(window_.status_text(), "File error: no output file is set");
+}
+
+TEST_F(Form1Test, FailedWritesAndClosesEndTheRunWithoutClaimingItSaved) {
+    files_.writes_before_failure = 2;
+    files_.bytes_written_on_failure = 50;
+    form_.Connect_Click();
+    form_.cmdRecord_Click();
+    Ticks(3);
+    EXPECT_FALSE(form_.Recording);
+    EXPECT_EQ(Shown(), kConnectedIdle);
+    EXPECT_FALSE(window_.timer_enabled());
+    EXPECT_EQ(window_.status_text(), "File error: cannot write: No space left on device");
+    EXPECT_EQ(Size(), 160u);  // the torn third record was cut off
+
+    files_.writes_before_failure.reset();
+    files_.fail_close = "cannot close: Input/output error";
+    form_.cmdRecord_Click();
+    Ticks(1);
+    form_.cmdStop_Click();
+    EXPECT_EQ(window_.status_text(), "File error: cannot close: Input/output error");
+}
+
+TEST_F(Form1Test, SetOutputFileSavesTheDialogsAnswerOnlyWhenNotRecording) {
+    window_.QueueDialogAnswer((dir_ / "b.dat").string());
+    form_.cmdSetPath_Click();
+    ASSERT_EQ(window_.dialogs_shown().size(), 1u);
+    EXPECT_EQ(window_.dialogs_shown()[0].file_name, output_.string());
+    EXPECT_EQ(window_.dialogs_shown()[0].filter, "*.DAT");
+    form_.FileName.clear();
+    form_.Form_Load();  // loads what was saved
+    EXPECT_EQ(form_.FileName, (dir_ / "b.dat").string());
+    form_.cmdRecord_Click();
+    form_.cmdSetPath_Click();
+    EXPECT_EQ(window_.dialogs_shown().size(), 1u);
+}
+
+TEST_F(Form1Test, ASettingsFileThatCannotBeReadLeavesTheDefaultAndSaysSo) {
+    files_.fail_read_text = "cannot open /cfg/k.ini: Permission denied";
+    HeadlessWindow window;
+    Form1 form(window, link_, files_, clock_, "/cfg/k.ini");
+    form.Form_Load();
+    EXPECT_EQ(form.FileName, "checkride.dat");
+    EXPECT_EQ(
+        window.status_text(),
+        "Settings file error: cannot open /cfg/k.ini: Permission denied (using checkride.dat)");
+}
+
+}  // namespace
+}  // namespace kestrun

@@ -1,0 +1,58 @@
+#pragma once
+// Calendar dates without a time zone, and the one place where a local date and
+// time of day becomes UTC. Records carry only the local time of day; the date
+// comes from the user or from the file, and GPX and KML want UTC.
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrun {
+
+inline constexpr std::int64_t kSecondsPerDay = 86400;
+
+// A day of the proleptic Gregorian calendar, counted from 1970-01-01.
+struct CivilDate {
+    std::int64_t days = 0;
+
+    static CivilDate FromYmd(std::int64_t year, int month, int day);
+    void ToYmd(std::int64_t& year, int& month, int& day) const;
+    CivilDate Plus(std::int64_t n) const { return CivilDate{days + n}; }
+    bool operator==(const CivilDate&) const = default;
+};
+
+// Parses exactly "YYYY-MM-DD" (years 0001 to 9999) and rejects dates that do
+// not exist, such as 2023-02-29. Empty when the text is not such a date.
+std::optional<CivilDate> ParseCivilDate(std::string_view text);
+
+// "YYYY-MM-DD"; years beyond four digits are written in full.
+std::string FormatCivilDate(CivilDate date);
+// Writes "YYYY-MM-DD" to `out` and returns the end; `out` needs 24 chars.
+char* WriteCivilDate(char* out, CivilDate date);
+// Writes "HH:MM:SS" for a second of the day (0..86399) and returns the end.
+char* WriteTimeOfDay(char* out, std::int64_t second_of_day);
+
+// The local date and second of the day of a moment (seconds since the epoch),
+// in the time zone of this process (TZ, else the system's zone).
+void LocalDateAndTime(std::int64_t epoch_seconds, CivilDate& date, std::int64_t& second_of_day);
+
+// Converts local dates and times of day to seconds since the epoch, in this
+// process's time zone. A local time that a clock change skips or repeats gets
+// the zone's usual resolution. The offset is looked up once per quarter of an
+// hour of local time, so a long flight costs few time-zone look-ups.
+class LocalToUtc {
+  public:
+    std::int64_t Convert(CivilDate date, std::int64_t second_of_day);
+
+  private:
+    std::int64_t cached_bucket_ = std::numeric_limits<std::int64_t>::min();
+    std::int64_t cached_offset_ = 0;
+};
+
+// Writes "YYYY-MM-DDTHH:MM:SSZ" for seconds since the epoch; returns the end.
+// `out` needs 32 chars.
+char* WriteUtcTimestamp(char* out, std::int64_t epoch_seconds);
+
+}  // namespace kestrun

@@ -1,0 +1,60 @@
+#pragma once
+// RecordScanner: finds flight records in a stream of bytes that may hold other
+// things too. A file that was appended to starts its new records wherever the
+// old contents ended, and a crash or a full disk can leave half a record, so
+// records are found by their four header words rather than by offsets that are
+// multiples of 80.
+//
+// The scanner is fed the stream in pieces and keeps no copy of it: memory use
+// is constant whatever the length of the stream. Every byte of the stream ends
+// up in exactly one of four places, so that
+//   80 * records + skipped_bytes + damaged_bytes + truncated_bytes == bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "recording/flight_record.h"
+
+namespace kestrun {
+
+struct ScanCounts {
+    std::uint64_t bytes = 0;            // every byte seen
+    std::uint64_t records = 0;          // records passed on
+    std::uint64_t skipped_bytes = 0;    // bytes that belong to no record
+    std::uint64_t damaged_records = 0;  // stretches led by a header but not decodable
+    std::uint64_t damaged_bytes = 0;    // their bytes
+    std::uint64_t truncated_bytes = 0;  // an incomplete record at the very end; 0 if none
+};
+
+// Receives each record in stream order; `offset` is the byte offset of its
+// first header byte from the start of the stream.
+class RecordSink {
+  public:
+    virtual ~RecordSink() = default;
+    virtual void OnRecord(const FlightRecord& record, std::uint64_t offset) = 0;
+};
+
+class RecordScanner {
+  public:
+    // Bytes past a position that the scanner must see before it judges the
+    // record there (the record, the next one, and the header after that),
+    // unless the stream ends sooner.
+    static constexpr std::size_t kLookahead = 2 * kFlightRecordSize + 8;
+
+    // Scans `data`, which continues the stream where the bytes consumed by the
+    // previous call ended. Returns how many bytes were consumed; the caller
+    // presents the rest again, followed by more of the stream. When `final`
+    // is true, `data` is the end of the stream and all of it is consumed.
+    std::size_t Scan(std::span<const std::byte> data, bool final, RecordSink& sink);
+
+    const ScanCounts& counts() const { return counts_; }
+
+  private:
+    ScanCounts counts_;
+};
+
+// Scans a whole stream held in memory.
+ScanCounts ScanBytes(std::span<const std::byte> data, RecordSink& sink);
+
+}  // namespace kestrun
