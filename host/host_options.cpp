@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "host/flightgear/flightgear_state.h"
+
 namespace kestrun {
 namespace {
 
@@ -78,10 +80,10 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
                    "Host version word at 0x3304, in hex (default 0x32800000, shown as 3.280)")
         ->option_text("HEX");
     int simulator_code = options.simulator_code;
-    app.add_option("--simulator-code", simulator_code,
-                   "Simulator code in the low half of 0x3308 (default 8)")
-        ->option_text("N")
-        ->check(CLI::Range(0, 0xFFFF));
+    auto* simulator_option = app.add_option("--simulator-code", simulator_code,
+                                            "Simulator code in the low half of 0x3308 (default 8)")
+                                 ->option_text("N")
+                                 ->check(CLI::Range(0, 0xFFFF));
     app.add_flag("--client-mode", options.client_mode,
                  "Listen on SIMMAIN only, as a network client would (default: HOSTMAIN)");
     bool never_answer = false;
@@ -95,13 +97,22 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
     never->excludes(zero)->excludes(drop);
     zero->excludes(drop);
     std::string start_text;
-    app.add_option("--start", start_text,
-                   "Runway threshold LAT,LON,ELEV[,HEADING] in degrees and metres "
-                   "(north and east positive; heading true)")
-        ->option_text("LAT,LON,ELEV[,HDG]");
+    auto* start = app.add_option("--start", start_text,
+                                 "Runway threshold LAT,LON,ELEV[,HEADING] in degrees and metres "
+                                 "(north and east positive; heading true)")
+                      ->option_text("LAT,LON,ELEV[,HDG]");
     app.add_option("--update-rate", options.update_hz, "Aircraft updates per second (default 20)")
         ->option_text("HZ")
         ->check(CLI::Range(10.0, 100.0));
+    std::string flightgear_text;
+    auto* flightgear =
+        app.add_option("--flightgear", flightgear_text,
+                       "Follow FlightGear's generic-protocol datagrams (protocol kestrun) from "
+                       "ADDRESS on UDP PORT instead of flying the pattern (default "
+                       "127.0.0.1:5500; simulator code 0x4647)")
+            ->option_text("[ADDRESS:]PORT")
+            ->expected(0, 1);
+    flightgear->excludes(start);
 
     try {
         app.parse(argc, argv);
@@ -111,6 +122,18 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
         if (!start_text.empty() && !ParseStart(start_text, options.airfield)) {
             throw CLI::ValidationError(
                 "--start", "expects LAT,LON,ELEV[,HEADING] with |LAT| <= 85, |LON| <= 180");
+        }
+        if (flightgear->count() > 0) {
+            FlightGearAddress address;
+            if (!flightgear_text.empty()) {
+                if (Status status = ParseFlightGearAddress(flightgear_text, address);
+                    !status.ok()) {
+                    throw CLI::ValidationError("--flightgear", status.message());
+                }
+            }
+            options.flightgear = address;
+            // The simulator code says FlightGear unless the user chose one.
+            if (simulator_option->count() == 0) simulator_code = kFlightGearSimulatorCode;
         }
     } catch (const CLI::ParseError& error) {
         exit_code = app.exit(error);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "host/flightgear/flightgear_address.h"
 #include "host/host_server.h"
 #include "host/pattern_aircraft.h"
 
@@ -17,6 +18,8 @@ struct HostOptions {
     FaultMode fault = FaultMode::kNone;
     Airfield airfield = DefaultAirfield();
     double update_hz = 20;
+    // Follow FlightGear's datagrams instead of flying the pattern.
+    std::optional<FlightGearAddress> flightgear;
 };
 
 // Parses the command line. Returns the options, or nothing when the program

@@ -1,13 +1,18 @@
-// kestrun-host: serves the recorder's protocol from a simulated aircraft.
+// kestrun-host: serves the recorder's protocol from a simulated aircraft, or
+// from FlightGear's live state with --flightgear.
 
 #include <fmt/core.h>
+#include <poll.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <string_view>
 
 #include "host/aircraft_state.h"
 #include "host/event_loop.h"
+#include "host/flightgear/flightgear_feed.h"
 #include "host/host_options.h"
 #include "host/host_server.h"
 #include "host/pattern_aircraft.h"
@@ -48,10 +53,29 @@ int Run(const kestrun::HostOptions& options) {
 
     OffsetImage image;
     WriteHostIdentity(options.version_word, options.simulator_code, image);
-    PatternAircraft aircraft(options.airfield);
-    aircraft.Update(SteadySeconds(), image);
+    PatternAircraft pattern(options.airfield);
+    AircraftSource* aircraft = &pattern;
+    std::unique_ptr<FlightGearFeed> flightgear;
+    if (options.flightgear) {
+        Status status;
+        flightgear = FlightGearFeed::Open(
+            *options.flightgear,
+            [](std::string_view line) {
+                fmt::print("kestrun-host: {}\n", line);
+                std::fflush(stdout);
+            },
+            status);
+        if (!flightgear) {
+            fmt::print(stderr, "kestrun-host: {}\n", status.message());
+            return 1;
+        }
+        loop.Watch(flightgear->fd(), POLLIN,
+                   [&](short) { flightgear->OnReadable(SteadySeconds(), image); });
+        aircraft = flightgear.get();
+    }
+    aircraft->Update(SteadySeconds(), image);
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / options.update_hz));
-    if (Status status = loop.AddTimer(period, [&](double now) { aircraft.Update(now, image); });
+    if (Status status = loop.AddTimer(period, [&](double now) { aircraft->Update(now, image); });
         !status.ok()) {
         fmt::print(stderr, "kestrun-host: {}\n", status.message());
         return 1;
@@ -63,15 +87,18 @@ int Run(const kestrun::HostOptions& options) {
         fmt::print(stderr, "kestrun-host: {}\n", status.message());
         return 1;
     }
-    fmt::print("kestrun-host: listening on {} (version {}, simulator code {}{}), flying from {}\n",
-               server.endpoints().front(), VersionDigits(options.version_word),
-               options.simulator_code, FaultName(options.fault), options.airfield.name);
+    fmt::print(
+        "kestrun-host: listening on {} (version {}, simulator code {}{}), {}\n",
+        server.endpoints().front(), VersionDigits(options.version_word), options.simulator_code,
+        FaultName(options.fault),
+        flightgear ? std::string("following FlightGear") : "flying from " + options.airfield.name);
     std::fflush(stdout);
 
     if (Status status = loop.Run(); !status.ok()) {
         fmt::print(stderr, "kestrun-host: {}\n", status.message());
         return 1;
     }
+    if (flightgear) fmt::print("kestrun-host: {}\n", flightgear->Summary());
     fmt::print("kestrun-host: stopped\n");
     return 0;
 }
