@@ -1,7 +1,7 @@
 #pragma once
-// Runs kestrun-host as a real child process for integration tests and
-// benchmarks. The child inherits the environment, so create a RuntimeSandbox
-// first.
+// Runs kestrun-host, or any program of ours, as a real child process for
+// integration tests and benchmarks. Children inherit the environment, so
+// create a RuntimeSandbox first.
 
 #include <sys/types.h>
 
@@ -10,6 +10,13 @@
 #include <vector>
 
 namespace kestrun::testing {
+
+// Starts `program` with `arguments`, its standard output going to the file
+// `output` when one is named; -1 when it could not start.
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& output = "");
+// Waits for `pid` to end and returns its wait status.
+int WaitForChild(pid_t pid);
 
 class HostProcess {
   public:

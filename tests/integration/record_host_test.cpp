@@ -1,26 +1,20 @@
 // kestrun-record end to end: a real kestrun-host process, a real recorder
 // process, and the file it leaves behind.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "protocol/host_units.h"
 #include "recording/flight_record.h"
 #include "tests/integration/host_process.h"
 #include "tests/integration/runtime_sandbox.h"
-#include "tests/support/recorder_fakes.h"
-
-extern char** environ;
+#include "tests/support/test_files.h"
 
 namespace kestrun {
 namespace {
@@ -32,25 +26,14 @@ class RecordHostTest : public ::testing::Test {
     RecordHostTest() { ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1); }
 
     // Starts kestrun-record with its standard output going to a file.
-    void StartRecorder(std::vector<std::string> args) {
-        args.insert(args.begin(), KESTRUN_RECORD_PATH);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, printed_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_EQ(::posix_spawn(&recorder_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
+    void StartRecorder(const std::vector<std::string>& args) {
+        recorder_ = testing::SpawnProgram(KESTRUN_RECORD_PATH, args, printed_);
+        ASSERT_GT(recorder_, 0);
     }
     // Waits for the recorder; its exit status, and what it printed.
     std::pair<int, std::string> WaitForRecorder() {
-        int status = 0;
-        ::waitpid(recorder_, &status, 0);
-        std::ifstream in(printed_);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-                {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}};
+        const int status = testing::WaitForChild(recorder_);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::ReadFile(printed_)};
     }
     std::vector<FlightRecord> Records() const {
         EXPECT_EQ(std::filesystem::file_size(output_) % kFlightRecordSize, 0u) << "a torn record";

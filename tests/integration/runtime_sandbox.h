@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/test_files.h"
+
 namespace kestrun::testing {
 
 class RuntimeSandbox {
@@ -16,12 +18,12 @@ class RuntimeSandbox {
     RuntimeSandbox& operator=(const RuntimeSandbox&) = delete;
 
     // The directory XDG_RUNTIME_DIR points at.
-    const std::string& root() const { return root_; }
+    std::string root() const { return dir_.path().string(); }
     // The kestrun runtime directory inside it (not created here).
-    std::string runtime() const { return root_ + "/kestrun"; }
+    std::string runtime() const { return root() + "/kestrun"; }
 
   private:
-    std::string root_;
+    ScratchDir dir_;
     std::optional<std::string> previous_;
 };
 

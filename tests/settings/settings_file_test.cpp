@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 
 #include "platform/posix/posix_file_system.h"
-#include "tests/support/recorder_fakes.h"
+#include "tests/support/test_files.h"
 
 namespace kestrun {
 namespace {
@@ -24,8 +23,7 @@ class SettingsFileTest : public ::testing::Test {
             std::ofstream(path_, std::ios::binary) << *contents;
         }
         EXPECT_TRUE(LoadOutputFileSetting(files_, path_, file_name_).ok());
-        std::ifstream in(path_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return testing::ReadFile(path_);
     }
 };
 

@@ -11,7 +11,7 @@
 namespace kestrun {
 namespace {
 
-using namespace test;
+using namespace testing;
 
 bool HaveXmllint() {
     return std::system("command -v xmllint >/dev/null 2>&1") == 0;
@@ -30,15 +30,17 @@ std::vector<std::string> Fields(const std::string& line) {
 // Flown past midnight into a leap day, with both signs of latitude and
 // longitude, a heading just short of 360, a record without a position, a
 // longitude that rounds to the antimeridian and a gap.
-class ExportFormatsTest : public testing::Test {
+class ExportFormatsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        for (const Flown& f : kFlight) Put(bytes_, MakeRecord(f));
-        Put(bytes_, FlightRecord{.Header1 = 8, .Header3 = 1, .Second = 1});  // link closed
-        Put(bytes_,
+        for (const Flown& f : kFlight) AppendRecord(bytes_, MakeRecord(f));
+        AppendRecord(bytes_, FlightRecord{.Header1 = 8, .Header3 = 1, .Second = 1});  // link closed
+        AppendRecord(
+            bytes_,
             MakeRecord({.s = 2, .lat = 10, .lon = 179.99999999, .alt_m = 100, .heading = 90}));
-        Put(bytes_, MakeRecord({.s = 30, .lat = 10.001, .lon = -179.9999, .alt_m = 200, .kt = 90}));
-        file_ = dir_.File("flight.dat", bytes_);
+        AppendRecord(
+            bytes_, MakeRecord({.s = 30, .lat = 10.001, .lon = -179.9999, .alt_m = 200, .kt = 90}));
+        file_ = dir_.Write("flight.dat", bytes_);
     }
     Outcome ExportAs(const std::string& format) {
         return Export(dir_, "--date 2024-02-28 -f " + format + " '" + file_ + "'");
@@ -49,7 +51,7 @@ class ExportFormatsTest : public testing::Test {
         {23, 59, 59, 51.47, -0.4543, -12.25, -3, -20, 0.0004, 88.8},
         {0, 0, 0, -54.8019, -68.303, 0.5, 0, 0, 180.25, 0},
     };
-    TempDir dir_;
+    ScratchDir dir_;
     std::string bytes_;
     std::string file_;
 };
@@ -108,7 +110,7 @@ TEST_F(ExportFormatsTest, GpxIsValidWithUtcTimesAndOneSegmentPerStretch) {
     const std::string schema = override_path != nullptr ? override_path : GPX_SCHEMA;
     if (!std::filesystem::exists(schema)) GTEST_SKIP() << "GPX 1.1 schema not found at " << schema;
     if (!HaveXmllint()) GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
-    const std::string gpx = dir_.File("flight.gpx", run.out);
+    const std::string gpx = dir_.Write("flight.gpx", run.out);
     const Outcome check = Shell(dir_, "xmllint --noout --schema '" + schema + "' '" + gpx + "'");
     EXPECT_EQ(check.exit_code, 0) << check.err;
 }
@@ -127,7 +129,7 @@ TEST_F(ExportFormatsTest, KmlHasTimedTracksAndAnAbsoluteAltitudePath) {
                            "151.2093000,-33.8688000,1234.50\n"),
               std::string::npos);
     if (!HaveXmllint()) GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
-    const std::string kml = dir_.File("flight.kml", run.out);
+    const std::string kml = dir_.Write("flight.kml", run.out);
     EXPECT_EQ(Shell(dir_, "xmllint --noout '" + kml + "'").exit_code, 0);
 }
 
@@ -139,21 +141,24 @@ TEST_F(ExportFormatsTest, SvgIsOnePictureWithLabelledAxes) {
         EXPECT_NE(run.out.find(text), std::string::npos) << text;
     }
     if (!HaveXmllint()) GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
-    const std::string svg = dir_.File("flight.svg", run.out);
+    const std::string svg = dir_.Write("flight.svg", run.out);
     EXPECT_EQ(Shell(dir_, "xmllint --noout '" + svg + "'").exit_code, 0);
 }
 
 TEST(ExportTest, SummaryOfAMessyFile) {
-    TempDir dir;
+    ScratchDir dir;
     std::string bytes = "leftover bytes";
     std::string cut;
-    Put(cut, MakeRecord({.h = 9, .lat = 45, .lon = 7}));
+    AppendRecord(cut, MakeRecord({.h = 9, .lat = 45, .lon = 7}));
     bytes += cut.substr(0, 50);
-    Put(bytes, MakeRecord({.h = 9, .m = 0, .s = 0, .lat = 45, .lon = 7, .alt_m = 300, .kt = 80}));
-    Put(bytes, MakeRecord({.h = 9, .m = 0, .s = 1, .lat = 46, .lon = 7, .alt_m = 900, .kt = 150}));
-    Put(bytes, MakeRecord({.h = 9, .m = 10, .s = 1, .lat = 46, .lon = 7, .alt_m = 500, .kt = 95}));
+    AppendRecord(bytes,
+                 MakeRecord({.h = 9, .m = 0, .s = 0, .lat = 45, .lon = 7, .alt_m = 300, .kt = 80}));
+    AppendRecord(
+        bytes, MakeRecord({.h = 9, .m = 0, .s = 1, .lat = 46, .lon = 7, .alt_m = 900, .kt = 150}));
+    AppendRecord(
+        bytes, MakeRecord({.h = 9, .m = 10, .s = 1, .lat = 46, .lon = 7, .alt_m = 500, .kt = 95}));
     bytes += cut.substr(0, 30);
-    const std::string file = dir.File("messy.dat", bytes);
+    const std::string file = dir.Write("messy.dat", bytes);
 
     const Outcome run = Export(dir, "-f summary --date 2023-07-01 '" + file + "'");
     ASSERT_EQ(run.exit_code, 0) << run.err;
@@ -169,11 +174,11 @@ TEST(ExportTest, SummaryOfAMessyFile) {
 }
 
 TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
-    TempDir dir;
+    ScratchDir dir;
     std::string bytes;
-    Put(bytes, MakeRecord({.h = 23, .m = 59, .s = 59, .lat = 1, .lon = 1}));
-    Put(bytes, MakeRecord({.h = 0, .m = 0, .s = 0, .lat = 1, .lon = 1}));
-    const std::string file = dir.File("night.dat", bytes);
+    AppendRecord(bytes, MakeRecord({.h = 23, .m = 59, .s = 59, .lat = 1, .lon = 1}));
+    AppendRecord(bytes, MakeRecord({.h = 0, .m = 0, .s = 0, .lat = 1, .lon = 1}));
+    const std::string file = dir.Write("night.dat", bytes);
     // Written at 00:00:05 UTC on 2021-06-16, so the flight began on the 15th.
     const std::int64_t modified = CivilDate::FromYmd(2021, 6, 16).days * 86400 + 5;
     const struct utimbuf times { modified, modified };
@@ -192,13 +197,13 @@ TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
 }
 
 TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
-    TempDir dir;
-    const std::string empty = dir.File("empty.dat", "");
+    ScratchDir dir;
+    const std::string empty = dir.Write("empty.dat", "");
     std::string noise;
     for (int i = 0; i < 100000; ++i) noise += static_cast<char>((i * 7919) % 251);
-    const std::string garbage = dir.File("garbage.dat", noise);
+    const std::string garbage = dir.Write("garbage.dat", noise);
     // A name that is not UTF-8 and holds markup must still give valid XML.
-    const std::string odd = dir.File("a&b<\xff.dat", noise);
+    const std::string odd = dir.Write("a&b<\xff.dat", noise);
 
     const Outcome ok = Export(dir, "-f summary '" + empty + "' '" + garbage + "'");
     EXPECT_EQ(ok.exit_code, 0) << ok.err;
@@ -206,7 +211,7 @@ TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
     const Outcome gpx = Export(dir, "-f gpx '" + odd + "'");
     EXPECT_EQ(gpx.exit_code, 0) << gpx.err;
     if (HaveXmllint()) {
-        const Outcome check = Shell(dir, "xmllint --noout '" + dir.File("odd.gpx", gpx.out) + "'");
+        const Outcome check = Shell(dir, "xmllint --noout '" + dir.Write("odd.gpx", gpx.out) + "'");
         EXPECT_EQ(check.exit_code, 0) << check.err;
     }
 
@@ -230,7 +235,7 @@ TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
         EXPECT_EQ(run.exit_code, bad.exit_code);
         EXPECT_NE(run.err.find(bad.message), std::string::npos) << run.err;
     }
-    EXPECT_EQ(ReadAll(garbage), noise);
+    EXPECT_EQ(ReadFile(garbage), noise);
 }
 
 }  // namespace

@@ -10,9 +10,9 @@
 namespace kestrun {
 namespace {
 
-using test::Flown;
-using test::MakeRecord;
-using test::Put;
+using testing::AppendRecord;
+using testing::Flown;
+using testing::MakeRecord;
 
 struct Found {
     std::uint64_t offset;
@@ -61,7 +61,7 @@ TEST(RecordScannerTest, SoundFileIsReadRecordByRecordEvenWithHeaderBytesInsideDa
         r.Latitude = 0x0000000100000008;
         r.Heading = 8;
         r.IAS = 1;
-        Put(bytes, r);
+        AppendRecord(bytes, r);
     }
     Collect sink;
     const ScanCounts c = ScanBytes(AsBytes(bytes), sink);
@@ -75,13 +75,13 @@ TEST(RecordScannerTest, JunkBeforeBetweenAndAfterRecordsAndATruncatedLastRecord)
     const std::string junk1 = "old contents\x08\x00\x00\x00\x01"s;  // cut-off header look-alike
     const std::string junk2(37, '\x08');
     std::string bytes = junk1;
-    Put(bytes, Numbered(0));
-    Put(bytes, Numbered(1));
+    AppendRecord(bytes, Numbered(0));
+    AppendRecord(bytes, Numbered(1));
     bytes += junk2;
-    Put(bytes, Numbered(2));
+    AppendRecord(bytes, Numbered(2));
     bytes += "trailing";
     std::string last;
-    Put(last, Numbered(3));
+    AppendRecord(last, Numbered(3));
     bytes += last.substr(0, 50);
 
     Collect sink;
@@ -100,15 +100,15 @@ TEST(RecordScannerTest, DamagedRecordsAreSkippedWithoutLosingTheirNeighbours) {
     // An append after a crash: the old file ends in half a record, and the
     // new records start right after it.
     std::string cut;
-    Put(cut, Numbered(0));
+    AppendRecord(cut, Numbered(0));
     std::string bytes = cut.substr(0, 50);
-    Put(bytes, Numbered(1));
-    Put(bytes, Numbered(2));
+    AppendRecord(bytes, Numbered(1));
+    AppendRecord(bytes, Numbered(2));
     // A record with an impossible time, in step with its neighbours.
     FlightRecord bad = Numbered(3);
     bad.Hour = 25;
-    Put(bytes, bad);
-    Put(bytes, Numbered(4));
+    AppendRecord(bytes, bad);
+    AppendRecord(bytes, Numbered(4));
 
     Collect sink;
     const ScanCounts c = ScanBytes(AsBytes(bytes), sink);
@@ -125,7 +125,7 @@ TEST(RecordScannerTest, DamagedRecordsAreSkippedWithoutLosingTheirNeighbours) {
 TEST(RecordScannerTest, ScanningInPiecesFindsWhatOneScanFinds) {
     std::string bytes = "junk";
     for (int i = 0; i < 40; ++i) {
-        Put(bytes, Numbered(i));
+        AppendRecord(bytes, Numbered(i));
         if (i % 7 == 3) bytes += std::string(static_cast<std::size_t>(i), '\x08');
         if (i % 11 == 5) bytes.resize(bytes.size() - 30);  // cut the record short
     }
@@ -150,7 +150,7 @@ TEST(RecordScannerTest, ScanningInPiecesFindsWhatOneScanFinds) {
 
 TEST(RecordScannerTest, TinyInputs) {
     std::string header;
-    Put(header, Numbered(0));
+    AppendRecord(header, Numbered(0));
     for (const std::size_t length : {0u, 1u, 7u, 8u, 79u, 80u}) {
         SCOPED_TRACE(length);
         Collect sink;

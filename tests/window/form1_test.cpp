@@ -8,6 +8,7 @@
 #include "protocol/host_units.h"
 #include "tests/support/fake_link_platform.h"
 #include "tests/support/recorder_fakes.h"
+#include "tests/support/test_files.h"
 #include "window/headless_window.h"
 
 namespace kestrun {
