@@ -12,6 +12,7 @@
 #include "host/flightgear/flightgear_state.h"
 #include "link/host_link.h"
 #include "protocol/host_units.h"
+#include "recording/flight_sample.h"
 #include "support/fake_link_platform.h"
 
 namespace kestrun {
@@ -33,37 +34,29 @@ class FlightGearLinkTest : public ::testing::Test {
         ASSERT_EQ(poll(&p, 1, 2000), 1);
         feed_->OnReadable(0, platform_.image());
     }
-    // Reads position and attitude (one run of offsets), airspeed and vertical
-    // speed through the link, and checks each to the resolution of its unit.
+    // Reads what the recorder reads, with its own eight reads, and checks
+    // each value to the resolution of its unit; vertical speed, which the
+    // recorder leaves alone, straight from the image.
     void ExpectRecorderReads(const FlightGearState& want) {
-        std::array<std::byte, 36> position{};
-        std::int32_t airspeed = 0, climb = 0;
-        ASSERT_TRUE(link_.QueueRead(kOffsetLatitude, 36, position.data(), result_));
-        ASSERT_TRUE(link_.QueueRead(kOffsetIndicatedAirspeed, 4, &airspeed, result_));
-        ASSERT_TRUE(link_.QueueRead(kOffsetVerticalSpeed, 4, &climb, result_));
-        ASSERT_TRUE(link_.ProcessQueue(result_));
-        OffsetImage read;
-        read.Write(kOffsetLatitude, position);
-        read.SetU32(kOffsetIndicatedAirspeed, static_cast<std::uint32_t>(airspeed));
-        read.SetU32(kOffsetVerticalSpeed, static_cast<std::uint32_t>(climb));
-        const auto pitch = static_cast<std::int32_t>(read.GetU32(kOffsetPitch));
-        const auto bank = static_cast<std::int32_t>(read.GetU32(kOffsetBank));
-        EXPECT_EQ(pitch<0, want.pitch_deg> 0) << "host pitch is negative nose up";
-        EXPECT_EQ(bank<0, want.roll_deg> 0) << "host bank is negative right wing down";
-
-        const AircraftState got = ReadAircraftState(read);
-        auto near = [](double a, double b, double unit) {
+        FlightRecord r;
+        ASSERT_FALSE(SampleHost(link_, r).has_value());
+        EXPECT_EQ(r.Pitch<0, want.pitch_deg> 0) << "host pitch is negative nose up";
+        EXPECT_EQ(r.Bank<0, want.roll_deg> 0) << "host bank is negative right wing down";
+        const auto near = [](double a, double b, double unit) {
             EXPECT_NEAR(a, b, unit + 4 * std::numeric_limits<double>::epsilon() * std::abs(b));
         };
         const double angle = std::ldexp(360.0, -32);
-        near(got.latitude_deg, want.latitude_deg, 90.0 / 10001750 * std::ldexp(1, -32));
-        near(got.longitude_deg, want.longitude_deg, std::ldexp(360.0, -64));
-        near(got.altitude_m, want.altitude_ft * 0.3048, std::ldexp(1, -32));
-        near(got.pitch_deg, want.pitch_deg, angle);
-        near(got.bank_deg, want.roll_deg, angle);
-        near(got.heading_deg, want.heading_deg, angle);
-        near(got.airspeed_kt, want.indicated_airspeed_kt, 1.0 / 128);
-        near(got.vertical_speed_mps, want.vertical_speed_fps * 0.3048, 1.0 / 256);
+        near(LatitudeFromHost(r.Latitude), want.latitude_deg, 90.0 / 10001750 * std::ldexp(1, -32));
+        near(LongitudeFromHost(r.Longitude), want.longitude_deg, std::ldexp(360.0, -64));
+        near(AltitudeFromHost({r.AltitudeFraction, r.AltitudeMetres}), want.altitude_ft * 0.3048,
+             std::ldexp(1, -32));
+        near(-SignedAngleFromHost(r.Pitch), want.pitch_deg, angle);
+        near(-SignedAngleFromHost(r.Bank), want.roll_deg, angle);
+        near(HeadingFromHost(r.Heading), want.heading_deg, angle);
+        near(AirspeedFromHost(r.IAS), want.indicated_airspeed_kt, 1.0 / 128);
+        const auto climb =
+            static_cast<std::int32_t>(platform_.image().GetU32(kOffsetVerticalSpeed));
+        near(VerticalSpeedFromHost(climb), want.vertical_speed_fps * 0.3048, 1.0 / 256);
     }
 
     FakeLinkPlatform platform_;

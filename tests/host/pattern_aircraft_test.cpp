@@ -45,10 +45,8 @@ void FlyAndCheck(const Airfield& field, double minutes) {
     double now = 1000;
     aircraft.Update(now, image);
     AircraftState previous = ReadAircraftState(image);
-    int lift_offs = 0;
-    int touchdowns = 0;
-    double highest = 0;
-    double farthest = 0;
+    int lift_offs = 0, touchdowns = 0;
+    double highest = 0, farthest = 0;
     bool was_airborne = false;
 
     for (int step = 0; step < static_cast<int>(minutes * 600); ++step) {
@@ -88,24 +86,8 @@ void FlyAndCheck(const Airfield& field, double minutes) {
             EXPECT_GT(s.pitch_deg, Deg(path));
             EXPECT_LT(s.pitch_deg, Deg(path) + 15);
             EXPECT_LE(std::abs(s.bank_deg), 25.5);
-
-            // The host's own signs: a left turn is a positive bank word, a
-            // climb a negative pitch word.
-            const auto bank_word = static_cast<std::int32_t>(image.GetU32(kOffsetBank));
-            const auto pitch_word = static_cast<std::int32_t>(image.GetU32(kOffsetPitch));
-            if (rate < -2) {
-                EXPECT_GT(bank_word, 0);
-            }
-            if (rate > 2) {
-                EXPECT_LT(bank_word, 0);
-            }
-            if (s.vertical_speed_mps > 1) {
-                EXPECT_LT(pitch_word, 0);
-            }
         }
-        if (!airborne) {
-            EXPECT_EQ(s.vertical_speed_mps, 0);
-        }
+        EXPECT_TRUE(airborne || s.vertical_speed_mps == 0);
 
         if (airborne && !was_airborne) ++lift_offs;
         if (!airborne && was_airborne) ++touchdowns;
@@ -125,11 +107,10 @@ void FlyAndCheck(const Airfield& field, double minutes) {
     EXPECT_LT(farthest, 5000);
 }
 
-TEST(PatternAircraftTest, FliesConsistentRepeatedPatternsAtTheDefaultField) {
+// The host's own signs for pitch and bank are checked where every source's
+// values are written, by the FlightGear link test.
+TEST(PatternAircraftTest, FliesConsistentRepeatedPatterns) {
     FlyAndCheck(DefaultAirfield(), 20);
-}
-
-TEST(PatternAircraftTest, FliesConsistentlyAcrossTheDateLineAndSouthOfTheEquator) {
     // Taking off north-north-east from just west of 180 degrees: every
     // climb-out crosses the date line, so the longitude wraps each circuit.
     FlyAndCheck(Airfield{"date line", -16.8, 179.999, 500, 10}, 14);
