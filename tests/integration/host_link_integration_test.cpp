@@ -53,28 +53,23 @@ class HostLinkIntegrationTest : public ::testing::Test {
     HostLink link_{platform_};
 };
 
-TEST_F(HostLinkIntegrationTest, HandshakeReadsTheVersionWordAndSimulatorCode) {
-    ASSERT_TRUE(host_.Start({"--version-word", "0x32800000", "--simulator-code", "6"}));
+TEST_F(HostLinkIntegrationTest, HandshakeThenEightReadsInOneExchangeEachSecond) {
+    // South of the equator and east of Greenwich, so that no sign slips by.
+    ASSERT_TRUE(host_.Start({"--version-word", "0x32800000", "--simulator-code", "6", "--start",
+                             "-33.9461,151.1772,6,160"}));
     ASSERT_EQ(Open(), kResultOkay);
     EXPECT_EQ(ConnectedStatusText(link_.HostVersion),
               "Connected to Flight Simulator (host ver3.280)");
     EXPECT_EQ(link_.SimulatorVersion, 6);
-
+    for (int second = 0; second < 3; ++second) {
+        EXPECT_TRUE(SampledNear(link_, -33.9461, 151.1772, 6));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
     // The first client's write of its library version left the marker intact,
     // so the next handshake passes too.
     link_.CloseLink();
     ASSERT_EQ(Open(), kResultOkay);
     EXPECT_EQ(link_.SimulatorVersion, 6);
-}
-
-TEST_F(HostLinkIntegrationTest, EightReadsOfASampleComeBackInOneExchange) {
-    // South of the equator and east of Greenwich, so that no sign slips by.
-    ASSERT_TRUE(host_.Start({"--start", "-33.9461,151.1772,6,160"}));
-    ASSERT_EQ(Open(), kResultOkay);
-    for (int second = 0; second < 3; ++second) {
-        EXPECT_TRUE(SampledNear(link_, -33.9461, 151.1772, 6));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
 }
 
 TEST_F(HostLinkIntegrationTest, AHostThatWentAwayFailsTheExchange) {
@@ -95,42 +90,20 @@ TEST_F(HostLinkIntegrationTest, ANetworkClientWithALowVersionGivesResult14) {
 
 TEST_F(HostLinkIntegrationTest, TwoRecordersShareOneHostAtOnce) {
     ASSERT_TRUE(host_.Start({}));
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The other recorder: a process of its own, as each names its block
-        // after its process id. Only plain checks here; gtest stays with the
-        // parent.
-        PosixLinkPlatform platform;
-        HostLink link(platform);
-        LinkResult result = 0;
-        link.ResetLink();
-        const bool opened = link.OpenLink(0, result);
-        const char byte = opened ? 'y' : 'n';
-        (void)!::write(ready[1], &byte, 1);
-        int failures = opened ? 0 : 1;
-        for (int i = 0; i < 20 && opened; ++i) {
-            if (!SampledNear(link, 37.4611, -122.1150, 2)) ++failures;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        link.CloseLink();
-        ::_exit(failures == 0 ? 0 : 1);
-    }
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    ASSERT_EQ(byte, 'y');
+    // The other recorder: kestrun-record, a process of its own, as each
+    // names its block after its process id. Exit status 0: every second read.
+    ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1);
+    const pid_t other = testing::SpawnProgram(
+        KESTRUN_RECORD_PATH, {"--seconds", "3", "--output", sandbox_.root() + "/other.dat"},
+        sandbox_.root() + "/printed.txt");
+    ASSERT_GT(other, 0);
     ASSERT_EQ(Open(), kResultOkay);
     for (int i = 0; i < 20; ++i) {
         EXPECT_TRUE(SampledNear(link_, 37.4611, -122.1150, 2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
+    const int status = testing::WaitForChild(other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(HostLinkIntegrationTest, TheHostRemovesItsSocketOnStopAndKeepsALiveOneFromASecondHost) {

@@ -73,8 +73,6 @@ TEST_F(RecordHostTest, RecordsTheSimulatedAircraftRollingOutOfItsHold) {
     ASSERT_GE(records.size(), 6u);  // 8 unless the machine stalls a tick
     ASSERT_LE(records.size(), 8u);
     for (const FlightRecord& r : records) {
-        EXPECT_EQ(std::tie(r.Header1, r.Header2, r.Header3, r.Header4),
-                  std::make_tuple(8, 0, 1, 0));
         const int second = r.Hour * 3600 + r.Minute * 60 + r.Second;
         if (ended >= started) {  // not across midnight
             EXPECT_TRUE(second >= started && second <= ended) << second;
