@@ -1,13 +1,22 @@
+// The FlightGear feed: datagrams in over UDP, the host's image out, and the
+// recorder's reads of that image through HostLink and a scripted host.
+
 #include "host/flightgear/flightgear_feed.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "flightgear_test_datagrams.h"
+#include "host/flightgear/flightgear_state.h"
+#include "link/host_link.h"
 #include "protocol/host_units.h"
+#include "recording/flight_sample.h"
+#include "tests/support/fake_link_platform.h"
 
 namespace kestrun {
 namespace {
@@ -18,7 +27,7 @@ std::string At(double latitude) {
 
 class FlightGearFeedTest : public ::testing::Test {
   protected:
-    void Listen(std::uint32_t ipv4) {
+    void Listen(std::uint32_t ipv4 = 0x7F000001) {
         Status status;
         feed_ = FlightGearFeed::Open(
             {ipv4, 0}, [this](std::string_view line) { console_.emplace_back(line); }, status);
@@ -26,33 +35,75 @@ class FlightGearFeedTest : public ::testing::Test {
         console_.clear();
     }
     // Loopback delivery is synchronous: once one is readable, all are queued.
-    void Deliver(const std::vector<std::string>& datagrams, double at) {
+    void Deliver(const std::vector<std::string>& datagrams, double at = 0) {
         for (const std::string& d : datagrams) testing::SendDatagram(feed_->port(), d);
         pollfd p{feed_->fd(), POLLIN, 0};
         ASSERT_EQ(poll(&p, 1, 2000), 1);
-        feed_->OnReadable(at, image_);
+        feed_->OnReadable(at, image());
     }
-    double Latitude() const {
-        return LatitudeFromHost(static_cast<std::int64_t>(image_.GetU64(kOffsetLatitude)));
+    OffsetImage& image() { return host_.image(); }
+    double Latitude() {
+        return LatitudeFromHost(static_cast<std::int64_t>(image().GetU64(kOffsetLatitude)));
     }
     bool Said(std::size_t line, const std::string& words) const {
         return line < console_.size() && console_[line].find(words) != std::string::npos;
     }
+    // Reads what the recorder reads, with its own eight reads, and checks
+    // each value to the resolution of its unit; vertical speed, which the
+    // recorder leaves alone, straight from the image.
+    void ExpectRecorderReads(const FlightGearState& want) {
+        FlightRecord r;
+        ASSERT_FALSE(SampleHost(link_, r).has_value());
+        EXPECT_EQ(r.Pitch<0, want.pitch_deg> 0) << "host pitch is negative nose up";
+        EXPECT_EQ(r.Bank<0, want.roll_deg> 0) << "host bank is negative right wing down";
+        const auto near = [](double a, double b, double unit) {
+            EXPECT_NEAR(a, b, unit + 4 * std::numeric_limits<double>::epsilon() * std::abs(b));
+        };
+        const double angle = std::ldexp(360.0, -32);
+        near(LatitudeFromHost(r.Latitude), want.latitude_deg, 90.0 / 10001750 * std::ldexp(1, -32));
+        near(LongitudeFromHost(r.Longitude), want.longitude_deg, std::ldexp(360.0, -64));
+        near(AltitudeFromHost({r.AltitudeFraction, r.AltitudeMetres}), want.altitude_ft * 0.3048,
+             std::ldexp(1, -32));
+        near(-SignedAngleFromHost(r.Pitch), want.pitch_deg, angle);
+        near(-SignedAngleFromHost(r.Bank), want.roll_deg, angle);
+        near(HeadingFromHost(r.Heading), want.heading_deg, angle);
+        near(AirspeedFromHost(r.IAS), want.indicated_airspeed_kt, 1.0 / 128);
+        const auto climb = static_cast<std::int32_t>(image().GetU32(kOffsetVerticalSpeed));
+        near(VerticalSpeedFromHost(climb), want.vertical_speed_fps * 0.3048, 1.0 / 256);
+    }
 
     std::unique_ptr<FlightGearFeed> feed_;
     std::vector<std::string> console_;
-    OffsetImage image_;
+    FakeLinkPlatform host_;
+    HostLink link_{host_};
 };
 
+TEST_F(FlightGearFeedTest, RecorderReadsWhatFlightGearSent) {
+    Listen();
+    WriteHostIdentity(0x32800000, kFlightGearSimulatorCode, image());
+    LinkResult result = 0;
+    ASSERT_TRUE(link_.OpenLink(kFlightGearSimulatorCode, result));
+    // Climbing right turn, nose up, south-west.
+    const FlightGearState climbing{
+        -33.946111111111108, -118.40805555555556, 3012.3456789, 7.25, 21.5, 359.99, 101.37, 8.4};
+    Deliver({testing::MakeDatagram(climbing)});
+    ExpectRecorderReads(climbing);
+    // Descending left turn, nose down, below sea level, at the date line.
+    const FlightGearState descending{
+        64.12345678901234, 179.99999999, -12.5, -4.5, -30.25, 0.001, 0, -11.75};
+    Deliver({testing::MakeDatagram(descending)});
+    ExpectRecorderReads(descending);
+}
+
 TEST_F(FlightGearFeedTest, AppliesTheNewestGoodDatagramAndTellsEachJunkReasonOnce) {
-    Listen(0x7F000001);
-    Deliver({At(37.5), At(37.6), "37.7,junk\n"}, 0);
+    Listen();
+    Deliver({At(37.5), At(37.6), "37.7,junk\n"});
     EXPECT_NEAR(Latitude(), 37.6, 1e-12);
     EXPECT_TRUE(Said(0, "fewer than 8 fields")) << console_[0];
     EXPECT_TRUE(Said(1, "FlightGear feed started"));
 
     // An oversized datagram must not be cut down to its good-looking start.
-    Deliver({"1,2\n", "91,2,3,4,5,6,7,8\n", At(10) + std::string(3000, '0') + "\n"}, 0);
+    Deliver({"1,2\n", "91,2,3,4,5,6,7,8\n", At(10) + std::string(3000, '0') + "\n"});
     EXPECT_NEAR(Latitude(), 37.6, 1e-12);
     EXPECT_EQ(console_.size(), 4u);  // out of range and too long; "fewer" not again
     EXPECT_EQ(feed_->count(DatagramVerdict::kShort), 2u);
@@ -61,13 +112,13 @@ TEST_F(FlightGearFeedTest, AppliesTheNewestGoodDatagramAndTellsEachJunkReasonOnc
 }
 
 TEST_F(FlightGearFeedTest, SaysOnceWhenTheFeedStopsAndWhenItIsBackFromANewPort) {
-    Listen(0x7F000001);
-    feed_->Update(10, image_);  // silence before the first datagram is no news
-    Deliver({At(1)}, 0);
-    feed_->Update(1.9, image_);
+    Listen();
+    feed_->Update(10, image());  // silence before the first datagram is no news
+    Deliver({At(1)});
+    feed_->Update(1.9, image());
     EXPECT_TRUE(feed_->live());
-    feed_->Update(2, image_);
-    feed_->Update(3, image_);
+    feed_->Update(2, image());
+    feed_->Update(3, image());
     EXPECT_FALSE(feed_->live());
     Deliver({"1,2,3,4,5,6,7,nan\n"}, 4);  // junk does not bring it back
     EXPECT_FALSE(feed_->live());
@@ -81,9 +132,9 @@ TEST_F(FlightGearFeedTest, SaysOnceWhenTheFeedStopsAndWhenItIsBackFromANewPort) 
 
 TEST_F(FlightGearFeedTest, IgnoresOtherMachines) {
     Listen(0xC0000201);  // FlightGear is on 192.0.2.1, so loopback is the wrong machine
-    Deliver({At(5)}, 0);
+    Deliver({At(5)});
     EXPECT_EQ(feed_->count(DatagramVerdict::kWrongSender), 1u);
-    EXPECT_EQ(image_.GetU64(kOffsetLatitude), 0u);
+    EXPECT_EQ(image().GetU64(kOffsetLatitude), 0u);
 }
 
 TEST(FlightGearAddressTest, ParsesPortAndOptionalAddress) {

@@ -47,15 +47,26 @@ HostProcess::~HostProcess() {
     if (running()) Stop(SIGKILL);
 }
 
-int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
-    const pid_t pid = SpawnProgram(KESTRUN_HOST_PATH, arguments);
-    if (pid < 0) return -1;
+namespace {
+
+// Polls `done` every 10 ms for up to five seconds; true once it holds.
+template <typename Done>
+bool Within5Seconds(Done done) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status = 0;
     while (std::chrono::steady_clock::now() < give_up) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        if (done()) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return false;
+}
+
+}  // namespace
+
+int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
+    const pid_t pid = SpawnProgram(KESTRUN_HOST_PATH, arguments);
+    int status = 0;
+    if (pid <= 0) return -1;
+    if (Within5Seconds([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return status;
     ::kill(pid, SIGKILL);
     WaitForChild(pid);
     return -1;
@@ -63,24 +74,17 @@ int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
 
 bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class) {
     pid_ = SpawnProgram(KESTRUN_HOST_PATH, arguments);
-    if (pid_ < 0) return false;
-
     const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < give_up) {
-        const auto probe = ConnectEndpoint(endpoint);
-        if (probe.ok()) {
-            ::close(probe.value);
-            return true;
-        }
+    bool up = false;
+    Within5Seconds([&] {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;  // it gave up
+        const auto probe = ConnectEndpoint(endpoint);
+        if (probe.ok()) ::close(probe.value);
+        up = probe.ok() && pid_ > 0;
+        return up || pid_ <= 0;
+    });
+    return up;
 }
 
 int HostProcess::Stop(int signal) {

@@ -10,20 +10,17 @@
 
 namespace kestrun::testing {
 
-class RuntimeSandbox {
+class RuntimeSandbox : public ScratchDir {
   public:
     RuntimeSandbox();
     ~RuntimeSandbox();
-    RuntimeSandbox(const RuntimeSandbox&) = delete;
-    RuntimeSandbox& operator=(const RuntimeSandbox&) = delete;
 
     // The directory XDG_RUNTIME_DIR points at.
-    std::string root() const { return dir_.path().string(); }
+    std::string root() const { return path().string(); }
     // The kestrun runtime directory inside it (not created here).
     std::string runtime() const { return root() + "/kestrun"; }
 
   private:
-    ScratchDir dir_;
     std::optional<std::string> previous_;
 };
 
