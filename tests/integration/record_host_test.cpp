@@ -54,50 +54,40 @@ int SecondOfDay() {
     return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
 }
 
-TEST_F(RecordHostTest, RecordsTheSimulatedAircraftRollingOutOfItsHold) {
-    ASSERT_TRUE(host_.Start({}));  // holds 5 s at Palo Alto runway 31, then rolls
+// What the recorder reads is checked value by value in the FlightGear
+// end-to-end test; here, the run itself and a host that dies during it.
+TEST_F(RecordHostTest, RecordsEverySecondAndKeepsRecordingWhenTheHostIsKilled) {
+    ASSERT_TRUE(host_.Start({}));  // holds 5 s at Palo Alto runway 31
     const int started = SecondOfDay();
-    StartRecorder({"--seconds", "8", "--output", output_});
+    StartRecorder({"--seconds", "5", "--output", output_});
+    std::this_thread::sleep_for(2500ms);
+    host_.Stop(SIGKILL);
     const auto [status, printed] = WaitForRecorder();
     const int ended = SecondOfDay();
+    EXPECT_EQ(status, 5);  // saved, but some seconds were not read
     const std::vector<FlightRecord> records = Records();
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(printed,
+    EXPECT_EQ(printed.substr(0, printed.find("Processing error")),
               "Not Connected to Flight Simulator\n"
               "Connected to Flight Simulator (host ver3.280)\n"
-              "Recording Data ...\n"
-              "Recording stopped. File Saved.\n"
-              "Not Connected to Flight Simulator\n" +
-                  std::to_string(records.size()) + " records saved to " + output_ + "\n");
+              "Recording Data ...\n");
+    EXPECT_NE(printed.find("\nProcessing error: IPC sendmessage failed all retries\n"
+                           "Recording stopped. File Saved.\n"
+                           "Not Connected to Flight Simulator\n" +
+                           std::to_string(records.size()) + " records saved to " + output_ + "\n"),
+              std::string::npos)
+        << printed;
 
-    ASSERT_GE(records.size(), 6u);  // 8 unless the machine stalls a tick
-    ASSERT_LE(records.size(), 8u);
+    ASSERT_GE(records.size(), 3u);  // failed exchanges take their retries
+    ASSERT_LE(records.size(), 5u);
     for (const FlightRecord& r : records) {
         const int second = r.Hour * 3600 + r.Minute * 60 + r.Second;
         if (ended >= started) {  // not across midnight
             EXPECT_TRUE(second >= started && second <= ended) << second;
         }
-        EXPECT_NEAR(LatitudeFromHost(r.Latitude), 37.4611, 0.01);
-        EXPECT_NEAR(LongitudeFromHost(r.Longitude), -122.1150, 0.01);
-        EXPECT_NEAR(HeadingFromHost(r.Heading), 323, 5);
     }
-    EXPECT_NE(records.front().Latitude, records.back().Latitude);
-}
-
-TEST_F(RecordHostTest, KeepsRecordingWhenTheHostIsKilledMidRun) {
-    ASSERT_TRUE(host_.Start({}));
-    StartRecorder({"--seconds", "5", "--output", output_});
-    std::this_thread::sleep_for(2500ms);
-    host_.Stop(SIGKILL);
-    const auto [status, printed] = WaitForRecorder();
-    EXPECT_EQ(status, 5);  // saved, but some seconds were not read
-    EXPECT_NE(printed.find("\nProcessing error: IPC sendmessage failed all retries\n"
-                           "Recording stopped. File Saved.\n"),
-              std::string::npos)
-        << printed;
-    const std::vector<FlightRecord> records = Records();
-    ASSERT_GE(records.size(), 3u);
-    EXPECT_NE(records.front().Latitude, 0);
+    EXPECT_NEAR(LatitudeFromHost(records.front().Latitude), 37.4611, 0.01);
+    EXPECT_NEAR(LongitudeFromHost(records.front().Longitude), -122.1150, 0.01);
+    EXPECT_NEAR(HeadingFromHost(records.front().Heading), 323, 5);
     EXPECT_EQ(records.back().Header1, 8);
     EXPECT_EQ(records.back().Latitude, 0);
 }

@@ -71,13 +71,8 @@ std::uint32_t FakeLinkPlatform::CurrentProcessId() {
 std::uint16_t FakeLinkPlatform::AddAtom(std::string_view name) {
     log_.push_back(fmt::format("AddAtom {}", name));
     if (faults.add_atom) return 0;
-    std::uint16_t free = 0xC000;
-    for (const auto& [atom, text] : atoms_) {
-        if (text == name) return atom;
-        if (atom == free) ++free;  // the map is ordered, so this finds the lowest gap
-    }
-    atoms_.emplace(free, std::string(name));
-    return free;
+    atoms_.emplace(next_atom_, std::string(name));
+    return next_atom_++;
 }
 
 void FakeLinkPlatform::DeleteAtom(std::uint16_t atom) {
@@ -91,13 +86,8 @@ MappingHandleValue FakeLinkPlatform::CreateMapping(std::string_view name, std::u
         last_error_ = 12;  // ENOMEM
         return 0;
     }
-    const bool taken = faults.mapping_exists ||
-                       std::any_of(mappings_.begin(), mappings_.end(),
-                                   [&](const auto& entry) { return entry.second.name == name; });
-    auto owner = std::make_unique<std::byte[]>(size);
-    const std::span<std::byte> bytes(owner.get(), size);
-    mappings_.emplace(next_mapping_, Mapping{std::string(name), bytes, std::move(owner)});
-    last_error_ = taken ? kErrorAlreadyExists : 0;
+    mappings_.emplace(next_mapping_, Mapping{std::string(name), std::vector<std::byte>(size)});
+    last_error_ = faults.mapping_exists ? kErrorAlreadyExists : 0;
     return next_mapping_++;
 }
 

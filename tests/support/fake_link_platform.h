@@ -13,7 +13,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
 #include <span>
 #include <string>
@@ -122,8 +121,7 @@ class FakeLinkPlatform : public LinkPlatform {
         std::string name;
         // Exactly the block's size on the heap, so that a sanitizer catches
         // any access past its end.
-        std::span<std::byte> bytes;
-        std::unique_ptr<std::byte[]> owner;
+        std::vector<std::byte> bytes;
     };
     // Forgets `key`; a release of something not held counts as a bad one.
     template <typename Container, typename Key>
@@ -139,6 +137,7 @@ class FakeLinkPlatform : public LinkPlatform {
     std::set<WindowHandle> windows_;
     WindowHandle next_window_ = 0x100;
     std::map<std::uint16_t, std::string> atoms_;
+    std::uint16_t next_atom_ = 0xC000;
     std::map<MappingHandleValue, Mapping> mappings_;
     MappingHandleValue next_mapping_ = 0x200;
     std::set<std::byte*> views_;
