@@ -47,44 +47,20 @@ HostProcess::~HostProcess() {
     if (running()) Stop(SIGKILL);
 }
 
-namespace {
-
-// Polls `done` every 10 ms for up to five seconds; true once it holds.
-template <typename Done>
-bool Within5Seconds(Done done) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < give_up) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-}  // namespace
-
-int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
-    const pid_t pid = SpawnProgram(KESTRUN_HOST_PATH, arguments);
-    int status = 0;
-    if (pid <= 0) return -1;
-    if (Within5Seconds([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) return status;
-    ::kill(pid, SIGKILL);
-    WaitForChild(pid);
-    return -1;
-}
-
 bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class) {
     pid_ = SpawnProgram(KESTRUN_HOST_PATH, arguments);
     const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
-    bool up = false;
-    Within5Seconds([&] {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (running() && std::chrono::steady_clock::now() < give_up) {
+        if (const auto probe = ConnectEndpoint(endpoint); probe.ok()) {
+            ::close(probe.value);
+            return true;
+        }
         int status = 0;
-        if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;  // it gave up
-        const auto probe = ConnectEndpoint(endpoint);
-        if (probe.ok()) ::close(probe.value);
-        up = probe.ok() && pid_ > 0;
-        return up || pid_ <= 0;
-    });
-    return up;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;  // it gave up
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 int HostProcess::Stop(int signal) {

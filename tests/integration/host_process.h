@@ -31,10 +31,6 @@ class HostProcess {
     bool Start(const std::vector<std::string>& arguments,
                std::string_view window_class = "HOSTMAIN");
 
-    // Runs a host that is expected to end by itself (a refusal) and returns
-    // its wait status; -1 when it was still running after five seconds.
-    static int RunToEnd(const std::vector<std::string>& arguments);
-
     // Sends `signal` and waits for the host to end; returns its wait status.
     int Stop(int signal);
     bool running() const { return pid_ > 0; }
