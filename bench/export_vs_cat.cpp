@@ -9,8 +9,6 @@
 // fastest repetition shows the program rather than the neighbours.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,9 +21,8 @@
 #include <vector>
 
 #include "recording/flight_record.h"
+#include "tests/integration/host_process.h"
 #include "tests/support/test_files.h"
-
-extern char** environ;
 
 namespace {
 
@@ -72,22 +69,14 @@ void WriteFlight(const std::string& path, std::uint64_t records) {
     }
 }
 
-// Runs `argv` with its output and notes sent to /dev/null and waits for it.
-void RunQuietly(benchmark::State& state, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int status = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+// Runs `args` with its output and notes sent to /dev/null and waits for it.
+void RunQuietly(benchmark::State& state, const std::vector<std::string>& args) {
+    const pid_t pid = testing::SpawnProgram(
+        args[0], std::vector<std::string>(args.begin() + 1, args.end()), "/dev/null", "/dev/null");
+    const int status = pid > 0 ? testing::WaitForChild(pid) : -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         state.SkipWithError(("failed: " + args[0]).c_str());
     }
-    posix_spawn_file_actions_destroy(&actions);
 }
 
 void BM_Cat(benchmark::State& state) {

@@ -18,7 +18,7 @@ extern char** environ;
 namespace kestrun::testing {
 
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   const std::string& output) {
+                   const std::string& output, const std::string& errors) {
     std::vector<std::string> all{program};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -26,12 +26,13 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    if (!output.empty()) {
-        ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
+    for (const auto& [fd, path] : {std::pair{1, &output}, std::pair{2, &errors}}) {
+        if (path->empty()) continue;
+        ::posix_spawn_file_actions_addopen(&actions, fd, path->c_str(),
                                            O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     pid_t pid = -1;
-    const int failed = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int failed = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     return failed != 0 ? -1 : pid;
 }

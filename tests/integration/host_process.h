@@ -11,10 +11,11 @@
 
 namespace kestrun::testing {
 
-// Starts `program` with `arguments`, its standard output going to the file
-// `output` when one is named; -1 when it could not start.
+// Starts `program` (found on PATH unless a path) with `arguments`, its
+// standard output and error going to the files `output` and `errors` when
+// they are named; -1 when it could not start.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
-                   const std::string& output = "");
+                   const std::string& output = "", const std::string& errors = "");
 // Waits for `pid` to end and returns its wait status.
 int WaitForChild(pid_t pid);
 
