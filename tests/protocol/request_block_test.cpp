@@ -51,12 +51,12 @@ TEST_F(RequestWalkerTest, DamagedBlocksStopTheWalkInsideTheBlock) {
         EncodeReadHeader(block_.data(), 0, count, 0);
         EXPECT_EQ(WalkAll(), RequestWalker::Step::kDamaged) << count;
     }
-    // A header that straddles the end.
-    std::fill(block_.begin(), block_.end(), std::byte{0});
-    EncodeWriteHeader(block_.data(), 0, static_cast<std::uint32_t>(kBlockSize - 12 - 8));
-    EncodeReadHeader(block_.data() + kBlockSize - 8, 0, 0, 0);  // clipped to 8 bytes
-    std::vector<std::byte> clipped(block_.begin(), block_.end());
-    RequestWalker walker(std::span<const std::byte>(clipped).first(kBlockSize));
+    // A header that straddles the end: written with room to spare, walked
+    // with the block's size, so that only its first 8 bytes are inside.
+    std::vector<std::byte> longer(kBlockSize + 8);
+    EncodeWriteHeader(longer.data(), 0, static_cast<std::uint32_t>(kBlockSize - 12 - 8));
+    EncodeReadHeader(longer.data() + kBlockSize - 8, 0, 0, 0);
+    RequestWalker walker(std::span<const std::byte>(longer).first(kBlockSize));
     Request request;
     EXPECT_EQ(walker.Next(request), RequestWalker::Step::kRequest);
     EXPECT_EQ(walker.Next(request), RequestWalker::Step::kDamaged);
