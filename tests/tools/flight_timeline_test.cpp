@@ -19,41 +19,25 @@ struct Step {
 };
 
 TEST(FlightTimelineTest, PlacesStampsAcrossMidnightGapsTornReadingsAndStepsBack) {
+    // One story to a paragraph, its counts first.
+    // clang-format off
     const struct {
         const char* name;
-        std::vector<Step> steps;
         std::uint64_t gaps, mended, backward;
+        std::vector<Step> steps;
     } stories[] = {
-        {"midnight and a gap",
-         {{23, 59, 58, kDay - 2, true},
-          {23, 59, 59, kDay - 1, false},
-          {0, 0, 1, kDay + 1, false},  // a skipped second is no gap
-          {0, 0, 30, kDay + 30, true},
-          {0, 0, 31, kDay + 31, false}},
-         1,
-         0,
-         0},
-        {"hour and minute read before they turned",
-         {{10, 59, 59, 39599, true},
-          {10, 0, 0, 39600, false},
-          {11, 0, 1, 39601, false},
-          {11, 5, 59, 39959, true},
-          {11, 5, 0, 39960, false},
-          {11, 6, 1, 39961, false}},
-         1,
-         2,
-         0},
-        {"a torn stamp at midnight",
-         {{23, 59, 59, kDay - 1, true}, {23, 0, 0, kDay, false}, {0, 0, 1, kDay + 1, false}},
-         0,
-         1,
-         0},
-        {"a clock set back, or another recording: the same day",
-         {{12, 0, 0, 43200, true}, {11, 30, 0, 41400, true}, {11, 30, 1, 41401, false}},
-         0,
-         0,
-         1},
+        {"midnight, and a skipped second that is no gap before one that is", 1, 0, 0,
+         {{23, 59, 58, kDay - 2, true}, {23, 59, 59, kDay - 1, false}, {0, 0, 1, kDay + 1, false},
+          {0, 0, 30, kDay + 30, true}, {0, 0, 31, kDay + 31, false}}},
+        {"hour and minute read before they turned", 1, 2, 0,
+         {{10, 59, 59, 39599, true}, {10, 0, 0, 39600, false}, {11, 0, 1, 39601, false},
+          {11, 5, 59, 39959, true}, {11, 5, 0, 39960, false}, {11, 6, 1, 39961, false}}},
+        {"a torn stamp at midnight", 0, 1, 0,
+         {{23, 59, 59, kDay - 1, true}, {23, 0, 0, kDay, false}, {0, 0, 1, kDay + 1, false}}},
+        {"a clock set back, or another recording: the same day", 0, 0, 1,
+         {{12, 0, 0, 43200, true}, {11, 30, 0, 41400, true}, {11, 30, 1, 41401, false}}},
     };
+    // clang-format on
     for (const auto& story : stories) {
         SCOPED_TRACE(story.name);
         FlightTimeline timeline;
