@@ -83,10 +83,22 @@ TEST_F(HostLinkIntegrationTest, AHostThatWentAwayFailsTheExchange) {
     EXPECT_EQ(failure->result, kResultSendFailed);
 }
 
-TEST_F(HostLinkIntegrationTest, ANetworkClientWithALowVersionGivesResult14) {
-    ASSERT_TRUE(host_.Start({"--client-mode", "--version-word", "0x19980004"}, "SIMMAIN"));
-    EXPECT_EQ(Open(), kResultWrongVersionViaClient);
-    EXPECT_FALSE(link_.IsOpen());
+// The network client's window alone, with a version too old, gives 14; the
+// host's own fault modes give what a pilot would see from a faulty host.
+TEST_F(HostLinkIntegrationTest, AnOldNetworkClientAndFaultyHostsGiveTheirResults) {
+    const std::pair<std::vector<std::string>, LinkResult> hosts[] = {
+        {{"--client-mode", "--version-word", "0x19980004"}, kResultWrongVersionViaClient},
+        {{"--answer-zero"}, kResultBadData},
+        {{"--drop-connection"}, kResultSendFailed},
+    };
+    for (const auto& [arguments, expected] : hosts) {
+        SCOPED_TRACE(arguments[0]);
+        ASSERT_TRUE(host_.Start(arguments,
+                                expected == kResultWrongVersionViaClient ? "SIMMAIN" : "HOSTMAIN"));
+        EXPECT_EQ(Open(), expected);
+        EXPECT_FALSE(link_.IsOpen());
+        host_.Stop(SIGTERM);
+    }
 }
 
 TEST_F(HostLinkIntegrationTest, TwoRecordersShareOneHostAtOnce) {

@@ -77,6 +77,7 @@ TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHostAndOnlyOnce) {
     const std::uint32_t message = RegisteredMessageNumber(kExchangeMessageName);
     EXPECT_THAT(fake_.Calls("SendMessageTimeout"),
                 ElementsAre(fmt::format("SendMessageTimeout 100 {:X} FFFFC000 0 2000", message)));
+    EXPECT_LT(link_.state().MappingAtom, 0);
 
     // Two reads of the version words, the library version write (two zero
     // bytes to 0x330A), the terminator.
@@ -92,6 +93,7 @@ TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHostAndOnlyOnce) {
     fake_.ClearLog();
     EXPECT_EQ(OpenResult(), kResultAlreadyOpen);
     EXPECT_EQ(link_.HostVersion, 0);
+    EXPECT_EQ(link_.SimulatorVersion, 0);
     EXPECT_TRUE(fake_.Calls("FindHostWindow").empty());
     std::int32_t version = 0;
     EXPECT_TRUE(link_.QueueRead(kOffsetHostVersion, 4, &version, result_));
@@ -155,6 +157,8 @@ TEST_F(HostLinkTest, HandshakeOutcomes) {
         fake_.SetVersions(c.host_version, c.simulator_word);
         fake_.default_reply = c.reply;
         EXPECT_EQ(OpenResult(c.requested), c.expected);
+        // The host's simulator code is kept even when it is not the one asked for.
+        EXPECT_TRUE(c.requested == 0 || link_.SimulatorVersion == 6);
         if (c.expected != kResultOkay) ExpectClosedAndReleased();
         link_.CloseLink();
     }

@@ -161,6 +161,10 @@ TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
     EXPECT_EQ(lines[2].substr(0, 19), "2021-06-16,00:00:00");
     EXPECT_NE(csv.err.find("2021-06-15, taken from the file's modification time"),
               std::string::npos);
+    // The summary needs no date before the records: it is worked out after them.
+    EXPECT_NE(Export(dir, "-f summary '" + file + "'")
+                  .out.find("Date: 2021-06-15 (taken from the file's modification time)"),
+              std::string::npos);
 }
 
 TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {

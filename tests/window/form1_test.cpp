@@ -59,6 +59,8 @@ TEST_F(Form1Test, ButtonsAndStatusFollowConnectRecordStopDisconnectAndClose) {
     form_.Connect_Click();
     EXPECT_EQ(Status(), "Error: Cannot link to the simulator host or network client");
     EXPECT_EQ(Shown(), kNotConnected);
+    form_.Disconnect_Click();
+    EXPECT_EQ(Status(), "Not Connected to Flight Simulator");
     link_.SetWindow("HOSTMAIN", true);
     form_.Connect_Click();
     EXPECT_EQ(Status(), "Connected to Flight Simulator (host ver3.280)");
@@ -72,6 +74,7 @@ TEST_F(Form1Test, ButtonsAndStatusFollowConnectRecordStopDisconnectAndClose) {
     form_.cmdStop_Click();
     EXPECT_EQ(Status(), "Recording stopped. File Saved.");
     EXPECT_EQ(Shown(), kConnectedIdle);
+    EXPECT_EQ(window_.timer_interval(), 0);
     EXPECT_EQ(Size(), 160u);  // overwrite is ticked at start
 
     form_.cmdRecord_Click();
