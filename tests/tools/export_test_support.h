@@ -4,9 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "tests/support/test_files.h"
 
@@ -30,13 +28,6 @@ inline Outcome Shell(const ScratchDir& dir, const std::string& command) {
 // Runs kestrun-export in the UTC time zone with `args` (already quoted).
 inline Outcome Export(const ScratchDir& dir, const std::string& args) {
     return Shell(dir, std::string("TZ=UTC ") + KESTRUN_EXPORT_BINARY + " " + args);
-}
-
-inline std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 inline std::size_t Count(const std::string& text, const std::string& what) {
