@@ -9,8 +9,6 @@
 // fastest repetition shows the program rather than the neighbours.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,10 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/host_units.h"
 #include "recording/flight_record.h"
-
-extern char** environ;
+#include "tests/integration/host_process.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -45,22 +42,17 @@ void WriteFlight(const std::string& path, std::uint64_t records) {
     chunk.reserve(kFlightRecordSize * 8192);
     for (std::uint64_t i = 0; i < records; ++i) {
         const double turn = static_cast<double>(i) * 2e-4;
-        FlightRecord r;
-        r.Header1 = kHeader1;
-        r.Header3 = kHeader3;
-        const std::uint64_t of_day = (36000 + i) % 86400;
-        r.Hour = static_cast<std::int16_t>(of_day / 3600);
-        r.Minute = static_cast<std::int16_t>(of_day / 60 % 60);
-        r.Second = static_cast<std::int16_t>(of_day % 60);
-        r.Latitude = LatitudeToHost(47 + std::sin(turn));
-        r.Longitude = LongitudeToHost(8 + 1.5 * std::cos(turn));
-        const HostAltitude altitude = AltitudeToHost(3000 + 500 * std::sin(turn * 7));
-        r.AltitudeFraction = altitude.fraction;
-        r.AltitudeMetres = altitude.metres;
-        r.Pitch = SignedAngleToHost(-2.5 * std::cos(turn * 7));
-        r.Bank = SignedAngleToHost(-15);
-        r.Heading = HeadingToHost(turn * 57.29577951308232 + 90);
-        r.IAS = AirspeedToHost(180 + 20 * std::sin(turn * 3));
+        const auto of_day = static_cast<int>((36000 + i) % 86400);
+        const FlightRecord r = testing::MakeRecord({.h = of_day / 3600,
+                                                    .m = of_day / 60 % 60,
+                                                    .s = of_day % 60,
+                                                    .lat = 47 + std::sin(turn),
+                                                    .lon = 8 + 1.5 * std::cos(turn),
+                                                    .alt_m = 3000 + 500 * std::sin(turn * 7),
+                                                    .pitch_up = 2.5 * std::cos(turn * 7),
+                                                    .bank_right = 15,
+                                                    .heading = turn * 57.29577951308232 + 90,
+                                                    .kt = 180 + 20 * std::sin(turn * 3)});
         const FlightRecordBytes bytes = EncodeFlightRecord(r);
         chunk.insert(chunk.end(), bytes.begin(), bytes.end());
         if (chunk.size() == chunk.capacity() || i + 1 == records) {
@@ -77,22 +69,14 @@ void WriteFlight(const std::string& path, std::uint64_t records) {
     }
 }
 
-// Runs `argv` with its output and notes sent to /dev/null and waits for it.
-void RunQuietly(benchmark::State& state, std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    int status = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0 ||
-        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+// Runs `args` with its output and notes sent to /dev/null and waits for it.
+void RunQuietly(benchmark::State& state, const std::vector<std::string>& args) {
+    const pid_t pid = testing::SpawnProgram(
+        args[0], std::vector<std::string>(args.begin() + 1, args.end()), "/dev/null", "/dev/null");
+    const int status = pid > 0 ? testing::WaitForChild(pid) : -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         state.SkipWithError(("failed: " + args[0]).c_str());
     }
-    posix_spawn_file_actions_destroy(&actions);
 }
 
 void BM_Cat(benchmark::State& state) {
@@ -120,9 +104,21 @@ void BM_ExportCsvDateFromFile(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Cat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(7);
-BENCHMARK(BM_ExportSummary)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(7);
-BENCHMARK(BM_ExportCsv)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(7);
-BENCHMARK(BM_ExportCsvDateFromFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2)->Repetitions(7);
+BENCHMARK(BM_ExportSummary)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2)
+    ->Repetitions(7);
+BENCHMARK(BM_ExportCsv)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2)
+    ->Repetitions(7);
+BENCHMARK(BM_ExportCsvDateFromFile)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2)
+    ->Repetitions(7);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

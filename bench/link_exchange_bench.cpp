@@ -1,8 +1,8 @@
-// What one recorder sample costs against a running kestrun-host: the link's
-// eight-read exchange, beside a raw socket round trip of one request frame
-// between the same two processes. The raw frame carries a message number the
-// host does not know, so the host answers it at once without touching any
-// block: what is left is the transport alone.
+// What one recorder sample costs against a running kestrun-host: the
+// recorder's own eight-read exchange (SampleHost), beside a raw socket round
+// trip of one request frame between the same two processes. The raw frame
+// carries a message number the host does not know, so the host answers it at
+// once without touching any block: what is left is the transport alone.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -19,43 +19,22 @@
 #include "platform/posix/runtime_directory.h"
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
-#include "protocol/host_units.h"
+#include "recording/flight_sample.h"
 #include "tests/integration/host_process.h"
 #include "tests/integration/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {
 
-struct Sample {
-    std::int64_t latitude = 0;
-    std::int64_t longitude = 0;
-    std::int32_t altitude_metres = 0;
-    std::uint32_t altitude_fraction = 0;
-    std::int32_t airspeed = 0;
-    std::int32_t pitch = 0;
-    std::int32_t bank = 0;
-    std::uint32_t heading = 0;
-};
-
 void EightReadExchange(benchmark::State& state, HostLink& link) {
-    Sample s;
-    LinkResult result = 0;
+    // The recorder's own second: eight reads into one record, one exchange.
+    FlightRecord record;
     for (auto _ : state) {
-        link.QueueRead(static_cast<std::int32_t>(kOffsetLatitude), 8, &s.latitude, result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetLongitude), 8, &s.longitude, result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetAltitudeMetres), 4, &s.altitude_metres,
-                       result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetAltitudeFraction), 4, &s.altitude_fraction,
-                       result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetIndicatedAirspeed), 4, &s.airspeed, result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetPitch), 4, &s.pitch, result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetBank), 4, &s.bank, result);
-        link.QueueRead(static_cast<std::int32_t>(kOffsetHeading), 4, &s.heading, result);
-        if (!link.ProcessQueue(result)) {
+        if (SampleHost(link, record)) {
             state.SkipWithError("the exchange failed");
             break;
         }
-        benchmark::DoNotOptimize(s);
+        benchmark::DoNotOptimize(record);
     }
 }
 

@@ -11,8 +11,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <random>
+#include <vector>
 
 #include "link/host_link.h"
+#include "protocol/request_block.h"
 #include "tests/support/fake_link_platform.h"
 
 namespace {
@@ -76,4 +79,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     return 0;
+}
+
+// A block as a healthy host hands it back, behind the shapes of its reads.
+std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random) {
+    const auto reads = static_cast<std::uint8_t>(random() % 16);
+    std::vector<std::uint8_t> input{reads};
+    std::vector<std::byte> block;
+    for (std::uint32_t i = 0; i < reads; ++i) {
+        const auto shape = static_cast<std::uint8_t>(random());
+        input.push_back(shape);
+        const std::size_t at = block.size();
+        block.resize(at + kestrun::kReadHeaderSize + (shape & 0x3Fu));
+        kestrun::EncodeReadHeader(block.data() + at, 0x0560, shape & 0x3Fu,
+                                  (shape & 0x80) != 0 ? 0 : i + 1);
+    }
+    if (reads == 0) {
+        block.resize(kestrun::kWriteHeaderSize);
+        kestrun::EncodeWriteHeader(block.data(), 0x0560, 0);
+    }
+    const std::size_t end = block.size();
+    block.resize(end + kestrun::kTerminatorSize + random() % 8);
+    kestrun::EncodeTerminator(block.data() + end);
+    for (std::byte b : block) input.push_back(std::to_integer<std::uint8_t>(b));
+    return input;
 }

@@ -45,6 +45,12 @@ void LocalDateAndTime(std::int64_t epoch_seconds, CivilDate& date, std::int64_t&
 class LocalToUtc {
   public:
     std::int64_t Convert(CivilDate date, std::int64_t second_of_day);
+    // The moment `seconds` after local midnight of `first_date`, as a flight's
+    // timeline counts them (past 86399 on the days after).
+    std::int64_t ConvertFrom(CivilDate first_date, std::int64_t seconds) {
+        const std::int64_t day = seconds / kSecondsPerDay;
+        return Convert(first_date.Plus(day), seconds - day * kSecondsPerDay);
+    }
 
   private:
     std::int64_t cached_bucket_ = std::numeric_limits<std::int64_t>::min();

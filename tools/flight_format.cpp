@@ -7,4 +7,9 @@ const char* DateSourceText(DateSource source) {
                                          : "taken from the file's modification time";
 }
 
+std::string FirstDateNote(const FlightInfo& flight) {
+    return "Date of the first record: " + FormatCivilDate(flight.first_date) + ", " +
+           DateSourceText(flight.date_source) + ".";
+}
+
 }  // namespace kestrun

@@ -32,6 +32,10 @@ struct FlightInfo {
     DateSource date_source = DateSource::kOption;
 };
 
+// "Date of the first record: 2024-02-28, given with --date." for the notes of
+// the XML formats.
+std::string FirstDateNote(const FlightInfo& flight);
+
 // A record and its place in time. Writers convert what they need with
 // SampleFromRecord or PositionFromRecord; the host units are not cheap, and
 // some writers need few of them.

@@ -28,11 +28,9 @@ void GpxFormat::BeginFlight(const FlightInfo& flight) {
     in_segment_ = false;
     out_.Append("<trk><name>");
     AppendXmlText(out_, flight.name);
-    out_.Append("</name><desc>Date of the first record: ");
-    out_.Append(FormatCivilDate(flight.first_date));
-    out_.Append(", ");
-    out_.Append(DateSourceText(flight.date_source));
-    out_.Append(".</desc><src>Kestrun Digital Flight Recorder</src>\n");
+    out_.Append("</name><desc>");
+    out_.Append(FirstDateNote(flight));
+    out_.Append("</desc><src>Kestrun Digital Flight Recorder</src>\n");
 }
 
 void GpxFormat::AddRecord(const TimedRecord& record) {
@@ -51,9 +49,7 @@ void GpxFormat::AddRecord(const TimedRecord& record) {
         in_segment_ = true;
     }
 
-    const std::int64_t day = record.time.seconds / kSecondsPerDay;
-    const std::int64_t utc =
-        to_utc_.Convert(first_date_.Plus(day), record.time.seconds - day * kSecondsPerDay);
+    const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     char* p = out_.Reserve(256);
     p = WriteText(p, "<trkpt lat=\"");
     p = WriteFixed(p, s.latitude_deg, kDegreeDecimals);

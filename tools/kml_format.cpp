@@ -41,11 +41,9 @@ void KmlFormat::BeginFlight(const FlightInfo& flight) {
     points_ = 0;
     out_.Append("<Folder><name>");
     AppendXmlText(out_, flight.name);
-    out_.Append("</name><description>Date of the first record: ");
-    out_.Append(FormatCivilDate(flight.first_date));
-    out_.Append(", ");
-    out_.Append(DateSourceText(flight.date_source));
-    out_.Append(". Times are UTC, converted from the local times of day in the records.");
+    out_.Append("</name><description>");
+    out_.Append(FirstDateNote(flight));
+    out_.Append(" Times are UTC, converted from the local times of day in the records.");
     out_.Append("</description>\n<Placemark><name>Timed track</name><styleUrl>#flight</styleUrl>");
     out_.Append(
         "<gx:MultiTrack><altitudeMode>absolute</altitudeMode><gx:interpolate>0</gx:interpolate>\n");
@@ -85,9 +83,7 @@ void KmlFormat::AddRecord(const TimedRecord& record) {
     ++points_;
     last_ = s;
 
-    const std::int64_t day = record.time.seconds / kSecondsPerDay;
-    const std::int64_t utc =
-        to_utc_.Convert(first_date_.Plus(day), record.time.seconds - day * kSecondsPerDay);
+    const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     char* p = out_.Reserve(64);
     p = WriteText(p, "<when>");
     p = WriteUtcTimestamp(p, utc);

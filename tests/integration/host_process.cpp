@@ -1,5 +1,6 @@
 #include "tests/integration/host_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -16,56 +17,48 @@ extern char** environ;
 
 namespace kestrun::testing {
 
-HostProcess::~HostProcess() {
-    if (running()) Stop(SIGKILL);
-}
-
-namespace {
-
-pid_t Spawn(const std::vector<std::string>& arguments) {
-    std::vector<std::string> all{KESTRUN_HOST_PATH};
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& output, const std::string& errors) {
+    std::vector<std::string> all{program};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    for (const auto& [fd, path] : {std::pair{1, &output}, std::pair{2, &errors}}) {
+        if (path->empty()) continue;
+        ::posix_spawn_file_actions_addopen(&actions, fd, path->c_str(),
+                                           O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     pid_t pid = -1;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    return pid;
+    const int failed = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return failed != 0 ? -1 : pid;
 }
 
-}  // namespace
-
-int HostProcess::RunToEnd(const std::vector<std::string>& arguments) {
-    const pid_t pid = Spawn(arguments);
-    if (pid < 0) return -1;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+int WaitForChild(pid_t pid) {
     int status = 0;
-    while (std::chrono::steady_clock::now() < give_up) {
-        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return -1;
+    return status;
+}
+
+HostProcess::~HostProcess() {
+    if (running()) Stop(SIGKILL);
 }
 
 bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class) {
-    pid_ = Spawn(arguments);
-    if (pid_ < 0) return false;
-
+    pid_ = SpawnProgram(KESTRUN_HOST_PATH, arguments);
     const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < give_up) {
-        const auto probe = ConnectEndpoint(endpoint);
-        if (probe.ok()) {
+    while (running() && std::chrono::steady_clock::now() < give_up) {
+        if (const auto probe = ConnectEndpoint(endpoint); probe.ok()) {
             ::close(probe.value);
             return true;
         }
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return false;
-        }
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;  // it gave up
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;
@@ -74,9 +67,7 @@ bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_v
 int HostProcess::Stop(int signal) {
     if (!running()) return -1;
     ::kill(pid_, signal);
-    int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = WaitForChild(pid_);
     pid_ = -1;
     return status;
 }

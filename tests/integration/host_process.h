@@ -1,7 +1,7 @@
 #pragma once
-// Runs kestrun-host as a real child process for integration tests and
-// benchmarks. The child inherits the environment, so create a RuntimeSandbox
-// first.
+// Runs kestrun-host, or any program of ours, as a real child process for
+// integration tests and benchmarks. Children inherit the environment, so
+// create a RuntimeSandbox first.
 
 #include <sys/types.h>
 
@@ -10,6 +10,14 @@
 #include <vector>
 
 namespace kestrun::testing {
+
+// Starts `program` (found on PATH unless a path) with `arguments`, its
+// standard output and error going to the files `output` and `errors` when
+// they are named; -1 when it could not start.
+pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::string& output = "", const std::string& errors = "");
+// Waits for `pid` to end and returns its wait status.
+int WaitForChild(pid_t pid);
 
 class HostProcess {
   public:
@@ -23,10 +31,6 @@ class HostProcess {
     // --client-mode). False when it did not come up within five seconds.
     bool Start(const std::vector<std::string>& arguments,
                std::string_view window_class = "HOSTMAIN");
-
-    // Runs a host that is expected to end by itself (a refusal) and returns
-    // its wait status; -1 when it was still running after five seconds.
-    static int RunToEnd(const std::vector<std::string>& arguments);
 
     // Sends `signal` and waits for the host to end; returns its wait status.
     int Stop(int signal);

@@ -6,22 +6,21 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/test_files.h"
+
 namespace kestrun::testing {
 
-class RuntimeSandbox {
+class RuntimeSandbox : public ScratchDir {
   public:
     RuntimeSandbox();
     ~RuntimeSandbox();
-    RuntimeSandbox(const RuntimeSandbox&) = delete;
-    RuntimeSandbox& operator=(const RuntimeSandbox&) = delete;
 
     // The directory XDG_RUNTIME_DIR points at.
-    const std::string& root() const { return root_; }
+    std::string root() const { return path().string(); }
     // The kestrun runtime directory inside it (not created here).
-    std::string runtime() const { return root_ + "/kestrun"; }
+    std::string runtime() const { return root() + "/kestrun"; }
 
   private:
-    std::string root_;
     std::optional<std::string> previous_;
 };
 

@@ -17,16 +17,14 @@ namespace kestrun {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::StartsWith;
+using Faults = FakeLinkPlatform::Faults;
 
 class HostLinkTest : public ::testing::Test {
   protected:
     HostLinkTest() { link_.ResetLink(); }
 
     void Open() {
-        LinkResult result = 0;
-        ASSERT_TRUE(link_.OpenLink(0, result));
-        ASSERT_EQ(result, kResultOkay);
+        ASSERT_EQ(OpenResult(), kResultOkay);
         fake_.ClearLog();
     }
     LinkResult OpenResult(std::int32_t requested = 0) {
@@ -47,30 +45,33 @@ class HostLinkTest : public ::testing::Test {
     LinkResult result_ = 0;
 };
 
-TEST(GeneralTest, ResultTextsFillEveryCodeInOrder) {
+TEST(GeneralTest, ResultTextsCoverExactlyTheCodes) {
     General general;
     general.FillResultMessages();
     EXPECT_EQ(general.ResultMessage(kResultOkay), "Okay");
     EXPECT_EQ(general.ResultMessage(kResultBadData), "IPC request contains bad data");
-    EXPECT_THAT(general.ResultMessage(kResultBlockFull), StartsWith("Read or Write request"));
-    EXPECT_EQ(general.ResultMessage(16), "");
+    EXPECT_EQ(general.ResultMessage(kResultCount), "");
     EXPECT_EQ(general.ResultMessage(-1), "");
 }
 
 TEST_F(HostLinkTest, ClosedLinkRefusesQueueAndProcessWithNine) {
     std::int32_t value = 0;
-    EXPECT_FALSE(link_.QueueRead(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
-    EXPECT_FALSE(link_.QueueWrite(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
-    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNotOpen);
-    EXPECT_EQ(OpenResult(), kResultOkay);
+    for (int round = 0; round < 2; ++round) {  // never opened, then opened and closed
+        result_ = 0;
+        EXPECT_FALSE(link_.QueueRead(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
+        EXPECT_FALSE(link_.QueueWrite(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
+        EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNotOpen);
+        Open();
+        link_.CloseLink();
+    }
 }
 
-TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHost) {
+TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHostAndOnlyOnce) {
     EXPECT_EQ(OpenResult(), kResultOkay);
     EXPECT_EQ(link_.HostVersion, static_cast<std::int32_t>(FakeLinkPlatform::kDefaultHostVersion));
     EXPECT_EQ(link_.SimulatorVersion, 8);
-    EXPECT_EQ(fake_.Calls("AddAtom"), std::vector<std::string>{"AddAtom HOSTLINK:IPC:1A2B:1"});
-    EXPECT_EQ(fake_.CountCalls("Sleep"), 1);
+    EXPECT_THAT(fake_.Calls("AddAtom"), ElementsAre("AddAtom HOSTLINK:IPC:1A2B:1"));
+    EXPECT_EQ(fake_.Calls("Sleep").size(), 1u);
 
     // The atom travels sign-extended with lParam 0 and a 2000 ms time-out.
     const std::uint32_t message = RegisteredMessageNumber(kExchangeMessageName);
@@ -78,77 +79,89 @@ TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHost) {
                 ElementsAre(fmt::format("SendMessageTimeout 100 {:X} FFFFC000 0 2000", message)));
     EXPECT_LT(link_.state().MappingAtom, 0);
 
-    // Two reads of the version words, the library version write, terminator.
-    const std::byte* block = fake_.sent_blocks().back().data();
+    // Two reads of the version words, the library version write (two zero
+    // bytes to 0x330A), the terminator.
+    const std::byte* block = fake_.last_block().data();
     EXPECT_EQ(LoadU32(block + 4), kOffsetHostVersion);
     EXPECT_EQ(LoadU32(block + 24), kOffsetSimulatorVersion);
+    EXPECT_EQ(LoadU32(block + 44), kOffsetLibraryVersion);
+    EXPECT_EQ(LoadU32(block + 48), 2u);
+    EXPECT_EQ(LoadU16(block + 52), 0u);
     EXPECT_EQ(LoadU32(block + 54), 0u);
-}
 
-TEST_F(HostLinkTest, OpenOnAnOpenLinkLeavesItOpenAndUsable) {
-    Open();
+    // Opening an open link changes nothing and leaves it usable.
+    fake_.ClearLog();
     EXPECT_EQ(OpenResult(), kResultAlreadyOpen);
     EXPECT_EQ(link_.HostVersion, 0);
     EXPECT_EQ(link_.SimulatorVersion, 0);
-    EXPECT_EQ(fake_.CountCalls("FindHostWindow"), 0);
-
+    EXPECT_TRUE(fake_.Calls("FindHostWindow").empty());
     std::int32_t version = 0;
     EXPECT_TRUE(link_.QueueRead(kOffsetHostVersion, 4, &version, result_));
     EXPECT_TRUE(link_.ProcessQueue(result_));
     EXPECT_EQ(version, static_cast<std::int32_t>(FakeLinkPlatform::kDefaultHostVersion));
 }
 
-TEST_F(HostLinkTest, OpenFailuresBeforeTheHandshake) {
+TEST_F(HostLinkTest, OpenFailuresBeforeTheHandshakeReleaseEverything) {
     fake_.SetWindow(kHostWindowClass, false);
     EXPECT_EQ(OpenResult(), kResultNoHost);
-    EXPECT_EQ(fake_.open_windows(), 0u);
+    ExpectClosedAndReleased();
+    fake_.SetWindow(kHostWindowClass, true);
+
+    const std::pair<bool Faults::*, LinkResult> faults[] = {
+        {&Faults::add_atom, kResultAtomFailed},
+        {&Faults::create_mapping, kResultMappingFailed},
+        // A name someone else already holds is never shared, handle or not.
+        {&Faults::mapping_exists, kResultMappingFailed},
+        {&Faults::map_view, kResultViewFailed},
+    };
+    for (const auto& [fault, expected] : faults) {
+        fake_.faults.*fault = true;
+        EXPECT_EQ(OpenResult(), expected);
+        ExpectClosedAndReleased();
+        fake_.faults.*fault = false;
+    }
 
     // A failed registration keeps the window until the next close or open.
-    fake_.SetWindow(kHostWindowClass, true);
     fake_.faults.register_message = true;
     EXPECT_EQ(OpenResult(), kResultRegisterFailed);
-    EXPECT_NE(link_.state().HostWindow, 0);
+    EXPECT_EQ(fake_.open_windows(), 1u);
     fake_.faults.register_message = false;
     EXPECT_EQ(OpenResult(), kResultOkay);
     EXPECT_EQ(fake_.open_windows(), 1u);
-    link_.CloseLink();
-    ExpectClosedAndReleased();
-
-    fake_.faults.add_atom = true;
-    EXPECT_EQ(OpenResult(), kResultAtomFailed);
-    ExpectClosedAndReleased();
-    fake_.faults.add_atom = false;
-
-    fake_.faults.create_mapping = true;
-    EXPECT_EQ(OpenResult(), kResultMappingFailed);
-    ExpectClosedAndReleased();
-    fake_.faults.create_mapping = false;
-
-    // A name someone else already holds is never shared, handle or not.
-    fake_.faults.mapping_exists = true;
-    EXPECT_EQ(OpenResult(), kResultMappingFailed);
-    ExpectClosedAndReleased();
-    fake_.faults.mapping_exists = false;
-
-    fake_.faults.map_view = true;
-    EXPECT_EQ(OpenResult(), kResultViewFailed);
-    ExpectClosedAndReleased();
 }
 
-TEST_F(HostLinkTest, VersionCheckTellsTheClientPathApart) {
-    fake_.SetVersions(0x19980004, FakeLinkPlatform::kDefaultSimulatorWord);
-    EXPECT_EQ(OpenResult(), kResultWrongVersion);
-    ExpectClosedAndReleased();
-
-    fake_.SetWindow(kHostWindowClass, false);
-    fake_.SetWindow(kSimulatorWindowClass, true);
-    EXPECT_EQ(OpenResult(), kResultWrongVersionViaClient);
-    ExpectClosedAndReleased();
-
-    fake_.SetVersions(0x19980005, 0xFADF0008);
-    EXPECT_EQ(OpenResult(), kResultWrongVersionViaClient);
-    fake_.SetVersions(0x19980005, FakeLinkPlatform::kDefaultSimulatorWord);
-    EXPECT_EQ(OpenResult(), kResultOkay);
+TEST_F(HostLinkTest, HandshakeOutcomes) {
+    constexpr std::uint32_t kNew = FakeLinkPlatform::kDefaultHostVersion;
+    constexpr std::uint32_t kSix = 0xFADE0006;  // the marker, simulator code 6
+    const struct {
+        const char* name;
+        std::uint32_t host_version, simulator_word;
+        bool via_client;  // only the network client's window is there
+        std::int32_t requested;
+        HostReply reply;
+        LinkResult expected;
+    } cases[] = {
+        {"old host", 0x19980004, kSix, false, 0, {}, kResultWrongVersion},
+        {"old client", 0x19980004, kSix, true, 0, {}, kResultWrongVersionViaClient},
+        {"no marker", 0x19980005, 0xFADF0006, true, 0, {}, kResultWrongVersionViaClient},
+        {"oldest client that will do", 0x19980005, kSix, true, 0, {}, kResultOkay},
+        {"the simulator asked for", kNew, kSix, false, 6, {}, kResultOkay},
+        {"another simulator", kNew, kSix, false, 2, {}, kResultWrongSimulator},
+        {"no answer", kNew, kSix, false, 0, HostReply::TimeOut(), kResultTimedOut},
+        {"answer 0", kNew, kSix, false, 0, HostReply::Answer(0), kResultBadData},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake_.SetWindow(kHostWindowClass, !c.via_client);
+        fake_.SetWindow(kSimulatorWindowClass, c.via_client);
+        fake_.SetVersions(c.host_version, c.simulator_word);
+        fake_.default_reply = c.reply;
+        EXPECT_EQ(OpenResult(c.requested), c.expected);
+        // The host's simulator code is kept even when it is not the one asked for.
+        EXPECT_TRUE(c.requested == 0 || link_.SimulatorVersion == 6);
+        if (c.expected != kResultOkay) ExpectClosedAndReleased();
+        link_.CloseLink();
+    }
 }
 
 TEST_F(HostLinkTest, ZeroVersionKeepsHandshakingFiveTimesThenFails) {
@@ -157,47 +170,15 @@ TEST_F(HostLinkTest, ZeroVersionKeepsHandshakingFiveTimesThenFails) {
     EXPECT_EQ(fake_.sends(), 5);
     EXPECT_EQ(fake_.Calls("Sleep"), std::vector<std::string>(5, "Sleep 100"));
     ExpectClosedAndReleased();
-    // Every attempt writes our library version: two zero bytes to 0x330A.
-    for (const auto& block : fake_.sent_blocks()) {
-        EXPECT_EQ(LoadU32(block.data() + 44), kOffsetLibraryVersion);
-        EXPECT_EQ(LoadU32(block.data() + 48), 2u);
-        EXPECT_EQ(LoadU16(block.data() + 52), 0u);
-    }
 }
 
-TEST_F(HostLinkTest, RequestedSimulatorMustMatchTheHostsCode) {
-    fake_.SetVersions(FakeLinkPlatform::kDefaultHostVersion, 0xFADE0006);
-    EXPECT_EQ(OpenResult(0), kResultOkay);
-    EXPECT_EQ(link_.SimulatorVersion, 6);
-    link_.CloseLink();
-    EXPECT_EQ(OpenResult(2), kResultWrongSimulator);
-    EXPECT_EQ(link_.SimulatorVersion, 6);
-    ExpectClosedAndReleased();
-}
-
-TEST_F(HostLinkTest, HandshakeExchangeFailureClosesWithItsResult) {
-    fake_.default_reply = HostReply::TimeOut();
-    EXPECT_EQ(OpenResult(), kResultTimedOut);
-    ExpectClosedAndReleased();
-    fake_.default_reply = HostReply::Answer(0);
-    EXPECT_EQ(OpenResult(), kResultBadData);
-    ExpectClosedAndReleased();
-}
-
-TEST_F(HostLinkTest, CloseReleasesAtomViewMappingInOrderAndZeroesState) {
+TEST_F(HostLinkTest, CloseReleasesWindowAtomViewMappingInOrderOnce) {
     Open();
     link_.CloseLink();
     EXPECT_THAT(fake_.log(), ElementsAre("ReleaseWindow 100", "DeleteAtom C000", "UnmapView",
                                          "CloseMapping 200"));
-    const LinkState& state = link_.state();
-    EXPECT_EQ(state.HostWindow, 0);
-    EXPECT_EQ(state.MessageId, 0u);
-    EXPECT_EQ(state.MappingAtom, 0);
-    EXPECT_EQ(state.MappingHandle, 0);
-    EXPECT_EQ(state.WriteCursor, nullptr);
     ExpectClosedAndReleased();
     EXPECT_NE(link_.HostVersion, 0);
-
     fake_.ClearLog();
     link_.CloseLink();
     EXPECT_TRUE(fake_.log().empty());
@@ -215,23 +196,20 @@ TEST_F(HostLinkTest, QueueSizesAndTheCapacityBoundary) {
     const auto fill = static_cast<std::int32_t>(0x7F00 - 28 - 4 - 12);
     EXPECT_TRUE(link_.QueueWrite(0x1000, fill, filler.data(), result_));
     EXPECT_EQ(Used() + 4, 0x7F00);
-    EXPECT_FALSE(link_.QueueWrite(0x1000, 0, nullptr, result_));
-    EXPECT_EQ(result_, kResultBlockFull);
+    EXPECT_FALSE(link_.QueueWrite(0x1000, 0, nullptr, result_) || result_ != kResultBlockFull);
 
     link_.DiscardQueue();
-    EXPECT_FALSE(link_.QueueRead(0x1000, 0x7F00 - 4 - 16 + 1, nullptr, result_));
-    EXPECT_EQ(result_, kResultBlockFull);
-    EXPECT_FALSE(link_.QueueRead(0x1000, INT_MAX, nullptr, result_));
-    EXPECT_EQ(result_, kResultBlockFull);
+    for (std::int32_t too_big : {0x7F00 - 4 - 16 + 1, INT_MAX}) {
+        EXPECT_FALSE(link_.QueueRead(0x1000, too_big, nullptr, result_));
+        EXPECT_EQ(result_, kResultBlockFull);
+    }
     EXPECT_TRUE(link_.QueueRead(0x1000, 0x7F00 - 4 - 16, nullptr, result_));
 
     // A negative count is refused and writes nothing.
     link_.DiscardQueue();
     std::int32_t value = 0;
-    EXPECT_FALSE(link_.QueueRead(0x0560, -1, &value, result_));
-    EXPECT_EQ(result_, kResultBadData);
-    EXPECT_FALSE(link_.QueueWrite(0x0560, INT_MIN, &value, result_));
-    EXPECT_EQ(result_, kResultBadData);
+    EXPECT_FALSE(link_.QueueRead(0x0560, -1, &value, result_) || result_ != kResultBadData);
+    EXPECT_FALSE(link_.QueueWrite(0x0560, INT_MIN, &value, result_) || result_ != kResultBadData);
     EXPECT_EQ(Used(), 0);
 }
 
@@ -242,9 +220,8 @@ TEST_F(HostLinkTest, ProcessCopiesEachReadToItsOwnDestination) {
     std::int64_t latitude = 0;
     std::int32_t airspeed = 0;
     const std::int32_t pitch = -42;
-    EXPECT_FALSE(link_.ProcessQueue(result_));
-    EXPECT_EQ(result_, kResultNothingQueued);
-    EXPECT_EQ(fake_.CountCalls("SendMessageTimeout"), 0);
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNothingQueued);
+    EXPECT_EQ(fake_.sends(), 1);  // the handshake's only
 
     EXPECT_TRUE(link_.QueueRead(0x0560, 8, &latitude, result_));
     EXPECT_TRUE(link_.QueueRead(0x0578, 4, nullptr, result_));  // sent, never copied
@@ -257,7 +234,7 @@ TEST_F(HostLinkTest, ProcessCopiesEachReadToItsOwnDestination) {
     EXPECT_EQ(static_cast<std::int32_t>(fake_.image().GetU32(0x0578)), -42);
     EXPECT_EQ(Used(), 0);
     // The null destination went out with token 0, the others with their place.
-    const std::byte* block = fake_.sent_blocks().back().data();
+    const std::byte* block = fake_.last_block().data();
     EXPECT_EQ(LoadU32(block + 12), 1u);
     EXPECT_EQ(LoadU32(block + 24 + 12), 0u);
     EXPECT_EQ(LoadU32(block + 24 + 20 + 16 + 12), 3u);
@@ -276,16 +253,14 @@ TEST_F(HostLinkTest, ElevenSendsThenResultByLastErrorOrSuccessOnALaterOne) {
     const auto start_ms = fake_.elapsed_ms();
     fake_.default_reply = HostReply::TimeOut();
     ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
-    EXPECT_FALSE(link_.ProcessQueue(result_));
-    EXPECT_EQ(result_, kResultTimedOut);
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultTimedOut);
     EXPECT_EQ(fake_.sends() - sends, 11);
     EXPECT_EQ(fake_.Calls("Sleep"), std::vector<std::string>(10, "Sleep 100"));
     EXPECT_EQ(fake_.log().back(), "LastError");
     EXPECT_EQ(fake_.elapsed_ms() - start_ms, 11u * 2000 + 10 * 100);
 
     // The queue is spent: a second process has nothing to send.
-    EXPECT_FALSE(link_.ProcessQueue(result_));
-    EXPECT_EQ(result_, kResultNothingQueued);
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNothingQueued);
 
     // A send that gets through on the last attempt carries on normally.
     fake_.default_reply = HostReply::Serve();
@@ -298,36 +273,30 @@ TEST_F(HostLinkTest, ElevenSendsThenResultByLastErrorOrSuccessOnALaterOne) {
 
     fake_.HostGoesAway();
     ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
-    EXPECT_FALSE(link_.ProcessQueue(result_));
-    EXPECT_EQ(result_, kResultSendFailed);
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultSendFailed);
 }
 
 // Host answers that must never copy anything past what the caller asked for.
 TEST_F(HostLinkTest, BadRepliesGiveThirteenAndStayInsideDestinations) {
     Open();
     fake_.image().SetU32(0x02BC, 0x01020304);
-    struct Case {
-        const char* name;
-        HostReply reply;
-    };
     const auto damage = [](std::size_t at, std::uint32_t value) {
         return HostReply::ServeAndDamage([=](std::span<std::byte> b) { StoreU32(&b[at], value); });
     };
-    const Case cases[] = {
+    const std::pair<const char*, HostReply> cases[] = {
         {"answer 0", HostReply::Answer(0)},          {"answer 2", HostReply::Answer(2)},
         {"unknown identifier", damage(0, 7)},        {"count enlarged", damage(8, 8)},
         {"count past the block", damage(8, 0x7FF0)}, {"token changed", damage(12, 2)},
         {"second read lost", damage(20, 0)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, reply] : cases) {
+        SCOPED_TRACE(name);
         std::array<std::int32_t, 3> guarded = {-1, -1, -1};
-        fake_.ScriptReplies({c.reply});
+        fake_.ScriptReplies({reply});
         ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &guarded[1], result_));
         ASSERT_TRUE(link_.QueueRead(0x02BC, 4, nullptr, result_));
         result_ = 0;
-        EXPECT_FALSE(link_.ProcessQueue(result_));
-        EXPECT_EQ(result_, kResultBadData);
+        EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultBadData);
         EXPECT_EQ(guarded[0], -1);
         EXPECT_EQ(guarded[2], -1);
         EXPECT_EQ(Used(), 0);

@@ -8,13 +8,9 @@
 namespace kestrun {
 namespace {
 
-TEST(HostUnitsTest, PositionsRoundTripWithinTheirResolution) {
-    for (double lat : {0.0, 51.4775, -33.9461, 89.999999, -90.0}) {
-        EXPECT_NEAR(LatitudeFromHost(LatitudeToHost(lat)), lat, 1e-12) << lat;
-    }
-    for (double lon : {0.0, -0.4614, 151.1772, -179.999999, 179.999999}) {
-        EXPECT_NEAR(LongitudeFromHost(LongitudeToHost(lon)), lon, 1e-12) << lon;
-    }
+// Round trips at each unit's resolution are checked where FlightGear's values
+// reach the recorder and where the export gives back what was flown.
+TEST(HostUnitsTest, PositionScalesAndTheAntimeridian) {
     // 180 east and 180 west are one meridian: the word wraps, never overflows.
     EXPECT_EQ(LongitudeToHost(180.0), std::numeric_limits<std::int64_t>::min());
     EXPECT_EQ(LongitudeToHost(540.0), LongitudeToHost(180.0));

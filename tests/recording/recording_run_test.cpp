@@ -7,6 +7,7 @@
 #include "platform/posix/posix_file_system.h"
 #include "protocol/little_endian.h"
 #include "tests/support/recorder_fakes.h"
+#include "tests/support/test_files.h"
 
 namespace kestrun {
 namespace {

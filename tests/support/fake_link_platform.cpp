@@ -19,8 +19,8 @@ FakeLinkPlatform::FakeLinkPlatform() {
 void FakeLinkPlatform::SetWindow(std::string_view window_class, bool present) {
     if (present) {
         present_classes_.insert(std::string(window_class));
-    } else if (auto found = present_classes_.find(window_class); found != present_classes_.end()) {
-        present_classes_.erase(found);
+    } else {
+        present_classes_.erase(std::string(window_class));
     }
 }
 
@@ -40,132 +40,100 @@ void FakeLinkPlatform::ScriptReplies(std::vector<HostReply> replies) {
 
 std::vector<std::string> FakeLinkPlatform::Calls(std::string_view call) const {
     std::vector<std::string> found;
-    for (const auto& line : log_) {
-        const std::string_view view(line);
-        if (view.substr(0, call.size()) == call &&
-            (view.size() == call.size() || view[call.size()] == ' ')) {
-            found.push_back(line);
-        }
-    }
+    std::copy_if(log_.begin(), log_.end(), std::back_inserter(found), [&](const std::string& line) {
+        return line == call || line.starts_with(std::string(call) + ' ');
+    });
     return found;
 }
 
-int FakeLinkPlatform::CountCalls(std::string_view call) const {
-    return static_cast<int>(Calls(call).size());
-}
-
 WindowHandle FakeLinkPlatform::FindHostWindow(std::string_view window_class) {
-    Log(fmt::format("FindHostWindow {}", window_class));
+    log_.push_back(fmt::format("FindHostWindow {}", window_class));
     if (!present_classes_.contains(window_class)) return 0;
-    const WindowHandle window = next_window_++;
-    windows_.emplace(window, std::string(window_class));
-    return window;
+    windows_.insert(next_window_);
+    return next_window_++;
 }
 
 void FakeLinkPlatform::ReleaseWindow(WindowHandle window) {
-    Log(fmt::format("ReleaseWindow {:X}", window));
-    if (windows_.erase(window) == 0) ++bad_releases_;
+    log_.push_back(fmt::format("ReleaseWindow {:X}", window));
+    Release(windows_, window);
 }
 
 std::uint32_t FakeLinkPlatform::RegisterMessage(std::string_view name) {
-    Log(fmt::format("RegisterMessage {}", name));
+    log_.push_back(fmt::format("RegisterMessage {}", name));
     return faults.register_message ? 0 : RegisteredMessageNumber(name);
 }
 
 std::uint32_t FakeLinkPlatform::CurrentProcessId() {
-    Log("CurrentProcessId");
-    return process_id;
+    log_.push_back("CurrentProcessId");
+    return 0x1A2B;
 }
 
 std::uint16_t FakeLinkPlatform::AddAtom(std::string_view name) {
-    Log(fmt::format("AddAtom {}", name));
+    log_.push_back(fmt::format("AddAtom {}", name));
     if (faults.add_atom) return 0;
-    for (const auto& [atom, text] : atoms_) {
-        if (text == name) return atom;
-    }
-    for (std::uint32_t atom = kFirstAtom; atom <= 0xFFFF; ++atom) {
-        const auto value = static_cast<std::uint16_t>(atom);
-        if (!atoms_.contains(value)) {
-            atoms_.emplace(value, std::string(name));
-            return value;
-        }
-    }
-    return 0;
+    atoms_.emplace(next_atom_, std::string(name));
+    return next_atom_++;
 }
 
 void FakeLinkPlatform::DeleteAtom(std::uint16_t atom) {
-    Log(fmt::format("DeleteAtom {:04X}", atom));
-    if (atoms_.erase(atom) == 0) ++bad_releases_;
+    log_.push_back(fmt::format("DeleteAtom {:04X}", atom));
+    Release(atoms_, atom);
 }
 
 MappingHandleValue FakeLinkPlatform::CreateMapping(std::string_view name, std::uint32_t size) {
-    Log(fmt::format("CreateMapping {} {}", name, size));
+    log_.push_back(fmt::format("CreateMapping {} {}", name, size));
     if (faults.create_mapping) {
-        last_error_ = kFakeNoMemory;
+        last_error_ = 12;  // ENOMEM
         return 0;
     }
-    const bool taken = faults.mapping_exists ||
-                       std::any_of(mappings_.begin(), mappings_.end(),
-                                   [&](const auto& entry) { return entry.second.name == name; });
-    const MappingHandleValue handle = next_mapping_++;
-    Mapping mapping{std::string(name), size, std::make_unique<std::byte[]>(size)};
-    mappings_.emplace(handle, std::move(mapping));
-    last_error_ = taken ? kErrorAlreadyExists : 0;
-    return handle;
+    mappings_.emplace(next_mapping_, Mapping{std::string(name), std::vector<std::byte>(size)});
+    last_error_ = faults.mapping_exists ? kErrorAlreadyExists : 0;
+    return next_mapping_++;
 }
 
 std::byte* FakeLinkPlatform::MapView(MappingHandleValue mapping) {
-    Log(fmt::format("MapView {:X}", mapping));
+    log_.push_back(fmt::format("MapView {:X}", mapping));
     const auto found = mappings_.find(mapping);
     if (faults.map_view || found == mappings_.end()) return nullptr;
-    std::byte* view = found->second.bytes.get();
-    views_.emplace(view, mapping);
-    return view;
+    views_.insert(found->second.bytes.data());
+    return found->second.bytes.data();
 }
 
 void FakeLinkPlatform::UnmapView(std::byte* view) {
-    Log("UnmapView");
-    if (views_.erase(view) == 0) ++bad_releases_;
+    log_.push_back("UnmapView");
+    Release(views_, view);
 }
 
 void FakeLinkPlatform::CloseMapping(MappingHandleValue mapping) {
-    Log(fmt::format("CloseMapping {:X}", mapping));
-    if (mappings_.erase(mapping) == 0) ++bad_releases_;
-}
-
-std::span<std::byte> FakeLinkPlatform::ResolveBlock(std::int32_t wparam) {
-    // Like a real host: the atom is the low 16 bits of the parameter, and its
-    // string names the block.
-    const auto atom = atoms_.find(static_cast<std::uint16_t>(wparam & 0xFFFF));
-    if (atom == atoms_.end()) return {};
-    for (auto& [handle, mapping] : mappings_) {
-        if (mapping.name == atom->second) return {mapping.bytes.get(), mapping.size};
-    }
-    return {};
+    log_.push_back(fmt::format("CloseMapping {:X}", mapping));
+    Release(mappings_, mapping);
 }
 
 bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t message,
                                           std::int32_t wparam, std::int32_t lparam,
                                           std::uint32_t timeout_ms, std::int32_t& answer) {
-    Log(fmt::format("SendMessageTimeout {:X} {:X} {:08X} {} {}", window, message,
-                    static_cast<std::uint32_t>(wparam), lparam, timeout_ms));
+    log_.push_back(fmt::format("SendMessageTimeout {:X} {:X} {:08X} {} {}", window, message,
+                               static_cast<std::uint32_t>(wparam), lparam, timeout_ms));
     ++sends_;
-    last_wparam_ = wparam;
-    if (before_send) before_send(sends_, image_);
-
     HostReply reply = default_reply;
     if (!script_.empty()) {
         reply = std::move(script_.front());
         script_.pop_front();
     }
     if (host_gone_) reply = HostReply::Fail(kFakeConnectionReset);
-    if (!windows_.contains(window)) reply = HostReply::Fail(kFakeBadHandle);
+    if (!windows_.contains(window)) reply = HostReply::Fail(9);  // EBADF: no such window
 
-    const bool recognised = message == RegisteredMessageNumber(kExchangeMessageName);
-    const std::span<std::byte> block = recognised ? ResolveBlock(wparam) : std::span<std::byte>{};
+    // Like a real host: the atom is the low 16 bits of the parameter, and its
+    // string names the block.
+    std::span<std::byte> block;
+    const auto atom = atoms_.find(static_cast<std::uint16_t>(wparam & 0xFFFF));
+    if (message == RegisteredMessageNumber(kExchangeMessageName) && atom != atoms_.end()) {
+        for (auto& [handle, mapping] : mappings_) {
+            if (mapping.name == atom->second) block = mapping.bytes;
+        }
+    }
     if (!block.empty() && reply.kind != HostReply::Kind::kFail) {
-        sent_blocks_.emplace_back(block.begin(), block.end());
-        if (sent_blocks_.size() > kKeptBlocks) sent_blocks_.pop_front();
+        last_block_.assign(block.begin(), block.end());
     }
 
     switch (reply.kind) {
@@ -174,13 +142,12 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
             last_error_ = 0;
             return false;
         case HostReply::Kind::kFail:
-            last_error_ = reply.error;
+            last_error_ = static_cast<std::uint32_t>(reply.value);
             return false;
         case HostReply::Kind::kAnswer:
-            answer = reply.answer;
+            answer = reply.value;
             return true;
         case HostReply::Kind::kServe:
-        case HostReply::Kind::kServeAndDamage:
             answer = block.empty() ? kAnswerRefused : ServeBlock(block, image_);
             if (reply.damage && !block.empty()) reply.damage(block);
             return true;
@@ -189,12 +156,12 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
 }
 
 std::uint32_t FakeLinkPlatform::LastError() {
-    Log("LastError");
+    log_.push_back("LastError");
     return last_error_;
 }
 
 void FakeLinkPlatform::Sleep(std::uint32_t milliseconds) {
-    Log(fmt::format("Sleep {}", milliseconds));
+    log_.push_back(fmt::format("Sleep {}", milliseconds));
     elapsed_ms_ += milliseconds;
 }
 

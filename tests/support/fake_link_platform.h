@@ -13,7 +13,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
 #include <span>
 #include <string>
@@ -28,37 +27,30 @@ namespace kestrun {
 // What the scripted host does with one send.
 struct HostReply {
     enum class Kind {
-        kServe,           // serve the block; answer 1, or 0 if the host refused it
-        kAnswer,          // touch nothing and answer `answer`
-        kTimeOut,         // no answer: the send fails with last error 0
-        kFail,            // the send fails with last error `error`
-        kServeAndDamage,  // serve, then let `damage` change the block
+        kServe,    // serve the block (then let `damage` change it); answer 1, or 0 if refused
+        kAnswer,   // touch nothing and answer `answer`
+        kTimeOut,  // no answer: the send fails with last error 0
+        kFail,     // the send fails with last error `value`
     };
     Kind kind = Kind::kServe;
-    std::int32_t answer = 1;
-    std::uint32_t error = 0;
+    std::int32_t value = 0;
     std::function<void(std::span<std::byte>)> damage;
 
     static HostReply Serve() { return {}; }
-    static HostReply Answer(std::int32_t value) { return {Kind::kAnswer, value, 0, {}}; }
-    static HostReply TimeOut() { return {Kind::kTimeOut, 0, 0, {}}; }
-    static HostReply Fail(std::uint32_t error) { return {Kind::kFail, 0, error, {}}; }
+    static HostReply Answer(std::int32_t answer) { return {Kind::kAnswer, answer, {}}; }
+    static HostReply TimeOut() { return {Kind::kTimeOut, 0, {}}; }
+    static HostReply Fail(std::int32_t error) { return {Kind::kFail, error, {}}; }
     static HostReply ServeAndDamage(std::function<void(std::span<std::byte>)> damage) {
-        return {Kind::kServeAndDamage, 1, 0, std::move(damage)};
+        return {Kind::kServe, 0, std::move(damage)};
     }
 };
 
-// errno values the fake reports.
-inline constexpr std::uint32_t kFakeConnectionReset = 104;  // ECONNRESET: host gone
-inline constexpr std::uint32_t kFakeBadHandle = 9;          // EBADF: send to no window
-inline constexpr std::uint32_t kFakeNoMemory = 12;          // ENOMEM: mapping refused
+inline constexpr std::int32_t kFakeConnectionReset = 104;  // ECONNRESET: the host is gone
 
 class FakeLinkPlatform : public LinkPlatform {
   public:
     static constexpr std::uint32_t kDefaultHostVersion = 0x32800000;
     static constexpr std::uint32_t kDefaultSimulatorWord = 0xFADE0008;
-    static constexpr std::uint32_t kDefaultProcessId = 0x1A2B;
-    static constexpr std::uint16_t kFirstAtom = 0xC000;
 
     FakeLinkPlatform();
 
@@ -84,36 +76,23 @@ class FakeLinkPlatform : public LinkPlatform {
     // Replies for the next sends, in order; once used up, `default_reply`.
     void ScriptReplies(std::vector<HostReply> replies);
     HostReply default_reply;
-    // Before each send: lets a test change the image between exchanges (the
-    // send's number, counting from 1).
-    std::function<void(int send_number, OffsetImage& image)> before_send;
-
-    std::uint32_t process_id = kDefaultProcessId;
 
     // --- What happened.
     // One line per call, e.g. "FindHostWindow HOSTMAIN", "Sleep 100",
     // "DeleteAtom C001". SendMessageTimeout and LastError are logged too.
     const std::vector<std::string>& log() const { return log_; }
-    // The lines of the log that start with `call` (a call's name).
+    // The lines of the log for the call named `call`.
     std::vector<std::string> Calls(std::string_view call) const;
-    int CountCalls(std::string_view call) const;
     void ClearLog() { log_.clear(); }
 
     // The virtual clock: Sleep and time-outs advance it; nothing really waits.
     std::uint64_t elapsed_ms() const { return elapsed_ms_; }
     int sends() const { return sends_; }
-    std::int32_t last_wparam() const { return last_wparam_; }
-    // The block as it arrived at the host on each of the last sends (at most
-    // kKeptBlocks, oldest first).
-    static constexpr std::size_t kKeptBlocks = 8;
-    const std::deque<std::vector<std::byte>>& sent_blocks() const { return sent_blocks_; }
+    // The block as it arrived at the host on the last send that reached it.
+    const std::vector<std::byte>& last_block() const { return last_block_; }
 
-    // Everything acquired and not yet released: endpoints, atoms, views,
-    // mappings. Zero after a clean close.
+    // Endpoints, atoms, views and mappings acquired and not yet released.
     std::size_t open_windows() const { return windows_.size(); }
-    std::size_t live_atoms() const { return atoms_.size(); }
-    std::size_t live_views() const { return views_.size(); }
-    std::size_t live_mappings() const { return mappings_.size(); }
     bool AllReleased() const {
         return windows_.empty() && atoms_.empty() && views_.empty() && mappings_.empty();
     }
@@ -140,36 +119,35 @@ class FakeLinkPlatform : public LinkPlatform {
   private:
     struct Mapping {
         std::string name;
-        std::uint32_t size = 0;
-        // Exactly `size` bytes on the heap, so that a sanitizer catches any
-        // access past the block's end.
-        std::unique_ptr<std::byte[]> bytes;
+        // Exactly the block's size on the heap, so that a sanitizer catches
+        // any access past its end.
+        std::vector<std::byte> bytes;
     };
-
-    // The block a send's atom names, or an empty span when the host would
-    // not recognise it.
-    std::span<std::byte> ResolveBlock(std::int32_t wparam);
-    void Log(std::string line) { log_.push_back(std::move(line)); }
+    // Forgets `key`; a release of something not held counts as a bad one.
+    template <typename Container, typename Key>
+    void Release(Container& held, const Key& key) {
+        if (held.erase(key) == 0) ++bad_releases_;
+    }
 
     OffsetImage image_;
     std::set<std::string, std::less<>> present_classes_;
     bool host_gone_ = false;
     std::deque<HostReply> script_;
 
-    std::map<WindowHandle, std::string> windows_;
+    std::set<WindowHandle> windows_;
     WindowHandle next_window_ = 0x100;
     std::map<std::uint16_t, std::string> atoms_;
+    std::uint16_t next_atom_ = 0xC000;
     std::map<MappingHandleValue, Mapping> mappings_;
     MappingHandleValue next_mapping_ = 0x200;
-    std::map<std::byte*, MappingHandleValue> views_;
+    std::set<std::byte*> views_;
 
     std::uint32_t last_error_ = 0;
     std::uint64_t elapsed_ms_ = 0;
     int sends_ = 0;
     int bad_releases_ = 0;
-    std::int32_t last_wparam_ = 0;
     std::vector<std::string> log_;
-    std::deque<std::vector<std::byte>> sent_blocks_;
+    std::vector<std::byte> last_block_;
 };
 
 }  // namespace kestrun

@@ -1,8 +1,6 @@
 #include "tests/support/recorder_fakes.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <system_error>
+#include <algorithm>
 
 namespace kestrun::testing {
 namespace {
@@ -40,7 +38,6 @@ class FaultOutputFile final : public OutputFile {
 
 Status FaultFileSystem::OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                        std::unique_ptr<OutputFile>& file) {
-    if (fail_open) return Status::Error(*fail_open);
     std::unique_ptr<OutputFile> base_file;
     Status opened = base_.OpenOutputFile(path, truncate, base_file);
     if (opened.ok()) file = std::make_unique<FaultOutputFile>(std::move(base_file), *this);
@@ -54,28 +51,6 @@ TimeOfDay FakeClock::LocalTimeOfDay() {
         (now.hour * 3600 + now.minute * 60 + now.second + seconds_per_reading) % 86400;
     now = TimeOfDay{total / 3600, total / 60 % 60, total % 60};
     return reading;
-}
-
-std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path, std::size_t skip) {
-    std::ifstream in(path, std::ios::binary);
-    in.ignore(static_cast<std::streamsize>(skip));
-    std::vector<FlightRecord> records;
-    char bytes[kFlightRecordSize];
-    while (in.read(bytes, sizeof bytes)) {
-        records.push_back(DecodeFlightRecord(reinterpret_cast<const std::byte*>(bytes)));
-    }
-    return records;
-}
-
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrun-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 }  // namespace kestrun::testing

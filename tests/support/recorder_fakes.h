@@ -1,16 +1,13 @@
 #pragma once
 // Fakes for the recorder's files and clock: a FileSystem that forwards to a
-// real one but fails the calls a test picks, a clock showing a chosen time,
-// and a scratch folder removed with everything in it.
+// real one but fails the calls a test picks, and a clock showing a chosen time.
 
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
-#include "recording/flight_record.h"
 
 namespace kestrun::testing {
 
@@ -19,7 +16,6 @@ class FaultFileSystem final : public FileSystem {
     explicit FaultFileSystem(FileSystem& base) : base_(base) {}
 
     // Faults: each message becomes the failing Status's message.
-    std::optional<std::string> fail_open;
     std::optional<std::string> fail_close;
     std::optional<std::string> fail_read_text;
     // Output-file writes that succeed before every later one fails, after
@@ -55,25 +51,6 @@ class FakeClock final : public Clock {
     int seconds_per_reading = 0;
     int readings = 0;
     TimeOfDay LocalTimeOfDay() override;
-};
-
-// The whole records of a file, after skipping `skip` leading bytes.
-std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path,
-                                            std::size_t skip = 0);
-
-class ScratchDir {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    std::filesystem::path operator/(const std::filesystem::path& name) const {
-        return path_ / name;
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
 };
 
 }  // namespace kestrun::testing

@@ -4,10 +4,12 @@
 
 #include <fstream>
 
+#include "host/aircraft_state.h"
 #include "platform/posix/posix_file_system.h"
 #include "protocol/host_units.h"
 #include "tests/support/fake_link_platform.h"
 #include "tests/support/recorder_fakes.h"
+#include "tests/support/test_files.h"
 #include "window/headless_window.h"
 
 namespace kestrun {
@@ -28,6 +30,7 @@ class Form1Test : public ::testing::Test {
     Buttons Shown() const {
         EXPECT_TRUE(window_.IsEnabled(Control::kDisconnect));
         EXPECT_EQ(window_.IsEnabled(Control::kSetPath), window_.IsEnabled(Control::kOverwrite));
+        EXPECT_EQ(window_.timer_enabled(), window_.IsEnabled(Control::kStop));
         return {window_.IsEnabled(Control::kConnect), window_.IsEnabled(Control::kRecord),
                 window_.IsEnabled(Control::kStop), window_.IsEnabled(Control::kSetPath)};
     }
@@ -38,6 +41,7 @@ class Form1Test : public ::testing::Test {
         return testing::ReadFlightRecords(output_, skip);
     }
     std::uintmax_t Size() const { return std::filesystem::file_size(output_); }
+    const std::string& Status() const { return window_.status_text(); }
 
     testing::ScratchDir dir_;
     HeadlessWindow window_;
@@ -51,23 +55,25 @@ class Form1Test : public ::testing::Test {
 
 TEST_F(Form1Test, ButtonsAndStatusFollowConnectRecordStopDisconnectAndClose) {
     EXPECT_EQ(Shown(), kNotConnected);
+    link_.SetWindow("HOSTMAIN", false);  // a failed connect changes no button
     form_.Connect_Click();
-    EXPECT_TRUE(form_.Active);
-    EXPECT_EQ(window_.status_text(), "Connected to Flight Simulator (host ver3.280)");
+    EXPECT_EQ(Status(), "Error: Cannot link to the simulator host or network client");
+    EXPECT_EQ(Shown(), kNotConnected);
+    form_.Disconnect_Click();
+    EXPECT_EQ(Status(), "Not Connected to Flight Simulator");
+    link_.SetWindow("HOSTMAIN", true);
+    form_.Connect_Click();
+    EXPECT_EQ(Status(), "Connected to Flight Simulator (host ver3.280)");
     EXPECT_EQ(Shown(), kConnectedIdle);
 
     form_.cmdRecord_Click();
-    EXPECT_TRUE(form_.Recording);
-    EXPECT_EQ(window_.status_text(), "Recording Data ...");
-    EXPECT_EQ(window_.repaint_count(), 1);
+    EXPECT_EQ(Status(), "Recording Data ...");
     EXPECT_EQ(Shown(), kRecording);
-    EXPECT_TRUE(window_.timer_enabled());
     EXPECT_EQ(window_.timer_interval(), 1000);
     Ticks(2);
     form_.cmdStop_Click();
-    EXPECT_EQ(window_.status_text(), "Recording stopped. File Saved.");
+    EXPECT_EQ(Status(), "Recording stopped. File Saved.");
     EXPECT_EQ(Shown(), kConnectedIdle);
-    EXPECT_FALSE(window_.timer_enabled());
     EXPECT_EQ(window_.timer_interval(), 0);
     EXPECT_EQ(Size(), 160u);  // overwrite is ticked at start
 
@@ -75,7 +81,7 @@ TEST_F(Form1Test, ButtonsAndStatusFollowConnectRecordStopDisconnectAndClose) {
     Ticks(1);
     form_.Disconnect_Click();  // stops the run first
     EXPECT_FALSE(form_.Recording || form_.Active);
-    EXPECT_EQ(window_.status_text(), "Not Connected to Flight Simulator");
+    EXPECT_EQ(Status(), "Not Connected to Flight Simulator");
     EXPECT_EQ(Shown(), kNotConnected);
     EXPECT_EQ(Size(), 80u);
     EXPECT_TRUE(link_.AllReleased());
@@ -87,30 +93,11 @@ TEST_F(Form1Test, ButtonsAndStatusFollowConnectRecordStopDisconnectAndClose) {
     EXPECT_EQ(Shown(), kNotConnected);
     EXPECT_EQ(Size(), 240u);
     EXPECT_TRUE(link_.AllReleased());
-    EXPECT_EQ(window_.repaint_count(), 3);
-}
-
-TEST_F(Form1Test, FailedConnectShowsTheReasonAndChangesNoButton) {
-    link_.SetWindow("HOSTMAIN", false);
-    link_.SetWindow("SIMMAIN", false);
-    form_.Connect_Click();
-    EXPECT_FALSE(form_.Active);
-    EXPECT_EQ(window_.status_text(), "Error: Cannot link to the simulator host or network client");
-    EXPECT_EQ(Shown(), kNotConnected);
-    form_.Disconnect_Click();
-    EXPECT_EQ(window_.status_text(), "Not Connected to Flight Simulator");
-    EXPECT_EQ(Shown(), kNotConnected);
+    EXPECT_EQ(window_.repaint_count(), 3);  // once at each start
 }
 
 TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
-    link_.image().SetU64(kOffsetLatitude, 0x1122334455667788);
-    link_.image().SetU64(kOffsetLongitude, 0x0102030405060708);
-    link_.image().SetU32(kOffsetAltitudeFraction, 0x80000000u);
-    link_.image().SetU32(kOffsetAltitudeMetres, 1234);
-    link_.image().SetU32(kOffsetPitch, 0xFFFFFFF0u);
-    link_.image().SetU32(kOffsetBank, 77);
-    link_.image().SetU32(kOffsetHeading, 0xC0000000u);
-    link_.image().SetU32(kOffsetIndicatedAirspeed, 120 * 128);
+    WriteAircraftState({-33.9461, 151.1772, 1234.5, 2.5, -3.25, 271.5, 120.25, 0}, link_.image());
     clock_.now = {12, 59, 58};
     clock_.seconds_per_reading = 1;  // any second reading would show the next second
     std::ofstream(output_, std::ios::binary) << std::string(100, 'x');
@@ -131,21 +118,13 @@ TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
     const std::vector<FlightRecord> records = Records(100);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(clock_.readings, 3);
-    EXPECT_EQ(records[0].Header1, 8);
-    EXPECT_EQ(records[0].Latitude, 0);
-    EXPECT_EQ(records[0].IAS, 0);
-    const FlightRecord& r = records[1];
-    EXPECT_EQ(std::tie(r.Header1, r.Header2, r.Header3, r.Header4), std::make_tuple(8, 0, 1, 0));
-    EXPECT_EQ(std::tie(r.Hour, r.Minute, r.Second), std::make_tuple(12, 59, 59));
-    EXPECT_EQ(std::tie(records[2].Hour, records[2].Second), std::make_tuple(13, 0));
-    EXPECT_EQ(r.Latitude, 0x1122334455667788);
-    EXPECT_EQ(r.Longitude, 0x0102030405060708);
-    EXPECT_EQ(r.AltitudeFraction, 0x80000000u);
-    EXPECT_EQ(r.AltitudeMetres, 1234);
-    EXPECT_EQ(r.Pitch, -16);
-    EXPECT_EQ(r.Bank, 77);
-    EXPECT_EQ(r.Heading, 0xC0000000u);
-    EXPECT_EQ(r.IAS, 120 * 128);
+    EXPECT_EQ(EncodeFlightRecord(records[0]),
+              EncodeFlightRecord(testing::MakeRecord({.h = 12, .m = 59, .s = 58})));
+    EXPECT_EQ(EncodeFlightRecord(records[1]),
+              EncodeFlightRecord(testing::MakeRecord(
+                  {12, 59, 59, -33.9461, 151.1772, 1234.5, 2.5, -3.25, 271.5, 120.25})));
+    EXPECT_EQ(std::tie(records[2].Hour, records[2].Minute, records[2].Second),
+              std::make_tuple(13, 0, 0));
 }
 
 TEST_F(Form1Test, SamplingFailuresShowOnTheStatusLineWhileRecordsKeepComing) {
@@ -153,13 +132,13 @@ TEST_F(Form1Test, SamplingFailuresShowOnTheStatusLineWhileRecordsKeepComing) {
     form_.Connect_Click();
     form_.cmdRecord_Click();
     Ticks(1);
-    EXPECT_EQ(window_.status_text(), "Recording Data ...");  // success shows nothing
+    EXPECT_EQ(Status(), "Recording Data ...");  // success shows nothing
     link_.default_reply = HostReply::TimeOut();
     Ticks(1);
-    EXPECT_EQ(window_.status_text(), "Processing error: IPC timed out all retries");
+    EXPECT_EQ(Status(), "Processing error: IPC timed out all retries");
     link_.HostGoesAway();
     Ticks(2);
-    EXPECT_EQ(window_.status_text(), "Processing error: IPC sendmessage failed all retries");
+    EXPECT_EQ(Status(), "Processing error: IPC sendmessage failed all retries");
     EXPECT_EQ(window_.repaint_count(), 1 + 3);
     form_.cmdStop_Click();
 
@@ -182,46 +161,39 @@ TEST_F(Form1Test, AFailedQueueReadLeavesNothingQueuedForALaterExchange) {
 
     form_.cmdRecord_Click();
     Ticks(1);
-    EXPECT_EQ(window_.status_text(),
+    EXPECT_EQ(Status(),
               "Read error: Read or Write request cannot be added, memory for Process is full");
-    EXPECT_EQ(window_.repaint_count(), 2);
     EXPECT_FALSE(link.ProcessQueue(result));
     EXPECT_EQ(result, kResultNothingQueued);
     EXPECT_EQ(Size(), 80u);
 }
 
-TEST_F(Form1Test, AnOutputFileThatCannotBeOpenedStartsNoRun) {
+TEST_F(Form1Test, FileFailuresEndOrRefuseTheRunWithoutClaimingItSaved) {
     form_.Connect_Click();
     form_.FileName = (dir_ / "no such folder" / "x.dat").string();
     form_.cmdRecord_Click();
-    EXPECT_FALSE(form_.Recording);
     EXPECT_EQ(Shown(), kConnectedIdle);
-    EXPECT_FALSE(window_.timer_enabled());
-    EXPECT_EQ(window_.status_text(),
+    EXPECT_EQ(Status(),
               "File error: cannot open " + form_.FileName + ": No such file or directory");
     form_.FileName.clear();
     form_.cmdRecord_Click();
-    EXPECT_EQ(window_.status_text(), "File error: no output file is set");
-}
+    EXPECT_EQ(Status(), "File error: no output file is set");
 
-TEST_F(Form1Test, FailedWritesAndClosesEndTheRunWithoutClaimingItSaved) {
+    form_.FileName = output_.string();
     files_.writes_before_failure = 2;
     files_.bytes_written_on_failure = 50;
-    form_.Connect_Click();
     form_.cmdRecord_Click();
     Ticks(3);
     EXPECT_FALSE(form_.Recording);
     EXPECT_EQ(Shown(), kConnectedIdle);
-    EXPECT_FALSE(window_.timer_enabled());
-    EXPECT_EQ(window_.status_text(), "File error: cannot write: No space left on device");
+    EXPECT_EQ(Status(), "File error: cannot write: No space left on device");
     EXPECT_EQ(Size(), 160u);  // the torn third record was cut off
 
     files_.writes_before_failure.reset();
     files_.fail_close = "cannot close: Input/output error";
     form_.cmdRecord_Click();
-    Ticks(1);
     form_.cmdStop_Click();
-    EXPECT_EQ(window_.status_text(), "File error: cannot close: Input/output error");
+    EXPECT_EQ(Status(), "File error: cannot close: Input/output error");
 }
 
 TEST_F(Form1Test, SetOutputFileSavesTheDialogsAnswerOnlyWhenNotRecording) {
