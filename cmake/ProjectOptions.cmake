@@ -3,7 +3,7 @@ add_library(project_options INTERFACE)
 target_compile_features(project_options INTERFACE cxx_std_20)
 target_compile_options(project_options INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
-    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Wnull-dereference
+    -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
     -Werror)
 if(KESTRUN_SANITIZE)
     target_compile_options(project_options INTERFACE

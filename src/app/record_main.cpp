@@ -139,12 +139,12 @@ int main(int argc, char** argv) {
     // Absolute deadlines keep the ticks from drifting; a tick that overruns
     // its second moves the next one later instead of letting ticks bunch up.
     const auto start = SteadyClock::now();
-    const std::optional<SteadyClock::time_point> end =
-        options.seconds ? std::optional(start + *options.seconds * kTickPeriod) : std::nullopt;
+    const SteadyClock::time_point end =
+        options.seconds ? start + *options.seconds * kTickPeriod : SteadyClock::time_point::max();
     auto next_tick = start + kTickPeriod;
     long records = 0;
     while (form.Recording) {
-        if (end && next_tick > *end) break;
+        if (next_tick > end) break;
         if (WaitForDeadlineOrSignal(stop_signals, next_tick)) break;
         form.RecTimer_Timer();
         if (form.Recording) ++records;

@@ -1,6 +1,7 @@
 // End-to-end tests of kestrun-export: records made from chosen degrees,
 // metres and knots must come back out of every format at the same values.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -187,8 +188,8 @@ TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
         {"--date 2023-02-29 '" + empty + "'", 2, "not a date"},
         {"--bogus '" + empty + "'", 2, "bogus"},
         {"", 2, "FILE"},
-        {"'" + dir.path().string() + "/missing.dat'", 1, "missing.dat"},
-        {"'" + dir.path().string() + "'", 1, "not a regular file"},
+        {fmt::format("'{}/missing.dat'", dir.path().string()), 1, "missing.dat"},
+        {fmt::format("'{}'", dir.path().string()), 1, "not a regular file"},
         {"-o '" + garbage + "' '" + garbage + "'", 2, "is the input"},
         {"-o /dev/full '" + garbage + "'", 1, "No space left"},
     };
