@@ -108,14 +108,17 @@ void HostServer::OnClient(int fd, short revents) {
 }
 
 bool HostServer::Receive(Client& client) {
+    // One read per wake-up: the frames it brings are answered before the next
+    // read, so a client that never stops sending can neither grow the host's
+    // memory nor keep the other clients waiting. The poll is level-triggered
+    // and wakes again for whatever is left.
     std::byte buffer[4096];
     for (;;) {
         const ssize_t n = ::recv(client.fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (n > 0) {
             client.incoming.insert(client.incoming.end(), buffer,
                                    buffer + static_cast<std::size_t>(n));
-            if (static_cast<std::size_t>(n) < sizeof buffer) return true;
-            continue;
+            return true;
         }
         if (n == 0) return false;
         if (errno == EINTR) continue;

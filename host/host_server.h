@@ -60,8 +60,8 @@ class HostServer {
 
     void Accept(int listener_fd);
     void OnClient(int fd, short revents);
-    // Reads what there is; false when the client hung up or the connection
-    // failed.
+    // Reads at most one buffer of what there is; false when the client hung
+    // up or the connection failed.
     bool Receive(Client& client);
     bool HandleFrames(Client& client);
     // Sends what is queued; false when the connection failed.
