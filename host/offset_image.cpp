@@ -26,8 +26,8 @@ bool OffsetImage::Write(std::uint32_t offset, std::span<const std::byte> in) {
         return false;
     }
     // A client's library version is kept aside: the two bytes it would
-    // overwrite are the low half of the 0xFADE marker word's neighbour, and
-    // the marker must read back unchanged for every later client.
+    // overwrite are the high half of the word at 0x3308, the 0xFADE marker
+    // itself, which must read back unchanged for every later client.
     constexpr std::uint32_t kFirst = kOffsetLibraryVersion;
     constexpr std::uint32_t kLast = kOffsetLibraryVersion + 1;
     if (offset <= kFirst && offset + in.size() > kLast) {
