@@ -156,7 +156,6 @@ int main(int argc, char** argv) {
     form.cmdStop_Click();
     const bool saved = !write_failed && window.status_text() == kRecordingStoppedText;
     const std::string file_name = form.FileName;
-    form.Disconnect_Click();
     form.Form_Unload();
 
     std::error_code ignored;
