@@ -284,8 +284,11 @@ bool PosixLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t me
         }
 
         // The reply cannot be there yet this soon after the request: wait
-        // first, then read, which saves a read that would find nothing.
-        const int ready = WaitFor(connection.fd.get(), POLLIN, deadline_ns);
+        // first, then read, which saves a read that would find nothing. The
+        // deadline is checked even when data keeps coming, so a host that
+        // streams stray replies cannot hold the window past the time-out.
+        const int ready =
+            NowNs() >= deadline_ns ? 0 : WaitFor(connection.fd.get(), POLLIN, deadline_ns);
         if (ready == 0) {
             last_error_ = 0;
             return false;
