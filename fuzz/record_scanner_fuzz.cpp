@@ -18,9 +18,9 @@
 #include <span>
 #include <vector>
 
+#include "export/export_run.h"
+#include "recordfile/record_scanner.h"
 #include "tests/support/test_files.h"
-#include "tools/export_run.h"
-#include "tools/record_scanner.h"
 
 namespace {
 

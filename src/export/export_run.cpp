@@ -1,0 +1,129 @@
+#include "export/export_run.h"
+
+#include <fmt/format.h>
+
+#include "export/csv_format.h"
+#include "export/gpx_format.h"
+#include "export/kml_format.h"
+#include "export/summary_format.h"
+#include "export/svg_format.h"
+#include "export/xml_text.h"
+#include "recordfile/record_file.h"
+
+namespace kestrun {
+namespace {
+
+class TimelineSink final : public RecordSink {
+  public:
+    void OnRecord(const FlightRecord& record, std::uint64_t) override {
+        static_cast<void>(timeline_.Place(record.Hour, record.Minute, record.Second));
+    }
+    const FlightTimeline& timeline() const { return timeline_; }
+
+  private:
+    FlightTimeline timeline_;
+};
+
+class FormatSink final : public RecordSink {
+  public:
+    explicit FormatSink(FlightFormat& format) : format_(format) {}
+    void OnRecord(const FlightRecord& record, std::uint64_t) override {
+        const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
+        format_.AddRecord(TimedRecord{record, time});
+    }
+    const FlightTimeline& timeline() const { return timeline_; }
+
+  private:
+    FlightFormat& format_;
+    FlightTimeline timeline_;
+};
+
+}  // namespace
+
+std::optional<ExportFormat> ParseExportFormat(std::string_view name) {
+    if (name == "csv") return ExportFormat::kCsv;
+    if (name == "gpx") return ExportFormat::kGpx;
+    if (name == "kml") return ExportFormat::kKml;
+    if (name == "svg") return ExportFormat::kSvg;
+    if (name == "summary") return ExportFormat::kSummary;
+    return std::nullopt;
+}
+
+std::unique_ptr<FlightFormat> MakeFlightFormat(ExportFormat format, OutputBuffer& out,
+                                               std::size_t flights) {
+    switch (format) {
+        case ExportFormat::kCsv:
+            return std::make_unique<CsvFormat>(out);
+        case ExportFormat::kGpx:
+            return std::make_unique<GpxFormat>(out);
+        case ExportFormat::kKml:
+            return std::make_unique<KmlFormat>(out);
+        case ExportFormat::kSvg:
+            return std::make_unique<SvgFormat>(out, flights);
+        case ExportFormat::kSummary:
+            return std::make_unique<SummaryFormat>(out);
+    }
+    return nullptr;
+}
+
+Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
+    RecordFileFacts facts;
+    Status status = ReadRecordFileFacts(path, facts);
+    if (!status.ok()) return status;
+
+    FlightInfo& flight = report.flight;
+    flight = FlightInfo{};
+    flight.path = path;
+    flight.name = FileNameOf(path);
+    if (date_) {
+        flight.first_date = *date_;
+        flight.date_known = true;
+        flight.date_source = DateSource::kOption;
+    } else {
+        flight.date_source = DateSource::kModificationTime;
+        if (format_.NeedsDateUpFront()) {
+            // Only the times are needed; this pass is as fast as the disk.
+            TimelineSink times;
+            ScanCounts counts;
+            status = ScanRecordFile(path, times, counts);
+            if (!status.ok()) return status;
+            flight.first_date = FirstDateFromModification(facts.modified, times.timeline());
+            flight.date_known = true;
+        }
+    }
+
+    format_.BeginFlight(flight);
+    report.exported = true;
+    FormatSink feed(format_);
+    status = ScanRecordFile(path, feed, report.scan);
+    if (!flight.date_known) {
+        flight.first_date = FirstDateFromModification(facts.modified, feed.timeline());
+        flight.date_known = true;
+    }
+    format_.EndFlight(flight, report.scan, feed.timeline());
+    return status;
+}
+
+std::string DescribeFlight(const FlightReport& report) {
+    const FlightInfo& flight = report.flight;
+    const ScanCounts& scan = report.scan;
+    std::string text =
+        fmt::format("{}: {} records; date of the first record {}, {}\n", flight.path, scan.records,
+                    FormatCivilDate(flight.first_date), DateSourceText(flight.date_source));
+    if (scan.damaged_records > 0) {
+        text += fmt::format("{}: skipped {} damaged records ({} bytes)\n", flight.path,
+                            scan.damaged_records, scan.damaged_bytes);
+    }
+    if (scan.skipped_bytes > 0) {
+        text += fmt::format("{}: skipped {} bytes that are not records\n", flight.path,
+                            scan.skipped_bytes);
+    }
+    if (scan.truncated_bytes > 0) {
+        text +=
+            fmt::format("{}: the last record is cut short ({} of 80 bytes) and was not decoded\n",
+                        flight.path, scan.truncated_bytes);
+    }
+    return text;
+}
+
+}  // namespace kestrun

@@ -1,0 +1,56 @@
+#pragma once
+// The export driver: reads record files and hands each to a FlightFormat as
+// one flight, working out the date of its first record on the way.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "export/flight_format.h"
+#include "export/output_buffer.h"
+#include "platform/status.h"
+#include "recordfile/first_date.h"
+
+namespace kestrun {
+
+enum class ExportFormat { kCsv, kGpx, kKml, kSvg, kSummary };
+
+// "csv", "gpx", "kml", "svg" or "summary"; empty for anything else.
+std::optional<ExportFormat> ParseExportFormat(std::string_view name);
+
+// A writer for `format` that writes to `out`; `flights` is how many files
+// will follow.
+std::unique_ptr<FlightFormat> MakeFlightFormat(ExportFormat format, OutputBuffer& out,
+                                               std::size_t flights);
+
+// What became of one file.
+struct FlightReport {
+    bool exported = false;  // the flight went to the format, whole or in part
+    FlightInfo flight;
+    ScanCounts scan;
+};
+
+class ExportDriver {
+  public:
+    // With `date`, every flight's first record is on that date; without, it
+    // comes from each file's modification time.
+    ExportDriver(FlightFormat& format, std::optional<CivilDate> date)
+        : format_(format), date_(date) {}
+
+    // Exports one file as one flight. Fails without writing anything when the
+    // file cannot be opened; when reading fails part-way, the flight is closed
+    // with what was read and the failure returned.
+    Status ExportFile(const std::string& path, FlightReport& report);
+
+  private:
+    FlightFormat& format_;
+    std::optional<CivilDate> date_;
+};
+
+// The notes about a flight for the user (date used, anything skipped), one
+// per line, each prefixed with the file's path.
+std::string DescribeFlight(const FlightReport& report);
+
+}  // namespace kestrun

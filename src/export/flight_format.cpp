@@ -1,0 +1,15 @@
+#include "export/flight_format.h"
+
+namespace kestrun {
+
+const char* DateSourceText(DateSource source) {
+    return source == DateSource::kOption ? "given with --date"
+                                         : "taken from the file's modification time";
+}
+
+std::string FirstDateNote(const FlightInfo& flight) {
+    return "Date of the first record: " + FormatCivilDate(flight.first_date) + ", " +
+           DateSourceText(flight.date_source) + ".";
+}
+
+}  // namespace kestrun

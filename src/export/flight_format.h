@@ -1,0 +1,66 @@
+#pragma once
+// FlightFormat: what every output format implements. The export driver opens
+// a document, then for each input file hands over one flight record by record
+// in file order, and closes the document. Writers keep bounded state, so a
+// flight of any length streams through.
+
+#include <string>
+
+#include "recordfile/civil_date.h"
+#include "recordfile/flight_sample.h"
+#include "recordfile/flight_timeline.h"
+#include "recordfile/record_scanner.h"
+
+namespace kestrun {
+
+enum class DateSource {
+    kOption,            // --date
+    kModificationTime,  // the day the file was last written
+};
+
+// Says where a flight's date came from, for notes in the output:
+// "given with --date" or "taken from the file's modification time".
+const char* DateSourceText(DateSource source);
+
+struct FlightInfo {
+    std::string path;  // as the user gave it
+    std::string name;  // the file name alone
+    // The local date of the first record. Known before the records whenever
+    // the format asks for it; otherwise only at EndFlight.
+    CivilDate first_date;
+    bool date_known = false;
+    DateSource date_source = DateSource::kOption;
+};
+
+// "Date of the first record: 2024-02-28, given with --date." for the notes of
+// the XML formats.
+std::string FirstDateNote(const FlightInfo& flight);
+
+// A record and its place in time. Writers convert what they need with
+// SampleFromRecord or PositionFromRecord; the host units are not cheap, and
+// some writers need few of them.
+struct TimedRecord {
+    const FlightRecord& record;
+    TimePlacement time;
+};
+
+class FlightFormat {
+  public:
+    virtual ~FlightFormat() = default;
+
+    // True when the writer needs each record's date as the record arrives.
+    // Without --date the driver then reads the file twice: once to count the
+    // midnights from the end of the file back to its start.
+    virtual bool NeedsDateUpFront() const = 0;
+
+    virtual void BeginDocument() = 0;
+    virtual void BeginFlight(const FlightInfo& flight) = 0;
+    virtual void AddRecord(const TimedRecord& record) = 0;
+    // `flight` now has its date. Called also when reading stopped early, so
+    // the document stays well-formed.
+    virtual void EndFlight(const FlightInfo& flight, const ScanCounts& scan,
+                           const FlightTimeline& timeline) = 0;
+    virtual void EndDocument() = 0;
+};
+
+}  // namespace kestrun

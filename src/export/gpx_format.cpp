@@ -1,0 +1,76 @@
+#include "export/gpx_format.h"
+
+#include "export/xml_text.h"
+
+namespace kestrun {
+namespace {
+
+constexpr int kDegreeDecimals = 7;
+constexpr int kAltitudeDecimals = 2;
+
+}  // namespace
+
+void GpxFormat::BeginDocument() {
+    out_.Append(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<gpx version=\"1.1\" creator=\"kestrun-export\" "
+        "xmlns=\"http://www.topografix.com/GPX/1/1\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xsi:schemaLocation=\"http://www.topografix.com/GPX/1/1 "
+        "http://www.topografix.com/GPX/1/1/gpx.xsd\">\n"
+        "<metadata><name>Kestrun flight export</name>"
+        "<desc>Times are UTC, converted from the local times of day in the records.</desc>"
+        "</metadata>\n");
+}
+
+void GpxFormat::BeginFlight(const FlightInfo& flight) {
+    first_date_ = flight.first_date;
+    in_segment_ = false;
+    out_.Append("<trk><name>");
+    AppendXmlText(out_, flight.name);
+    out_.Append("</name><desc>");
+    out_.Append(FirstDateNote(flight));
+    out_.Append("</desc><src>Kestrun Digital Flight Recorder</src>\n");
+}
+
+void GpxFormat::AddRecord(const TimedRecord& record) {
+    const FlightSample s = SampleFromRecord(record.record);
+    if (!s.has_position) {
+        if (in_segment_) out_.Append("</trkseg>\n");
+        in_segment_ = false;
+        return;
+    }
+    if (record.time.new_stretch && in_segment_) {
+        out_.Append("</trkseg>\n");
+        in_segment_ = false;
+    }
+    if (!in_segment_) {
+        out_.Append("<trkseg>\n");
+        in_segment_ = true;
+    }
+
+    const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
+    char* p = out_.Reserve(256);
+    p = WriteText(p, "<trkpt lat=\"");
+    p = WriteFixed(p, s.latitude_deg, kDegreeDecimals);
+    p = WriteText(p, "\" lon=\"");
+    p = WriteFixed(p, LongitudeForPrint(s.longitude_deg, kDegreeDecimals), kDegreeDecimals);
+    p = WriteText(p, "\"><ele>");
+    p = WriteFixed(p, s.altitude_m, kAltitudeDecimals);
+    p = WriteText(p, "</ele><time>");
+    p = WriteUtcTimestamp(p, utc);
+    p = WriteText(p, "</time></trkpt>\n");
+    out_.Commit(p);
+}
+
+void GpxFormat::EndFlight(const FlightInfo&, const ScanCounts&, const FlightTimeline&) {
+    if (in_segment_) out_.Append("</trkseg>\n");
+    in_segment_ = false;
+    out_.Append("</trk>\n");
+}
+
+void GpxFormat::EndDocument() {
+    out_.Append("</gpx>\n");
+}
+
+}  // namespace kestrun

@@ -1,0 +1,45 @@
+#pragma once
+// KmlFormat: a KML 2.2 document with one folder per flight. Each folder holds
+// the flight as a timed track (gx:MultiTrack, one gx:Track per continuous
+// stretch) and as a path (LineStrings of at most 50 000 points, each starting
+// where the one before ends), both at absolute altitude, so a globe
+// viewer shows it in three dimensions and can replay it, plus its start and
+// end points.
+//
+// KML lists all of a track's times before all of its coordinates, and the
+// path follows the track; both are spooled to temporary files so that memory
+// stays bounded.
+
+#include "export/flight_format.h"
+#include "export/output_buffer.h"
+#include "export/spool_file.h"
+
+namespace kestrun {
+
+class KmlFormat final : public FlightFormat {
+  public:
+    explicit KmlFormat(OutputBuffer& out) : out_(out) {}
+
+    bool NeedsDateUpFront() const override { return true; }
+    void BeginDocument() override;
+    void BeginFlight(const FlightInfo& flight) override;
+    void AddRecord(const TimedRecord& record) override;
+    void EndFlight(const FlightInfo& flight, const ScanCounts&, const FlightTimeline&) override;
+    void EndDocument() override;
+
+  private:
+    void EndTrack();
+    void AppendPoint(const char* name, const FlightSample& sample);
+
+    OutputBuffer& out_;
+    SpoolFile track_coords_;
+    SpoolFile path_coords_;
+    CivilDate first_date_;
+    LocalToUtc to_utc_;
+    bool in_track_ = false;
+    std::uint64_t points_ = 0;
+    FlightSample first_;
+    FlightSample last_;
+};
+
+}  // namespace kestrun

@@ -1,0 +1,175 @@
+#pragma once
+// OutputBuffer: a fixed buffer in front of a file descriptor, for writers that
+// produce millions of small fields. Fields are formatted straight into the
+// buffer; the buffer goes to the descriptor with write() when it fills.
+//
+// Errors are sticky: after the first failed write (or Fail()), further output
+// is dropped and ok() is false, so a writer can format a whole document and
+// the caller checks once.
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrun {
+
+// Writes `value` with exactly `decimals` digits after the point (0 to 9),
+// rounded half away from zero; never writes "-0". Returns the end. `out`
+// needs 48 chars.
+char* WriteFixed(char* out, double value, int decimals);
+
+// The same with the number of decimals fixed at compile time, for writers of
+// millions of numbers: dividing by a constant is much cheaper.
+template <int Decimals>
+char* WriteFixed(char* out, double value);
+
+// Whether WriteFixed rounds `value` up to at least `limit` (a whole number),
+// so that writers can wrap 360 degrees to 0 exactly where the text would.
+inline bool RoundsUpTo(double value, double limit, int decimals) {
+    constexpr double kScales[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+    return value * kScales[decimals] >= limit * kScales[decimals] - 0.5;
+}
+
+// Values rounded to `decimals` places as they will be printed, wrapped so
+// that rounding cannot produce 360 for a heading or 180 for a longitude.
+inline double HeadingForPrint(double heading_deg, int decimals) {
+    return RoundsUpTo(heading_deg, 360.0, decimals) ? heading_deg - 360.0 : heading_deg;
+}
+inline double LongitudeForPrint(double longitude_deg, int decimals) {
+    return RoundsUpTo(longitude_deg, 180.0, decimals) ? longitude_deg - 360.0 : longitude_deg;
+}
+
+// Copies `text` to `out` and returns the end.
+inline char* WriteText(char* out, std::string_view text) {
+    for (const char c : text) *out++ = c;
+    return out;
+}
+
+class OutputBuffer {
+  public:
+    static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 18;
+
+    // Does not take ownership of `fd`. `name` is used in error messages.
+    OutputBuffer(int fd, std::string name, std::size_t capacity = kDefaultCapacity);
+    OutputBuffer(const OutputBuffer&) = delete;
+    OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+    void Append(std::string_view text);
+    void Append(char c) {
+        if (used_ == buffer_.size()) Drain();
+        buffer_[used_++] = c;
+    }
+    void AppendInt(std::int64_t value);
+    void AppendFixed(double value, int decimals);
+
+    // Room for at least `n` chars at the returned pointer; Commit(end) marks
+    // them used. For formatters that write straight into the buffer.
+    char* Reserve(std::size_t n) {
+        if (buffer_.size() - used_ < n) Drain();
+        return buffer_.data() + used_;
+    }
+    void Commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
+
+    // Writes out everything buffered. False (and ok() false) on failure.
+    bool Flush();
+    // Marks the output failed with `message` unless it already failed.
+    void Fail(std::string message);
+
+    bool ok() const { return error_.empty(); }
+    // Empty while ok().
+    const std::string& error() const { return error_; }
+    // Bytes handed to Append and friends since construction.
+    std::uint64_t written() const { return flushed_ + used_; }
+
+  private:
+    void Drain();
+
+    int fd_;
+    std::string name_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+    std::uint64_t flushed_ = 0;
+    std::string error_;
+};
+
+namespace detail {
+char* WriteFixedWide(char* out, double value, int decimals);
+
+// "00" "01" ... "99".
+inline constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The whole part of a fixed-point number: mostly one to five digits, which
+// this writes faster than the general integer conversion.
+[[gnu::always_inline]] inline char* WriteWhole(char* out, std::uint64_t wide) {
+    if (wide >= 100000) return std::to_chars(out, out + 24, wide).ptr;
+    const auto value = static_cast<std::uint32_t>(wide);
+    if (value < 10) {
+        *out = static_cast<char>('0' + value);
+        return out + 1;
+    }
+    if (value < 100) {
+        std::memcpy(out, kDigitPairs + 2 * value, 2);
+        return out + 2;
+    }
+    if (value < 1000) {
+        *out = static_cast<char>('0' + value / 100);
+        std::memcpy(out + 1, kDigitPairs + 2 * (value % 100), 2);
+        return out + 3;
+    }
+    if (value < 10000) {
+        std::memcpy(out, kDigitPairs + 2 * (value / 100), 2);
+        std::memcpy(out + 2, kDigitPairs + 2 * (value % 100), 2);
+        return out + 4;
+    }
+    *out = static_cast<char>('0' + value / 10000);
+    std::memcpy(out + 1, kDigitPairs + 2 * (value / 100 % 100), 2);
+    std::memcpy(out + 3, kDigitPairs + 2 * (value % 100), 2);
+    return out + 5;
+}
+}  // namespace detail
+
+template <int Decimals>
+[[gnu::always_inline]] inline char* WriteFixed(char* out, double value) {
+    static_assert(Decimals >= 0 && Decimals <= 9);
+    constexpr std::uint64_t kScale = [] {
+        std::uint64_t scale = 1;
+        for (int i = 0; i < Decimals; ++i) scale *= 10;
+        return scale;
+    }();
+    const double scaled = value * static_cast<double>(kScale);
+    // Scaled integers are exact below 2^53 and far faster than formatting a
+    // double; anything larger (or not finite) takes the general path.
+    if (!(scaled < 9.0e15 && scaled > -9.0e15)) return detail::WriteFixedWide(out, value, Decimals);
+    auto rounded = static_cast<std::int64_t>(scaled);  // toward zero, exact
+    const double rest = scaled - static_cast<double>(rounded);
+    if (rest >= 0.5) ++rounded;
+    if (rest <= -0.5) --rounded;
+    if (rounded < 0) {
+        *out++ = '-';
+        rounded = -rounded;
+    }
+    const auto magnitude = static_cast<std::uint64_t>(rounded);
+    out = detail::WriteWhole(out, magnitude / kScale);
+    if constexpr (Decimals > 0) {
+        *out++ = '.';
+        // Below 10^9, so 32-bit arithmetic does, which is cheaper.
+        auto fraction = static_cast<std::uint32_t>(magnitude % kScale);
+        int i = Decimals;
+        for (; i >= 2; i -= 2) {
+            std::memcpy(out + i - 2, detail::kDigitPairs + 2 * (fraction % 100), 2);
+            fraction /= 100;
+        }
+        if (i == 1) out[0] = static_cast<char>('0' + fraction);
+        out += Decimals;
+    }
+    return out;
+}
+
+}  // namespace kestrun

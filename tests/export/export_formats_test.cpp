@@ -1,0 +1,210 @@
+// End-to-end tests of kestrun-export: records made from chosen degrees,
+// metres and knots must come back out of every format at the same values.
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+#include <utime.h>
+
+#include "recordfile/civil_date.h"
+#include "tests/export/export_test_support.h"
+
+namespace kestrun {
+namespace {
+
+using namespace testing;
+
+// Checks `xml` with xmllint: well-formed, and valid against `schema` if named.
+void CheckXml(const ScratchDir& dir, const std::string& xml, const std::string& schema = "") {
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xmllint (Debian package libxml2-utils) is not installed";
+    }
+    const std::string file = dir.Write("check.xml", xml);
+    const std::string against = schema.empty() ? "" : "--schema '" + schema + "' ";
+    const Outcome check = Shell(dir, "xmllint --noout " + against + "'" + file + "'");
+    EXPECT_EQ(check.exit_code, 0) << check.err;
+}
+
+// Flown past midnight into a leap day, with both signs of latitude and
+// longitude, a heading just short of 360, a record without a position, a
+// longitude that rounds to the antimeridian and a gap.
+class ExportFormatsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string bytes;
+        for (const Flown& f : kFlight) AppendRecord(bytes, MakeRecord(f));
+        AppendRecord(bytes, FlightRecord{.Header1 = 8, .Header3 = 1, .Second = 1});  // link closed
+        AppendRecord(bytes, MakeRecord({.s = 2, .lat = 10, .lon = 179.99999999, .alt_m = 100}));
+        AppendRecord(bytes, MakeRecord({.s = 30, .lat = 10.001, .lon = -179.9999, .kt = 90}));
+        file_ = dir_.Write("flight.dat", bytes);
+    }
+    Outcome ExportAs(const std::string& format, const std::string& zone = "UTC") {
+        const Outcome run = Shell(dir_, "TZ=" + zone + " " + KESTRUN_EXPORT_BINARY +
+                                            " --date 2024-02-28 -f " + format + " '" + file_ + "'");
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        return run;
+    }
+
+    static constexpr Flown kFlight[] = {
+        {23, 59, 58, -33.8688, 151.2093, 1234.5, 5.25, 10.5, 359.9999, 123.4},
+        {23, 59, 59, 51.47, -0.4543, -12.25, -3, -20, 0.0004, 88.8},
+        {0, 0, 0, -54.8019, -68.303, 0.5, 0, 0, 180.25, 0},
+    };
+    ScratchDir dir_;
+    std::string file_;
+};
+
+// Every value to its printed decimals: altitude in metres and feet, pitch up
+// and bank right positive, 359.9999 rounded round to north, airspeed to the
+// host's 1/128 kt, a longitude that rounds to -180, and the position of the
+// record of a closed link left empty.
+TEST_F(ExportFormatsTest, CsvGivesBackTheFlownValues) {
+    EXPECT_EQ(ExportAs("csv").out,
+              "date,time,latitude_deg,longitude_deg,altitude_m,altitude_ft,pitch_deg,bank_deg,"
+              "heading_deg,airspeed_kt,header1,header2,header3,header4\n"
+              "2024-02-28,23:59:58,-33.8688000,151.2093000,1234.50,4050.20,5.250,10.500,0.000,"
+              "123.40,8,0,1,0\n"
+              "2024-02-28,23:59:59,51.4700000,-0.4543000,-12.25,-40.19,-3.000,-20.000,0.000,88.80,"
+              "8,0,1,0\n"
+              "2024-02-29,00:00:00,-54.8019000,-68.3030000,0.50,1.64,0.000,0.000,180.250,0.00,8,0,"
+              "1,0\n"
+              "2024-02-29,00:00:01,,,,,0.000,0.000,0.000,,8,0,1,0\n"
+              "2024-02-29,00:00:02,10.0000000,-180.0000000,100.00,328.08,0.000,0.000,0.000,0.00,8,"
+              "0,1,0\n"
+              "2024-02-29,00:00:30,10.0010000,-179.9999000,0.00,0.00,0.000,0.000,0.000,90.00,8,0,1,"
+              "0\n");
+}
+
+TEST_F(ExportFormatsTest, GpxIsValidWithUtcTimesAndOneSegmentPerStretch) {
+    const std::string gpx = ExportAs("gpx").out;
+    EXPECT_EQ(Count(gpx, "<trkseg>"), 3u);
+    EXPECT_EQ(Count(gpx, "<trkpt "), 5u);
+    for (const char* text :
+         {"<trkpt lat=\"-33.8688000\" lon=\"151.2093000\"><ele>1234.50</ele>"
+          "<time>2024-02-28T23:59:58Z</time>",
+          "<ele>-12.25</ele><time>2024-02-28T23:59:59Z</time>", "<time>2024-02-29T00:00:00Z</time>",
+          "2024-02-28, given with --date"}) {
+        EXPECT_NE(gpx.find(text), std::string::npos) << text;
+    }
+    // Local times one hour ahead of UTC.
+    EXPECT_NE(ExportAs("gpx", "CET-1").out.find("<time>2024-02-28T22:59:58Z</time>"),
+              std::string::npos);
+
+    // The schema lives beside the repository; KESTRUN_GPX_SCHEMA points elsewhere.
+    const char* override_path = std::getenv("KESTRUN_GPX_SCHEMA");
+    const std::string schema = override_path != nullptr ? override_path : GPX_SCHEMA;
+    if (!std::filesystem::exists(schema)) GTEST_SKIP() << "GPX 1.1 schema not found at " << schema;
+    CheckXml(dir_, gpx, schema);
+}
+
+TEST_F(ExportFormatsTest, KmlHasTimedTracksAndAnAbsoluteAltitudePath) {
+    const std::string kml = ExportAs("kml").out;
+    EXPECT_EQ(Count(kml, "<gx:Track>"), 3u);
+    EXPECT_EQ(Count(kml, "<when>"), 5u);
+    EXPECT_EQ(Count(kml, "<gx:coord>"), 5u);
+    for (const char* text : {"<when>2024-02-28T23:59:58Z</when>\n<when>2024-02-28T23:59:59Z</when>",
+                             "<gx:coord>151.2093000 -33.8688000 1234.50</gx:coord>",
+                             "<LineString><altitudeMode>absolute</altitudeMode><coordinates>\n"
+                             "151.2093000,-33.8688000,1234.50\n"}) {
+        EXPECT_NE(kml.find(text), std::string::npos) << text;
+    }
+    CheckXml(dir_, kml);
+}
+
+TEST_F(ExportFormatsTest, SvgIsOnePictureWithLabelledAxes) {
+    const std::string svg = ExportAs("svg").out;
+    for (const char* text : {">Start<", ">End<", ">Altitude (ft)<", ">Indicated airspeed (kt)<",
+                             ">Local time<", "<polyline"}) {
+        EXPECT_NE(svg.find(text), std::string::npos) << text;
+    }
+    CheckXml(dir_, svg);
+}
+
+TEST(ExportTest, SummaryOfAMessyFile) {
+    ScratchDir dir;
+    std::string cut;
+    AppendRecord(cut, MakeRecord({.h = 9, .lat = 45, .lon = 7}));
+    std::string bytes = "leftover bytes" + cut.substr(0, 50);
+    AppendRecord(bytes, MakeRecord({.h = 9, .lat = 45, .lon = 7, .alt_m = 300, .kt = 80}));
+    AppendRecord(bytes, MakeRecord({.h = 9, .s = 1, .lat = 46, .lon = 7, .alt_m = 900, .kt = 150}));
+    AppendRecord(
+        bytes, MakeRecord({.h = 9, .m = 10, .s = 1, .lat = 46, .lon = 7, .alt_m = 500, .kt = 95}));
+    bytes += cut.substr(0, 30);
+    const std::string file = dir.Write("messy.dat", bytes);
+
+    const Outcome run = Export(dir, "-f summary --date 2023-07-01 '" + file + "'");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    for (const char* line :
+         {"Date: 2023-07-01 (given with --date)", "From: 2023-07-01 09:00:00", "Duration: 0:10:01",
+          "Records: 3", "Distance flown: 111.2 km (60.0 NM)", "Highest altitude: 900.0 m (2953 ft)",
+          "Fastest airspeed: 150.0 kt", "Gaps in time: 1, longest 0:10:00",
+          "Damaged records skipped: 1 (50 bytes)", "Other bytes skipped: 14",
+          "Truncated last record: 30 bytes, not decoded"}) {
+        EXPECT_NE(run.out.find(std::string(line) + "\n"), std::string::npos) << line;
+    }
+    EXPECT_NE(run.err.find("the last record is cut short"), std::string::npos);
+}
+
+TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
+    ScratchDir dir;
+    std::string bytes;
+    AppendRecord(bytes, MakeRecord({.h = 23, .m = 59, .s = 59, .lat = 1, .lon = 1}));
+    AppendRecord(bytes, MakeRecord({.lat = 1, .lon = 1}));
+    const std::string file = dir.Write("night.dat", bytes);
+    // Written at 00:00:05 UTC on 2021-06-16, so the flight began on the 15th.
+    const std::int64_t modified = CivilDate::FromYmd(2021, 6, 16).days * 86400 + 5;
+    const struct utimbuf times { modified, modified };
+    ASSERT_EQ(::utime(file.c_str(), &times), 0);
+
+    const Outcome csv = Export(dir, "'" + file + "'");
+    EXPECT_NE(csv.out.find("\n2021-06-15,23:59:59,1.0000000,"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find("\n2021-06-16,00:00:00,1.0000000,"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.err.find("2021-06-15, taken from the file's modification time"),
+              std::string::npos);
+    // The summary needs no date before the records: it is worked out after them.
+    EXPECT_NE(Export(dir, "-f summary '" + file + "'")
+                  .out.find("Date: 2021-06-15 (taken from the file's modification time)"),
+              std::string::npos);
+}
+
+TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
+    ScratchDir dir;
+    const std::string empty = dir.Write("empty.dat", "");
+    std::string noise;
+    for (int i = 0; i < 100000; ++i) noise += static_cast<char>((i * 7919) % 251);
+    const std::string garbage = dir.Write("garbage.dat", noise);
+    // A name that is not UTF-8 and holds markup must still give valid XML.
+    const std::string odd = dir.Write("a&b<\xff.dat", noise);
+
+    const Outcome ok = Export(dir, "-f summary '" + empty + "' '" + garbage + "'");
+    EXPECT_EQ(ok.exit_code, 0) << ok.err;
+    EXPECT_EQ(Count(ok.out, "Records: 0\n"), 2u);
+
+    const struct {
+        std::string args;
+        int exit_code;
+        std::string message;
+    } kBad[] = {
+        {"-f pdf '" + empty + "'", 2, "--format"},
+        {"--date 2023-02-29 '" + empty + "'", 2, "not a date"},
+        {"--bogus '" + empty + "'", 2, "bogus"},
+        {"", 2, "FILE"},
+        {fmt::format("'{}/missing.dat'", dir.path().string()), 1, "missing.dat"},
+        {fmt::format("'{}'", dir.path().string()), 1, "not a regular file"},
+        {"-o '" + garbage + "' '" + garbage + "'", 2, "is the input"},
+        {"-o /dev/full '" + garbage + "'", 1, "No space left"},
+    };
+    for (const auto& bad : kBad) {
+        SCOPED_TRACE(bad.args);
+        const Outcome run = Export(dir, bad.args);
+        EXPECT_EQ(run.exit_code, bad.exit_code);
+        EXPECT_NE(run.err.find(bad.message), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(ReadFile(garbage), noise);
+
+    const Outcome gpx = Export(dir, "-f gpx '" + odd + "'");
+    EXPECT_EQ(gpx.exit_code, 0) << gpx.err;
+    CheckXml(dir, gpx.out);
+}
+
+}  // namespace
+}  // namespace kestrun

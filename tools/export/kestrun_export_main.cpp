@@ -1,0 +1,136 @@
+// kestrun-export: turns flight record files into CSV, GPX, KML, an SVG
+// picture or a plain summary.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/export_run.h"
+
+namespace {
+
+using namespace kestrun;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+// One line for the user on standard error.
+void Say(const std::string& line) {
+    std::fprintf(stderr, "kestrun-export: %s\n", line.c_str());
+}
+
+// True when `output` exists and is the same file as one of `inputs`: writing
+// it would destroy the flight before it is read.
+bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& inputs,
+                     std::string& which) {
+    struct stat out {};
+    if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+    for (const std::string& input : inputs) {
+        struct stat in {};
+        if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+            which = input;
+            return true;
+        }
+    }
+    return false;
+}
+
+int Run(int argc, char** argv) {
+    CLI::App app{
+        "Exports flight record files of the Kestrun Digital Flight Recorder as CSV, GPX, KML, an "
+        "SVG picture or a summary.",
+        "kestrun-export"};
+    std::vector<std::string> files;
+    std::string format_name = "csv";
+    std::string output;
+    std::string date_text;
+    app.add_option("FILE", files, "Record files; each is one flight")->required();
+    app.add_option("-f,--format", format_name, "Output format (default csv)")
+        ->check(CLI::IsMember({"csv", "gpx", "kml", "svg", "summary"}));
+    app.add_option("-o,--output", output, "Write to PATH instead of standard output")
+        ->option_text("PATH");
+    app.add_option("-d,--date", date_text,
+                   "Local date of the first record; without it, each file's modification time "
+                   "gives the date")
+        ->option_text("YYYY-MM-DD")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return ParseCivilDate(text) ? std::string()
+                                            : "not a date of the form YYYY-MM-DD: " + text;
+            },
+            "YYYY-MM-DD"));
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : kExitUsage;
+    }
+
+    const ExportFormat format = *ParseExportFormat(format_name);
+    std::optional<CivilDate> date;
+    if (!date_text.empty()) date = ParseCivilDate(date_text);
+
+    int fd = STDOUT_FILENO;
+    std::string output_name = "standard output";
+    if (!output.empty()) {
+        std::string input;
+        if (OutputIsAnInput(output, files, input)) {
+            Say("the output " + output + " is the input " + input + "; choose another --output");
+            return kExitUsage;
+        }
+        fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            Say("cannot create " + output + ": " + std::strerror(errno));
+            return kExitFailed;
+        }
+        output_name = output;
+    }
+
+    OutputBuffer out(fd, output_name);
+    const auto writer = MakeFlightFormat(format, out, files.size());
+    ExportDriver driver(*writer, date);
+    int result = 0;
+    writer->BeginDocument();
+    for (const std::string& path : files) {
+        FlightReport report;
+        const Status status = driver.ExportFile(path, report);
+        if (report.exported) {
+            const std::string notes = DescribeFlight(report);
+            for (std::size_t at = 0; at < notes.size();) {
+                const std::size_t end = notes.find('\n', at);
+                Say(notes.substr(at, end - at));
+                at = end + 1;
+            }
+        }
+        if (!status.ok()) {
+            Say(status.message());
+            result = kExitFailed;
+        }
+        // A failed output (a full disk, a closed pipe) will not recover.
+        if (!out.ok()) break;
+    }
+    writer->EndDocument();
+    if (!out.Flush()) {
+        Say(out.error());
+        result = kExitFailed;
+    }
+    if (fd != STDOUT_FILENO && ::close(fd) != 0) {
+        Say("cannot write " + output_name + ": " + std::strerror(errno));
+        result = kExitFailed;
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}
