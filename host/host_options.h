@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "host/flightgear/flightgear_address.h"
+#include "flightgear/flightgear_address.h"
 #include "host/host_server.h"
 #include "host/pattern_aircraft.h"
 

@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "host/aircraft_source.h"
-#include "host/flightgear/flightgear_address.h"
+#include "flightgear/flightgear_address.h"
 #include "host/flightgear/flightgear_datagram.h"
 #include "host/offset_image.h"
 #include "platform/status.h"

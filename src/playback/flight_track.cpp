@@ -8,8 +8,10 @@
 namespace kestrun {
 namespace {
 
-// `degrees` wrapped into [-180, 180).
+// `degrees` wrapped into [-180, 180); values already inside come back
+// unchanged, so a record's own angles are played to the last bit.
 double Wrap180(double degrees) {
+    if (degrees >= -180.0 && degrees < 180.0) return degrees;
     double wrapped = std::fmod(degrees + 180.0, 360.0);
     if (wrapped < 0) wrapped += 360.0;
     return wrapped - 180.0;
@@ -26,8 +28,10 @@ double LerpSigned180(double a, double b, double f) {
 }
 
 double LerpHeading(double a, double b, double f) {
-    const double heading = LerpSigned180(a, b, f);
-    return heading < 0 ? heading + 360.0 : heading;
+    double heading = a + Wrap180(b - a) * f;
+    if (heading < 0) heading += 360.0;
+    if (heading >= 360.0) heading -= 360.0;
+    return heading;
 }
 
 void FlightTrack::Add(const FlightSample& sample, const TimePlacement& time) {

@@ -22,6 +22,12 @@ double PlaybackClock::At(double now) {
     return end_;
 }
 
+void PlaybackClock::Restart(double now) {
+    anchor_play_ = begin_;
+    anchor_wall_ = now;
+    finished_ = false;
+}
+
 void PlaybackClock::Anchor(double now) {
     anchor_play_ = At(now);
     anchor_wall_ = now;

@@ -15,6 +15,10 @@ class PlaybackClock {
     // Requires begin <= end; `speed` is clamped into [kMinSpeed, kMaxSpeed].
     PlaybackClock(double begin, double end, double speed, bool loop, double now);
 
+    // Starts (again) from `begin` at `now`, for a replay whose first frame
+    // comes a moment after the clock was made.
+    void Restart(double now);
+
     // The play time at `now`; calls come with `now` never decreasing.
     double At(double now);
     // True once the play time reached the end without looping. It stays

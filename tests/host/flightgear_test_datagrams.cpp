@@ -31,7 +31,12 @@ std::string Separator(const std::vector<std::string>& word) {
 }  // namespace
 
 ProtocolFile ReadShippedProtocolFile() {
-    std::ifstream in(KESTRUN_FLIGHTGEAR_PROTOCOL_FILE);
+    return ReadProtocolFile(KESTRUN_FLIGHTGEAR_PROTOCOL_FILE);
+}
+
+ProtocolFile ReadProtocolFile(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error("cannot read " + path);
     const std::string text{std::istreambuf_iterator<char>(in), {}};
     return {Separator(All(text, "var_separator")), Separator(All(text, "line_separator")),
             All(text, "type"), All(text, "format"), All(text, "node")};

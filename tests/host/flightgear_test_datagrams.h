@@ -11,11 +11,13 @@
 
 namespace kestrun::testing {
 
-// The shipped kestrun.xml: its separators, and each chunk's type and node.
+// A generic-protocol file: its separators, and each chunk's type and node.
 struct ProtocolFile {
     std::string var_separator, line_separator;
     std::vector<std::string> types, formats, nodes;
 };
+ProtocolFile ReadProtocolFile(const std::string& path);
+// The shipped output file, kestrun.xml.
 ProtocolFile ReadShippedProtocolFile();
 
 // Formats `state` as FlightGear would with the shipped file.

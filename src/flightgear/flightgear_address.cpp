@@ -1,4 +1,4 @@
-#include "host/flightgear/flightgear_address.h"
+#include "flightgear/flightgear_address.h"
 
 #include <arpa/inet.h>
 #include <fmt/core.h>

@@ -1,6 +1,7 @@
 #pragma once
-// The "[ADDRESS:]PORT" of the FlightGear feed: the machine whose datagrams
-// the bridge accepts and the UDP port it listens on.
+// The "[ADDRESS:]PORT" of a FlightGear: for the host's bridge, the machine
+// whose datagrams it accepts and the UDP port it listens on; for the replay,
+// where its datagrams go.
 
 #include <cstdint>
 #include <string>
