@@ -113,6 +113,20 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             ->option_text("[ADDRESS:]PORT")
             ->expected(0, 1);
     flightgear->excludes(start);
+    ReplayChoice replay;
+    auto* replay_file =
+        app.add_option("--replay", replay.path,
+                       "Fly the flight recorded in FILE instead of the pattern; after its last "
+                       "record the host holds the final state")
+            ->option_text("FILE")
+            ->excludes(flightgear)
+            ->excludes(start);
+    app.add_option("--speed", replay.speed, "Replay at X times the recorded speed (default 1)")
+        ->option_text("X")
+        ->check(CLI::Range(0.1, 64.0))
+        ->needs(replay_file);
+    app.add_flag("--loop", replay.loop, "Replay the flight again from its start after its end")
+        ->needs(replay_file);
 
     try {
         app.parse(argc, argv);
@@ -139,6 +153,7 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
         exit_code = app.exit(error);
         return std::nullopt;
     }
+    if (replay_file->count() > 0) options.replay = replay;
     options.simulator_code = static_cast<std::uint16_t>(simulator_code);
     if (never_answer) options.fault = FaultMode::kNeverAnswer;
     if (answer_zero) options.fault = FaultMode::kAnswerZero;

@@ -8,6 +8,7 @@
 #include "flightgear/flightgear_address.h"
 #include "host/host_server.h"
 #include "host/pattern_aircraft.h"
+#include "host/replay_aircraft.h"
 
 namespace kestrun {
 
@@ -20,6 +21,8 @@ struct HostOptions {
     double update_hz = 20;
     // Follow FlightGear's datagrams instead of flying the pattern.
     std::optional<FlightGearAddress> flightgear;
+    // Fly this recorded flight instead of the pattern.
+    std::optional<ReplayChoice> replay;
 };
 
 // Parses the command line. Returns the options, or nothing when the program

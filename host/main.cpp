@@ -1,5 +1,6 @@
-// kestrun-host: serves the recorder's protocol from a simulated aircraft, or
-// from FlightGear's live state with --flightgear.
+// kestrun-host: serves the recorder's protocol from a simulated aircraft,
+// from FlightGear's live state with --flightgear, or from a recorded flight
+// with --replay.
 
 #include <fmt/core.h>
 #include <poll.h>
@@ -16,6 +17,7 @@
 #include "host/host_options.h"
 #include "host/host_server.h"
 #include "host/pattern_aircraft.h"
+#include "host/replay_aircraft.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
 
@@ -55,16 +57,14 @@ int Run(const kestrun::HostOptions& options) {
     WriteHostIdentity(options.version_word, options.simulator_code, image);
     PatternAircraft pattern(options.airfield);
     AircraftSource* aircraft = &pattern;
+    const auto console = [](std::string_view line) {
+        fmt::print("kestrun-host: {}\n", line);
+        std::fflush(stdout);
+    };
     std::unique_ptr<FlightGearFeed> flightgear;
     if (options.flightgear) {
         Status status;
-        flightgear = FlightGearFeed::Open(
-            *options.flightgear,
-            [](std::string_view line) {
-                fmt::print("kestrun-host: {}\n", line);
-                std::fflush(stdout);
-            },
-            status);
+        flightgear = FlightGearFeed::Open(*options.flightgear, console, status);
         if (!flightgear) {
             fmt::print(stderr, "kestrun-host: {}\n", status.message());
             return 1;
@@ -72,6 +72,17 @@ int Run(const kestrun::HostOptions& options) {
         loop.Watch(flightgear->fd(), POLLIN,
                    [&](short) { flightgear->OnReadable(SteadySeconds(), image); });
         aircraft = flightgear.get();
+    }
+    std::unique_ptr<AircraftSource> replay;
+    std::string flying = "flying from " + options.airfield.name;
+    if (options.replay) {
+        Status status;
+        replay = OpenReplayAircraft(*options.replay, console, flying, status);
+        if (!replay) {
+            fmt::print(stderr, "kestrun-host: {}\n", status.message());
+            return 1;
+        }
+        aircraft = replay.get();
     }
     aircraft->Update(SteadySeconds(), image);
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / options.update_hz));
@@ -87,11 +98,10 @@ int Run(const kestrun::HostOptions& options) {
         fmt::print(stderr, "kestrun-host: {}\n", status.message());
         return 1;
     }
-    fmt::print(
-        "kestrun-host: listening on {} (version {}, simulator code {}{}), {}\n",
-        server.endpoints().front(), VersionDigits(options.version_word), options.simulator_code,
-        FaultName(options.fault),
-        flightgear ? std::string("following FlightGear") : "flying from " + options.airfield.name);
+    fmt::print("kestrun-host: listening on {} (version {}, simulator code {}{}), {}\n",
+               server.endpoints().front(), VersionDigits(options.version_word),
+               options.simulator_code, FaultName(options.fault),
+               flightgear ? std::string("following FlightGear") : flying);
     std::fflush(stdout);
 
     if (Status status = loop.Run(); !status.ok()) {

@@ -22,8 +22,8 @@
 #include <string>
 #include <string_view>
 
-#include "host/aircraft_source.h"
 #include "flightgear/flightgear_address.h"
+#include "host/aircraft_source.h"
 #include "host/flightgear/flightgear_datagram.h"
 #include "host/offset_image.h"
 #include "platform/status.h"

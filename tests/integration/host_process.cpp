@@ -48,8 +48,9 @@ HostProcess::~HostProcess() {
     if (running()) Stop(SIGKILL);
 }
 
-bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class) {
-    pid_ = SpawnProgram(KESTRUN_HOST_PATH, arguments);
+bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_view window_class,
+                        const std::string& output) {
+    pid_ = SpawnProgram(KESTRUN_HOST_PATH, arguments, output, output);
     const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (running() && std::chrono::steady_clock::now() < give_up) {

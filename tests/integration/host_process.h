@@ -29,8 +29,9 @@ class HostProcess {
     // Starts the host with `arguments` and waits until it accepts
     // connections on `window_class` (HOSTMAIN, or SIMMAIN for
     // --client-mode). False when it did not come up within five seconds.
+    // What it prints goes to the file `output` when one is named.
     bool Start(const std::vector<std::string>& arguments,
-               std::string_view window_class = "HOSTMAIN");
+               std::string_view window_class = "HOSTMAIN", const std::string& output = "");
 
     // Sends `signal` and waits for the host to end; returns its wait status.
     int Stop(int signal);

@@ -12,13 +12,14 @@
 #include <string>
 
 #include "flightgear/flightgear_address.h"
+#include "playback/clock_text.h"
 #include "playback/flight_file.h"
 #include "playback/playback_clock.h"
 #include "recordfile/civil_date.h"
 #include "recordfile/first_date.h"
-#include "replay_loop.h"
-#include "status_line.h"
-#include "udp_sender.h"
+#include "tools/replay/replay_loop.h"
+#include "tools/replay/status_line.h"
+#include "tools/replay/udp_sender.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "replay_datagram.h"
+#include "tools/replay/replay_datagram.h"
 
 #include <fmt/format.h>
 

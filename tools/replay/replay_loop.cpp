@@ -1,4 +1,4 @@
-#include "replay_loop.h"
+#include "tools/replay/replay_loop.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "replay_datagram.h"
-#include "status_line.h"
-#include "terminal.h"
+#include "tools/replay/replay_datagram.h"
+#include "tools/replay/status_line.h"
+#include "tools/replay/terminal.h"
 
 namespace kestrun {
 namespace {

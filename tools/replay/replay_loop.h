@@ -6,7 +6,7 @@
 #include "platform/status.h"
 #include "playback/flight_track.h"
 #include "playback/playback_clock.h"
-#include "udp_sender.h"
+#include "tools/replay/udp_sender.h"
 
 namespace kestrun {
 

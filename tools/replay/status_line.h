@@ -13,9 +13,4 @@ namespace kestrun {
 // altitude and the airspeed.
 std::string StatusLine(const PlaybackState& state, const PlaybackClock& clock, double play);
 
-// "H:MM:SS" of a number of seconds, and "HH:MM:SS" of a time on the file's
-// timeline (its day dropped).
-std::string FormatPlayTime(double seconds);
-std::string FormatClockTime(double clock_seconds);
-
 }  // namespace kestrun

@@ -1,4 +1,4 @@
-#include "terminal.h"
+#include "tools/replay/terminal.h"
 
 #include <unistd.h>
 

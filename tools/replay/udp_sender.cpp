@@ -1,4 +1,4 @@
-#include "udp_sender.h"
+#include "tools/replay/udp_sender.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
