@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -42,17 +43,20 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
 
 // Waits until `deadline` unless SIGINT or SIGTERM arrives first (both are
 // blocked, so they wait as pending signals while a tick runs). Returns true
-// when a signal ended the wait.
+// when a signal ended the wait. A deadline already past still takes a pending
+// signal: after a tick that overran its second, as every tick does while the
+// host does not answer, the next one is due at once, and the stop would
+// otherwise never be seen.
 bool WaitForDeadlineOrSignal(const sigset_t& stop_signals, SteadyClock::time_point deadline) {
     for (;;) {
-        const auto now = SteadyClock::now();
-        if (now >= deadline) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - now);
+        const auto left = std::max(SteadyClock::duration::zero(), deadline - SteadyClock::now());
+        const auto left_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec timeout{};
-        timeout.tv_sec = static_cast<std::time_t>(left.count() / 1'000'000'000);
-        timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+        timeout.tv_sec = static_cast<std::time_t>(left_ns / 1'000'000'000);
+        timeout.tv_nsec = static_cast<long>(left_ns % 1'000'000'000);
         if (::sigtimedwait(&stop_signals, nullptr, &timeout) > 0) return true;
         // EAGAIN is the time-out, EINTR another signal: look at the clock again.
+        if (SteadyClock::now() >= deadline) return false;
     }
 }
 

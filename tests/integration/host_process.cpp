@@ -44,6 +44,16 @@ int WaitForChild(pid_t pid) {
     return status;
 }
 
+std::optional<int> WaitForChildWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const auto give_up = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
+        if (std::chrono::steady_clock::now() >= give_up) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 HostProcess::~HostProcess() {
     if (running()) Stop(SIGKILL);
 }

@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,9 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
                    const std::string& output = "", const std::string& errors = "");
 // Waits for `pid` to end and returns its wait status.
 int WaitForChild(pid_t pid);
+// Waits up to `limit` for `pid` to end; its wait status, or nullopt while it
+// still runs.
+std::optional<int> WaitForChildWithin(pid_t pid, std::chrono::milliseconds limit);
 
 class HostProcess {
   public:
@@ -36,6 +41,7 @@ class HostProcess {
     // Sends `signal` and waits for the host to end; returns its wait status.
     int Stop(int signal);
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "protocol/host_units.h"
@@ -107,6 +108,34 @@ TEST_F(RecordHostTest, ReportsAMissingHostAndStopsCleanlyOnSigint) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(printed.find("Recording stopped. File Saved."), std::string::npos);
     EXPECT_GE(Records().size(), 2u);
+}
+
+// A host that stops answering makes every tick overrun its second; a stop
+// request must still be taken once the exchange in progress gives up, and end
+// with the whole file saved.
+TEST_F(RecordHostTest, StopsOnSigtermWhileTheHostNeverAnswers) {
+    ASSERT_TRUE(host_.Start({}));
+    StartRecorder({"--output", output_});
+    std::this_thread::sleep_for(1500ms);  // the first record is written
+    ::kill(host_.pid(), SIGSTOP);
+    std::this_thread::sleep_for(1500ms);  // the next exchange is waiting
+    ::kill(recorder_, SIGTERM);
+    // One tick, one exchange with all its retries (about 23 s), and room for a
+    // loaded machine.
+    std::optional<int> ended = testing::WaitForChildWithin(recorder_, 40s);
+    ::kill(host_.pid(), SIGCONT);
+    if (!ended) {
+        ::kill(recorder_, SIGKILL);
+        testing::WaitForChild(recorder_);
+    }
+    const std::string printed = testing::ReadFile(printed_);
+    ASSERT_TRUE(ended) << "still recording 40 s after SIGTERM:\n" << printed;
+    EXPECT_EQ(WIFEXITED(*ended) ? WEXITSTATUS(*ended) : -1, 5);
+    EXPECT_NE(printed.find("Processing error: IPC timed out all retries\n"
+                           "Recording stopped. File Saved.\n"),
+              std::string::npos)
+        << printed;
+    EXPECT_GE(Records().size(), 1u);
 }
 
 }  // namespace

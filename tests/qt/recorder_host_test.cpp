@@ -2,7 +2,11 @@
 // stop, disconnect and close, as a pilot clicks through them. The run has
 // runtime and settings folders of its own, so no user's host or files are met.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -12,10 +16,12 @@
 #include <QTest>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
+#include "platform/qt/close_on_signals.h"
 #include "platform/qt/recorder_window.h"
 #include "platform/qt/window_events.h"
 #include "window/form1.h"
@@ -167,6 +173,35 @@ class RecorderHostTest : public QObject {
         QVERIFY(closed_at >= 1);
         QTest::qWait(1500);  // The run has stopped: no more records.
         QCOMPARE(Records(), closed_at);
+        QVERIFY(LinkLeftNothingBehind());
+    }
+
+    // A host that stops answering makes every tick overrun; SIGTERM must
+    // still close the window once the exchange in progress gives up.
+    void SigtermClosesTheWindowWhileTheHostNeverAnswers() {
+        StartHost();
+        const kestrun::qt::CloseOnSignals close_on_signals;
+        Recorder recorder(settings_);
+        recorder.Click("Connect");
+        recorder.Click("cmdRecord");
+        QTRY_COMPARE_WITH_TIMEOUT(Records(), 1, kTickTimeoutMs);
+        const auto host = static_cast<pid_t>(host_.processId());
+        ::kill(host, SIGSTOP);
+        // The signal has to arrive while a tick blocks the window's thread.
+        std::thread terminate([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            ::kill(::getpid(), SIGTERM);
+        });
+        QElapsedTimer since;
+        since.start();
+        // One tick, one exchange with all its retries (about 23 s), and room
+        // for a loaded machine.
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.window.isVisible(), 40000);
+        terminate.join();
+        ::kill(host, SIGCONT);
+        QVERIFY(since.elapsed() < 30000);
+        QCOMPARE(recorder.Status(), QStringLiteral("Not Connected to Flight Simulator"));
+        QVERIFY(Records() >= 1);
         QVERIFY(LinkLeftNothingBehind());
     }
 };
