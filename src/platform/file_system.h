@@ -54,7 +54,10 @@ class FileSystem {
     virtual Status ReadTextFile(const std::filesystem::path& path, std::string& contents,
                                 bool& found) = 0;
     // Replaces the contents of `path` with `contents`, creating the file when
-    // missing. Line ends are written as given.
+    // missing. Line ends are written as given. The file is replaced whole, so
+    // a crash leaves the old contents or the new; anything but a regular file
+    // of the user's (a symbolic link, a FIFO, another user's file) is refused
+    // and left as it is.
     virtual Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) = 0;
     // Creates `path` and any missing parents; an existing directory is fine.
     virtual Status CreateDirectories(const std::filesystem::path& path) = 0;

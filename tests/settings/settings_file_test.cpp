@@ -1,6 +1,8 @@
 #include "settings/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -39,6 +41,44 @@ TEST_F(SettingsFileTest, MissingOrShortFileIsWrittenAsTwentyNineBytesAndFiveAreR
     file_name_ = "before";
     EXPECT_EQ(Load(&five), five);  // read, and without a section line nothing changes
     EXPECT_EQ(file_name_, "before");
+}
+
+// The save replaces a regular file of the user's by rename, keeping its
+// permissions and leaving nothing beside it; anything else is refused and left
+// exactly as it was, and nothing it points to is written.
+TEST_F(SettingsFileTest, SaveReplacesOnlyARegularFileOfTheUsers) {
+    std::filesystem::create_directories(path_.parent_path());
+    const std::string victim = dir_.Write("victim", "precious\n");
+    const auto refused = [&](const std::string& why) {
+        const Status saved = SaveOutputFileSetting(files_, path_, "x.dat");
+        EXPECT_EQ(saved.message(), "cannot replace " + path_.string() + ": " + why);
+        EXPECT_EQ(testing::ReadFile(victim), "precious\n");
+        std::filesystem::remove_all(path_);
+    };
+    std::filesystem::create_symlink(victim, path_);
+    refused("it is a symbolic link");
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    refused("it is not a regular file");
+    std::filesystem::create_directory(path_);
+    refused("it is not a regular file");
+    if (::geteuid() == 0) {  // only root can give a file away
+        std::filesystem::copy_file(victim, path_);
+        ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+        const Status saved = SaveOutputFileSetting(files_, path_, "x.dat");
+        EXPECT_EQ(saved.message(),
+                  "cannot replace " + path_.string() + ": it belongs to another user");
+        EXPECT_EQ(testing::ReadFile(path_), "precious\n");
+        std::filesystem::remove(path_);
+    }
+
+    dir_.Write("config/nested/KestrunFlightRecorder.ini", "old");
+    std::filesystem::permissions(
+        path_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_TRUE(SaveOutputFileSetting(files_, path_, "x.dat").ok());
+    EXPECT_EQ(testing::ReadFile(path_), "[OutputFile]\r\nx.dat\r\n");
+    EXPECT_EQ(std::filesystem::status(path_).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path_.parent_path()), {}), 1);
 }
 
 TEST(ParseOutputFileTest, ReadsTheSectionLinesAsTheyMayBeWritten) {

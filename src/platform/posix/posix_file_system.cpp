@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/posix/posix_error.h"
+#include "platform/posix/replace_file.h"
 
 namespace kestrun {
 namespace {
@@ -159,15 +160,7 @@ Status PosixFileSystem::ReadTextFile(const std::filesystem::path& path, std::str
 
 Status PosixFileSystem::WriteTextFile(const std::filesystem::path& path,
                                       std::string_view contents) {
-    const int fd = OpenRetrying(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) return FileError("cannot open", errno, path);
-    const int error = WriteFully(fd, 0, std::as_bytes(std::span(contents)));
-    if (error != 0) {
-        ::close(fd);
-        return FileError("cannot write", error, path);
-    }
-    if (::close(fd) != 0 && errno != EINTR) return FileError("cannot close", errno, path);
-    return Status::Ok();
+    return ReplaceFile(path, contents);
 }
 
 Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {
