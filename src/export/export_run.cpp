@@ -38,6 +38,13 @@ class FormatSink final : public RecordSink {
     FlightTimeline timeline_;
 };
 
+Status UnwritableDate(const std::string& path, CivilDate date) {
+    return Status::Error(fmt::format(
+        "{}: its modification time gives the date {}, outside the years 1 to 9999; give the date "
+        "of its first record with --date",
+        path, FormatCivilDate(date)));
+}
+
 }  // namespace
 
 std::optional<ExportFormat> ParseExportFormat(std::string_view name) {
@@ -81,6 +88,12 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
         flight.date_source = DateSource::kOption;
     } else {
         flight.date_source = DateSource::kModificationTime;
+        // A modification time far from now (a bad clock, a file from another
+        // system) would give dates that no reader of the formats takes.
+        CivilDate modified_date;
+        std::int64_t second_of_day = 0;
+        LocalDateAndTime(facts.modified, modified_date, second_of_day);
+        if (!IsWritableDate(modified_date)) return UnwritableDate(path, modified_date);
         if (format_.NeedsDateUpFront()) {
             // Only the times are needed; this pass is as fast as the disk.
             TimelineSink times;
@@ -88,6 +101,7 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
             status = ScanRecordFile(path, times, counts);
             if (!status.ok()) return status;
             flight.first_date = FirstDateFromModification(facts.modified, times.timeline());
+            if (!IsWritableDate(flight.first_date)) return UnwritableDate(path, flight.first_date);
             flight.date_known = true;
         }
     }

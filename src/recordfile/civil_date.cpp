@@ -55,6 +55,12 @@ void CivilDate::ToYmd(std::int64_t& year, int& month, int& day) const {
     year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
 }
 
+bool IsWritableDate(CivilDate date) {
+    static const CivilDate first = CivilDate::FromYmd(1, 1, 1);
+    static const CivilDate last = CivilDate::FromYmd(9999, 12, 31);
+    return date.days >= first.days && date.days <= last.days;
+}
+
 std::optional<CivilDate> ParseCivilDate(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
     auto number = [&](std::size_t from, std::size_t length, int& value) {
@@ -108,9 +114,11 @@ void LocalDateAndTime(std::int64_t epoch_seconds, CivilDate& date, std::int64_t&
     const std::time_t moment = static_cast<std::time_t>(epoch_seconds);
     std::tm local{};
     if (localtime_r(&moment, &local) == nullptr) {
-        // Beyond what the C library can represent: fall back to UTC arithmetic.
+        // Beyond what the C library can represent: fall back to UTC arithmetic,
+        // in a form that cannot overflow at either end of the 64-bit range.
         date = CivilDate{FloorDiv(epoch_seconds, kSecondsPerDay)};
-        second_of_day = epoch_seconds - date.days * kSecondsPerDay;
+        const std::int64_t rest = epoch_seconds % kSecondsPerDay;
+        second_of_day = rest < 0 ? rest + kSecondsPerDay : rest;
         return;
     }
     date = CivilDate::FromYmd(std::int64_t{local.tm_year} + 1900, local.tm_mon + 1, local.tm_mday);

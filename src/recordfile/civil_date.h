@@ -23,6 +23,11 @@ struct CivilDate {
     bool operator==(const CivilDate&) const = default;
 };
 
+// Whether `date` lies in the years 1 to 9999, the dates every reader of the
+// exported formats takes (GPX's schema knows no year 0, and four digits are
+// what CSV readers expect).
+bool IsWritableDate(CivilDate date);
+
 // Parses exactly "YYYY-MM-DD" (years 0001 to 9999) and rejects dates that do
 // not exist, such as 2023-02-29. Empty when the text is not such a date.
 std::optional<CivilDate> ParseCivilDate(std::string_view text);
@@ -35,7 +40,8 @@ char* WriteCivilDate(char* out, CivilDate date);
 char* WriteTimeOfDay(char* out, std::int64_t second_of_day);
 
 // The local date and second of the day of a moment (seconds since the epoch),
-// in the time zone of this process (TZ, else the system's zone).
+// in the time zone of this process (TZ, else the system's zone). Any 64-bit
+// moment is taken; those the C library cannot place are counted in UTC.
 void LocalDateAndTime(std::int64_t epoch_seconds, CivilDate& date, std::int64_t& second_of_day);
 
 // Converts local dates and times of day to seconds since the epoch, in this

@@ -1,9 +1,15 @@
 // End-to-end tests of kestrun-export: records made from chosen degrees,
 // metres and knots must come back out of every format at the same values.
 
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
+
+#include <fstream>
+#include <limits>
 
 #include "recordfile/civil_date.h"
 #include "tests/export/export_test_support.h"
@@ -164,6 +170,51 @@ TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
     EXPECT_NE(Export(dir, "-f summary '" + file + "'")
                   .out.find("Date: 2021-06-15 (taken from the file's modification time)"),
               std::string::npos);
+}
+
+// Modification times at the ends of the 64-bit range, and ones just outside
+// the years 1 to 9999, are refused with one clear line before anything is
+// written; the first and last writable days are taken. Needs a file system
+// that keeps such times (tmpfs does; ext4 clamps them).
+TEST(ExportTest, ModificationTimesOutsideTheYearsOneTo9999AreRefused) {
+    const std::string file = "/dev/shm/kestrun-export-date-" + std::to_string(::getpid()) + ".dat";
+    std::string bytes;
+    AppendRecord(bytes, MakeRecord({.h = 12, .lat = 1, .lon = 1}));
+    ScratchDir dir;
+    std::ofstream(file, std::ios::binary) << bytes;
+    const std::int64_t first_day = CivilDate::FromYmd(1, 1, 1).days * 86400;
+    const std::int64_t after_last_day = CivilDate::FromYmd(10000, 1, 1).days * 86400;
+    const struct {
+        std::int64_t modified;
+        bool refused;
+    } cases[] = {
+        {std::numeric_limits<std::int64_t>::min(), true},
+        {std::numeric_limits<std::int64_t>::max(), true},
+        {first_day - 1, true},
+        {after_last_day, true},
+        {first_day + 13 * 3600, false},
+        {after_last_day - 1, false},
+    };
+    for (const auto& c : cases) {
+        const struct timespec times[2] = {{c.modified, 0}, {c.modified, 0}};
+        struct stat st {};
+        if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0 || ::stat(file.c_str(), &st) != 0 ||
+            st.st_mtim.tv_sec != c.modified) {
+            std::filesystem::remove(file);
+            GTEST_SKIP() << "this system does not keep a modification time of " << c.modified;
+        }
+        for (const char* format : {"gpx", "summary"}) {
+            SCOPED_TRACE(fmt::format("{} {}", c.modified, format));
+            const Outcome run = Export(dir, fmt::format("-f {} '{}'", format, file));
+            EXPECT_EQ(run.exit_code, c.refused ? 1 : 0) << run.err;
+            EXPECT_EQ(run.err.find("outside the years 1 to 9999; give the date of its first record "
+                                   "with --date") != std::string::npos,
+                      c.refused)
+                << run.err;
+            if (std::string_view(format) == "gpx" && !c.refused) CheckXml(dir, run.out, GPX_SCHEMA);
+        }
+    }
+    std::filesystem::remove(file);
 }
 
 TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
