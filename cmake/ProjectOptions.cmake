@@ -10,6 +10,10 @@ if(KESTRUN_SANITIZE)
         -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     target_link_options(project_options INTERFACE -fsanitize=address,undefined)
 endif()
+# Coverage for libFuzzer in every library the fuzz targets reach (clang only).
+if(KESTRUN_FUZZ)
+    target_compile_options(project_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 
 # Headers are included by folder: "link/host_link.h", "host/offset_image.h".
 target_include_directories(project_options INTERFACE

@@ -4,11 +4,15 @@
 // or to a small number, the values that counts, identifiers and headers hold.
 //
 // Usage: <target> RUNS
+//        <target> --seeds DIR COUNT   writes COUNT undamaged inputs to DIR, as
+//                                     the seed corpus libFuzzer starts from
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -16,6 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random);
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--seeds") {
+        std::mt19937 random(0x5EED);
+        for (long seed = 0; seed < std::strtol(argv[3], nullptr, 10); ++seed) {
+            const std::vector<std::uint8_t> input = GenerateFuzzInput(random);
+            std::ofstream(std::string(argv[2]) + "/seed-" + std::to_string(seed), std::ios::binary)
+                .write(reinterpret_cast<const char*>(input.data()),
+                       static_cast<std::streamsize>(input.size()));
+        }
+        return 0;
+    }
     const long runs = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000;
     std::mt19937 random(0x4B455354);
     for (long run = 0; run < runs; ++run) {

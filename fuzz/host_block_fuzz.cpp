@@ -1,0 +1,120 @@
+// Fuzz target for the host's block serving: whatever a client leaves in its
+// block, ServeBlock must stay inside the block and the image, leave a refused
+// block and the image exactly as they were, and on a served block keep every
+// header in place and hand each read the image's bytes.
+//
+// Input: the start of the block; the rest of the block is zeros.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "host/block_server.h"
+#include "protocol/request_block.h"
+
+namespace {
+
+using namespace kestrun;
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// The requests of a block, in order; empty when it is not well formed.
+std::vector<Request> Requests(std::span<const std::byte> block) {
+    std::vector<Request> found;
+    RequestWalker walker(block);
+    Request request;
+    for (;;) {
+        const RequestWalker::Step step = walker.Next(request);
+        if (step == RequestWalker::Step::kEnd) return found;
+        if (step == RequestWalker::Step::kDamaged) return {};
+        found.push_back(request);
+    }
+}
+
+std::vector<std::byte> Bytes(const OffsetImage& image) {
+    std::vector<std::byte> bytes(kOffsetImageSize);
+    Check(image.Read(0, bytes));
+    return bytes;
+}
+
+bool Overlap(const Request& a, const Request& b) {
+    return a.offset < b.offset + b.count && b.offset < a.offset + a.count;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Exactly the block's size on the heap, so that ASan sees any access past it.
+    std::vector<std::byte> block(kBlockSize);
+    std::memcpy(block.data(), data, std::min(size, kBlockSize));
+    const std::vector<std::byte> sent = block;
+
+    static OffsetImage image;
+    static OffsetImage fresh = [] {
+        OffsetImage made;
+        std::vector<std::byte> pattern(kOffsetImageSize);
+        for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = std::byte(i * 31 + 7);
+        Check(made.Write(0, pattern));
+        return made;
+    }();
+    image = fresh;
+
+    const int answer = ServeBlock(block, image);
+    Check(answer == kAnswerProcessed || answer == kAnswerRefused);
+    if (answer == kAnswerRefused) {
+        Check(block == sent);
+        Check(Bytes(image) == Bytes(fresh));
+        Check(image.client_library_version() == fresh.client_library_version());
+        return 0;
+    }
+
+    const std::vector<Request> requests = Requests(sent);
+    const std::vector<Request> served = Requests(block);
+    Check(served.size() == requests.size());
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+        const Request& r = requests[i];
+        Check(served[i].identifier == r.identifier && served[i].offset == r.offset &&
+              served[i].count == r.count && served[i].data_at == r.data_at);
+        if (r.identifier != kReadIdentifier || r.count == 0) continue;
+        bool written = r.offset + r.count > 0x3300 && r.offset < 0x3310;  // the host's own words
+        for (const Request& other : requests) {
+            written = written || (other.identifier != kReadIdentifier && Overlap(r, other));
+        }
+        if (written) continue;
+        std::vector<std::byte> expected(r.count);
+        Check(fresh.Read(r.offset, expected));
+        Check(std::memcmp(block.data() + r.data_at, expected.data(), r.count) == 0);
+    }
+    return 0;
+}
+
+// A sound block of reads and writes such as a recorder sends.
+std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random) {
+    std::vector<std::byte> block;
+    const auto next = [&](std::uint32_t below) {
+        return static_cast<std::uint32_t>(random() % below);
+    };
+    for (auto requests = next(12); requests > 0; --requests) {
+        const std::uint32_t offset = next(2) == 0 ? 0x0560 + next(0x30) : next(0x10000);
+        const std::uint32_t count = std::min<std::uint32_t>(next(16), 0x10000 - offset);
+        const std::size_t at = block.size();
+        if (next(4) != 0) {
+            block.resize(at + kReadHeaderSize + count);
+            EncodeReadHeader(block.data() + at, offset, count, next(8));
+        } else {
+            block.resize(at + kWriteHeaderSize + count);
+            EncodeWriteHeader(block.data() + at, offset, count);
+        }
+    }
+    const std::size_t end = block.size();
+    block.resize(end + kTerminatorSize);
+    EncodeTerminator(block.data() + end);
+    std::vector<std::uint8_t> input(block.size());
+    std::memcpy(input.data(), block.data(), block.size());
+    return input;
+}
