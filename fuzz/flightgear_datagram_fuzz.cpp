@@ -14,18 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "host/flightgear/flightgear_datagram.h"
 #include "host/flightgear/flightgear_state.h"
 
-namespace {
-
 using namespace kestrun;
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+using kestrun::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view datagram(reinterpret_cast<const char*>(data), size);

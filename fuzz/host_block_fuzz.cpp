@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "host/block_server.h"
 #include "protocol/request_block.h"
 
@@ -19,9 +20,7 @@ namespace {
 
 using namespace kestrun;
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+using kestrun::fuzz::Check;
 
 // The requests of a block, in order; empty when it is not well formed.
 std::vector<Request> Requests(std::span<const std::byte> block) {

@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "link/host_link.h"
 #include "protocol/request_block.h"
 #include "tests/support/fake_link_platform.h"
@@ -29,9 +30,7 @@ constexpr std::size_t kSlot = 64;   // destination room per read
 constexpr std::size_t kGuard = 16;  // canary bytes after each destination
 constexpr std::byte kCanary{0xA5};
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+using kestrun::fuzz::Check;
 
 struct Harness {
     kestrun::FakeLinkPlatform platform;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "export/export_run.h"
+#include "fuzz/fuzz_check.h"
 #include "recordfile/record_scanner.h"
 #include "tests/support/test_files.h"
 
@@ -26,9 +27,7 @@ namespace {
 
 using namespace kestrun;
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
+using kestrun::fuzz::Check;
 
 class CheckingSink final : public RecordSink {
   public:

@@ -12,17 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "settings/settings_file.h"
 
-namespace {
-
 using namespace kestrun;
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-}  // namespace
+using kestrun::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view contents(reinterpret_cast<const char*>(data), size);
