@@ -33,9 +33,13 @@ bool OffsetImage::Write(std::uint32_t offset, std::span<const std::byte> in) {
     if (offset <= kFirst && offset + in.size() > kLast) {
         client_library_version_ = LoadI16(in.data() + (kFirst - offset));
     }
+    // The host's identity words are not the clients' to change either: one
+    // client's zero there would lock every later one out with a failed
+    // version check. Writes to them are taken and ignored.
+    constexpr std::uint32_t kIdentityFirst = kOffsetHostVersion;
     for (std::size_t i = 0; i < in.size(); ++i) {
         const std::size_t at = offset + i;
-        if (at == kFirst || at == kLast) continue;
+        if (at >= kIdentityFirst && at <= kLast) continue;
         bytes_[at] = in[i];
     }
     return true;

@@ -1,8 +1,9 @@
 #pragma once
 // A host's 64 KiB image of offsets 0x0000..0xFFFF. Reads copy out of it and
-// writes copy into it, except the client's library version at 0x330A, which
-// is recorded aside so that the 0xFADE marker of 0x3308 survives every
-// handshake.
+// writes copy into it, except at the host's identity: the client's library
+// version at 0x330A is recorded aside so that the 0xFADE marker of 0x3308
+// survives every handshake, and writes to the version words 0x3304..0x3309
+// are ignored.
 
 #include <array>
 #include <cstddef>

@@ -22,14 +22,16 @@ class BlockServerTest : public ::testing::Test {
     std::byte* b_ = block_.data();
 };
 
-TEST_F(BlockServerTest, ServesReadsAndWritesInPlaceKeepingHeadersAndTheMarker) {
+TEST_F(BlockServerTest, ServesReadsAndWritesInPlaceKeepingHeadersAndTheIdentity) {
     EncodeReadHeader(b_, kOffsetHostVersion, 4, 1);
     EncodeWriteHeader(b_ + 20, kOffsetLibraryVersion, 2);
     StoreU16(b_ + 32, 0x1234);
     EncodeReadHeader(b_ + 34, kOffsetSimulatorVersion, 4, 0);
     EncodeWriteHeader(b_ + 54, 0x1000, 2);
     StoreU16(b_ + 66, 0xBEEF);
-    EncodeTerminator(b_ + 68);
+    // A client's zeros over both version words are taken and ignored.
+    EncodeWriteHeader(b_ + 68, kOffsetHostVersion, 6);
+    EncodeTerminator(b_ + 86);
     const std::vector<std::byte> header(b_, b_ + 16);
 
     EXPECT_EQ(ServeBlock(block_, image_), kAnswerProcessed);
@@ -38,6 +40,8 @@ TEST_F(BlockServerTest, ServesReadsAndWritesInPlaceKeepingHeadersAndTheMarker) {
     EXPECT_EQ(LoadU32(b_ + 50), 0xFADE0006u);
     EXPECT_EQ(image_.client_library_version(), 0x1234);
     EXPECT_EQ(image_.GetU32(0x1000) & 0xFFFFu, 0xBEEFu);
+    EXPECT_EQ(image_.GetU32(kOffsetHostVersion), 0x32800000u);
+    EXPECT_EQ(image_.GetU32(kOffsetSimulatorVersion), 0xFADE0006u);
     EXPECT_TRUE(std::equal(header.begin(), header.end(), b_));
 }
 
