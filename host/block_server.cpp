@@ -5,13 +5,15 @@
 namespace kestrun {
 namespace {
 
-// True when every request is well formed and names a range of the image.
-bool IsServable(std::span<const std::byte> block) {
+// True when every request is well formed and names a range of the image;
+// `used` then holds the bytes up to and including the terminator.
+bool IsServable(std::span<const std::byte> block, std::size_t& used) {
     RequestWalker walker(block);
     Request request;
     for (;;) {
         switch (walker.Next(request)) {
             case RequestWalker::Step::kEnd:
+                used = walker.position() + kTerminatorSize;
                 return true;
             case RequestWalker::Step::kDamaged:
                 return false;
@@ -24,9 +26,10 @@ bool IsServable(std::span<const std::byte> block) {
 
 }  // namespace
 
-int ServeBlock(std::span<std::byte> block, OffsetImage& image) {
+int ServeBlock(std::span<std::byte> block, OffsetImage& image, std::size_t* used) {
     // Validate first so that a refused block is left exactly as it came.
-    if (!IsServable(block)) return kAnswerRefused;
+    std::size_t end = 0;
+    if (!IsServable(block, end)) return kAnswerRefused;
     RequestWalker walker(block);
     Request request;
     while (walker.Next(request) == RequestWalker::Step::kRequest) {
@@ -37,6 +40,7 @@ int ServeBlock(std::span<std::byte> block, OffsetImage& image) {
             image.Write(request.offset, data);
         }
     }
+    if (used != nullptr) *used = end;
     return kAnswerProcessed;
 }
 

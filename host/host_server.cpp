@@ -79,8 +79,15 @@ void HostServer::Accept(int listener_fd) {
             // queued, descriptors running out) affects only that client.
             return;
         }
-        Client client{
-            UniqueFd(fd), ClientSession(AtomDirectoryPath(runtime_directory_), image_), {}, {}};
+        UniqueFd connection(fd);
+        // A client is served only its own user's blocks.
+        ucred peer{};
+        socklen_t length = sizeof peer;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) continue;
+        Client client{std::move(connection),
+                      ClientSession(AtomDirectoryPath(runtime_directory_), image_, peer.uid),
+                      {},
+                      {}};
         clients_.emplace(fd, std::move(client));
         loop_.Watch(fd, POLLIN, [this, fd](short revents) { OnClient(fd, revents); });
     }

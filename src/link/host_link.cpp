@@ -250,9 +250,18 @@ bool HostLink::ProcessQueue(LinkResult& result) {
 
     // From here the queue is spent whatever happens.
     EncodeTerminator(state_.WriteCursor);
+    const auto used =
+        static_cast<std::size_t>(state_.WriteCursor - state_.ViewBase) + kTerminatorSize;
     state_.WriteCursor = state_.ViewBase;
     const std::size_t reads = queued_reads_;
     queued_reads_ = 0;
+
+    // The view is our own copy of the block: the host sees the batch only
+    // once it is written into the block.
+    if (!platform_.FlushView(state_.ViewBase, used)) {
+        result = kResultSendFailed;
+        return false;
+    }
 
     std::int32_t answer = 0;
     bool sent = false;
@@ -265,11 +274,24 @@ bool HostLink::ProcessQueue(LinkResult& result) {
         result = platform_.LastError() == 0 ? kResultTimedOut : kResultSendFailed;
         return false;
     }
-    if (answer != kAnswerProcessedByHost) {
+    // A block the host resized is not the block we sent.
+    if (answer != kAnswerProcessedByHost || !platform_.RefreshView(state_.ViewBase, used)) {
         result = kResultBadData;
         return false;
     }
 
+    // Nothing is copied unless the whole block checks out, so a failed
+    // exchange never leaves some destinations filled and others not.
+    if (!ScanReply(reads, false)) {
+        result = kResultBadData;
+        return false;
+    }
+    ScanReply(reads, true);
+    result = kResultOkay;
+    return true;
+}
+
+bool HostLink::ScanReply(std::size_t reads, bool copy) {
     // The host must hand back every header as we wrote it. Each read found
     // has to carry the token and count it was queued with, so a damaged
     // block can neither send data elsewhere nor copy more than the
@@ -279,25 +301,19 @@ bool HostLink::ProcessQueue(LinkResult& result) {
     Request request;
     for (;;) {
         const RequestWalker::Step step = walker.Next(request);
-        if (step == RequestWalker::Step::kDamaged) break;
-        if (step == RequestWalker::Step::kEnd) {
-            if (read_index != reads) break;
-            result = kResultOkay;
-            return true;
-        }
+        if (step == RequestWalker::Step::kDamaged) return false;
+        if (step == RequestWalker::Step::kEnd) return read_index == reads;
         if (request.identifier != kReadIdentifier) continue;
-        if (read_index == reads) break;
+        if (read_index == reads) return false;
         const Destination& wanted = destinations_[read_index];
         const auto token =
             wanted.address == nullptr ? 0u : static_cast<std::uint32_t>(read_index + 1);
-        if (request.destination != token || request.count != wanted.count) break;
-        if (wanted.address != nullptr && wanted.count != 0) {
+        if (request.destination != token || request.count != wanted.count) return false;
+        if (copy && wanted.address != nullptr && wanted.count != 0) {
             std::memcpy(wanted.address, state_.ViewBase + request.data_at, wanted.count);
         }
         ++read_index;
     }
-    result = kResultBadData;
-    return false;
 }
 
 void HostLink::DiscardQueue() {

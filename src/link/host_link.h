@@ -50,7 +50,8 @@ class HostLink {
     // Queues a write of `size` bytes from `source` to host `offset`.
     bool QueueWrite(std::int32_t offset, std::int32_t size, const void* source, LinkResult& result);
     // Exchanges the queued batch with the host. The queue is empty afterwards
-    // whatever the outcome, except for results 9 and 10.
+    // whatever the outcome, except for results 9 and 10. Destinations are
+    // written only on success, all of them at once.
     bool ProcessQueue(LinkResult& result);
 
     // Discards queued requests without sending them (after a failed queue).
@@ -64,6 +65,11 @@ class HostLink {
     std::int16_t LibraryVersion = 0;
 
   private:
+    // Walks the block the host handed back, checking that it holds exactly
+    // the `reads` reads queued, and copies each read's data to its
+    // destination when `copy` is set. False when the block is damaged.
+    bool ScanReply(std::size_t reads, bool copy);
+
     LinkPlatform& platform_;
     LinkState state_;
     // Destinations of the queued reads in queue order: the 4-byte field in

@@ -40,9 +40,18 @@ class LinkPlatform {
     // the name already exists, returns a handle (or 0) and LastError() then
     // reports kErrorAlreadyExists.
     virtual MappingHandleValue CreateMapping(std::string_view name, std::uint32_t size) = 0;
-    // Maps the whole block writable; nullptr on failure.
+    // A view of the whole block, in the caller's own memory: the host can
+    // resize the block at any moment, so the caller never touches the block
+    // itself. Starts zeroed; nullptr on failure.
     virtual std::byte* MapView(MappingHandleValue mapping) = 0;
     virtual void UnmapView(std::byte* view) = 0;
+    // Copies the first `length` bytes of the view into the block, before a
+    // send. False when the block cannot be written (LastError() says why).
+    virtual bool FlushView(std::byte* view, std::size_t length) = 0;
+    // Copies the first `length` bytes of the block back into the view, after
+    // the host answered. False when the block no longer has the size it was
+    // made with, or cannot be read.
+    virtual bool RefreshView(std::byte* view, std::size_t length) = 0;
     // Closes a mapping handle; the creator's close also removes the name.
     virtual void CloseMapping(MappingHandleValue mapping) = 0;
 

@@ -20,9 +20,9 @@ struct SampleFailure {
 // Queues latitude, longitude, altitude (whole metres, then fraction) and
 // airspeed into temporaries and pitch, bank and heading straight into
 // `record`, then processes the queue. On success the temporaries are copied
-// into `record` and the result is nullopt. On failure the five copied fields
-// keep whatever `record` held (zeros for a fresh record); pitch, bank and
-// heading may hold what a part-way exchange delivered. A failed queueing
+// into `record` and the result is nullopt. On failure every host field keeps
+// whatever `record` held (zeros for a fresh record): the exchange writes its
+// destinations only when the whole reply checks out. A failed queueing
 // discards what was already queued, so no later exchange writes into this
 // call's temporaries.
 std::optional<SampleFailure> SampleHost(HostLink& link, FlightRecord& record);

@@ -4,12 +4,17 @@
 #include <fmt/core.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "host/aircraft_state.h"
 #include "platform/posix/atom_table.h"
 #include "platform/posix/posix_link_platform.h"
 #include "platform/posix/runtime_directory.h"
+#include "platform/posix/unique_fd.h"
 #include "protocol/host_units.h"
 #include "protocol/little_endian.h"
 #include "protocol/request_block.h"
@@ -25,59 +30,81 @@ class ClientSessionTest : public ::testing::Test {
     void SetUp() override {
         WriteHostIdentity(0x32800000, 6, image_);
         atom_ = client_.AddAtom(name_);
-        block_ = client_.MapView(client_.CreateMapping(name_, kBlockSize));
-        ASSERT_NE(block_, nullptr);
-        EncodeReadHeader(block_, kOffsetHostVersion, 4, 0);
-        EncodeTerminator(block_ + 20);
+        view_ = client_.MapView(client_.CreateMapping(name_, kBlockSize));
+        ASSERT_NE(view_, nullptr);
+        EncodeReadHeader(view_, kOffsetHostVersion, 4, 0);
+        EncodeTerminator(view_ + 20);
+        ASSERT_TRUE(client_.FlushView(view_, 24));
     }
     // The request as the link sends it: the atom sign-extended.
     static RequestFrame Request(std::uint16_t atom) {
         return RequestFrame{7, RegisteredMessageNumber(kExchangeMessageName),
                             static_cast<std::int16_t>(atom), 0};
     }
+    // What the host left in the read's data area.
+    std::uint32_t Served() {
+        EXPECT_TRUE(client_.RefreshView(view_, 24));
+        return LoadU32(view_ + 16);
+    }
+    UniqueFd OpenBlock() { return UniqueFd(::shm_open(("/" + name_).c_str(), O_RDWR, 0)); }
 
     testing::RuntimeSandbox sandbox_;
     PosixLinkPlatform client_;
     OffsetImage image_;
     std::string name_ = fmt::format("HOSTLINK:IPC:{:X}:1", ::getpid());
     std::uint16_t atom_ = 0;
-    std::byte* block_ = nullptr;
-    ClientSession session_{AtomDirectoryPath(RuntimeDirectoryPath()), image_};
+    std::byte* view_ = nullptr;
+    ClientSession session_{AtomDirectoryPath(RuntimeDirectoryPath()), image_, ::geteuid()};
 };
 
 TEST_F(ClientSessionTest, ServesTheBlockNamedByTheAtomAgainAndAgain) {
     EXPECT_EQ(session_.Answer(Request(atom_)), 1);
-    EXPECT_EQ(LoadU32(block_ + 16), 0x32800000u);
+    EXPECT_EQ(Served(), 0x32800000u);
     // A later message naming the same atom sees the same block, with the
     // values the host holds now.
     image_.SetU32(kOffsetHostVersion, 0x40000000);
     EXPECT_EQ(session_.Answer(Request(atom_)), 1);
-    EXPECT_EQ(LoadU32(block_ + 16), 0x40000000u);
+    EXPECT_EQ(Served(), 0x40000000u);
 }
 
-TEST_F(ClientSessionTest, AnswersZeroForWhatItCannotResolve) {
+TEST_F(ClientSessionTest, AnswersZeroForWhatItCannotResolveOrMustNotServe) {
     RequestFrame wrong_message = Request(atom_);
     wrong_message.message ^= 1;
     EXPECT_EQ(session_.Answer(wrong_message), 0);
     EXPECT_EQ(session_.Answer(Request(static_cast<std::uint16_t>(atom_ + 1))), 0);  // no atom
-    // An atom naming a block that does not exist.
+    // An atom naming a block that does not exist, and a block too small.
     EXPECT_EQ(session_.Answer(Request(client_.AddAtom("HOSTLINK:IPC:0:1"))), 0);
-    // A block smaller than the protocol's: mapping it whole would kill the
-    // host with SIGBUS at the first touch past its end.
     const std::string small = name_ + "small";
     ASSERT_NE(client_.CreateMapping(small, 64), 0);
     EXPECT_EQ(session_.Answer(Request(client_.AddAtom(small))), 0);
-    EXPECT_EQ(LoadU32(block_ + 16), 0u);  // nothing was served
+
+    // A block others may read is not served, nor one of another user.
+    ASSERT_EQ(::fchmod(OpenBlock().get(), 0644), 0);
+    EXPECT_EQ(session_.Answer(Request(atom_)), 0);
+    ASSERT_EQ(::fchmod(OpenBlock().get(), 0600), 0);
+    ClientSession stranger(AtomDirectoryPath(RuntimeDirectoryPath()), image_, ::geteuid() + 1);
+    EXPECT_EQ(stranger.Answer(Request(atom_)), 0);
+    EXPECT_EQ(Served(), 0u);  // nothing was served
 }
 
-TEST_F(ClientSessionTest, ABlockShrunkAfterUseIsRefusedNotTouched) {
-    ASSERT_EQ(session_.Answer(Request(atom_)), 1);
-    // The host keeps its mapping; touching it now would raise SIGBUS.
-    const int fd = ::shm_open(("/" + name_).c_str(), O_RDWR, 0);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, 4096), 0);
-    ::close(fd);
+// A client that keeps shrinking and regrowing its block while the host
+// serves it must get answers, never crash the host.
+TEST_F(ClientSessionTest, ABlockResizedWhileServedIsRefusedNeverFaults) {
+    const UniqueFd block = OpenBlock();
+    ASSERT_EQ(::ftruncate(block.get(), 0), 0);
     EXPECT_EQ(session_.Answer(Request(atom_)), 0);
+
+    std::atomic<bool> done{false};
+    std::thread resizer([&] {
+        for (bool whole = true; !done; whole = !whole) {
+            EXPECT_EQ(::ftruncate(block.get(), whole ? kBlockSize : 0), 0);
+        }
+    });
+    int served = 0;
+    for (int i = 0; i < 20000; ++i) served += session_.Answer(Request(atom_));
+    done = true;
+    resizer.join();
+    EXPECT_LT(served, 20000);
 }
 
 }  // namespace

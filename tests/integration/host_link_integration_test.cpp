@@ -1,19 +1,30 @@
 // The link against a real kestrun-host process, each test in its own runtime
 // directory.
 
+#include <fcntl.h>
+#include <fmt/core.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "link/host_link.h"
+#include "platform/posix/atom_table.h"
+#include "platform/posix/endpoint.h"
 #include "platform/posix/posix_link_platform.h"
+#include "platform/posix/runtime_directory.h"
+#include "platform/posix/unique_fd.h"
+#include "protocol/frame.h"
 #include "protocol/host_units.h"
 #include "recording/flight_sample.h"
 #include "tests/integration/host_process.h"
@@ -130,6 +141,33 @@ TEST_F(HostLinkIntegrationTest, TheHostRemovesItsSocketOnStopAndKeepsALiveOneFro
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         EXPECT_NE(::stat(endpoint.c_str(), &info), 0) << "after signal " << signal;
     }
+}
+
+// A host that empties the recorder's block before it answers: the recorder
+// must see a bad reply, not die touching memory that is gone.
+TEST_F(HostLinkIntegrationTest, AHostThatShrinksTheBlockGivesThirteen) {
+    std::string runtime;
+    ASSERT_TRUE(PrepareRuntimeDirectory(runtime).ok());
+    const auto listening = ListenEndpoint(EndpointPath(runtime, kHostWindowClass));
+    ASSERT_TRUE(listening.ok());
+    const UniqueFd listener(listening.value);
+    std::thread shrinking_host([&] {
+        pollfd entry{listener.get(), POLLIN, 0};
+        ASSERT_EQ(::poll(&entry, 1, 5000), 1);
+        const UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        std::array<std::byte, kRequestFrameSize> bytes{};
+        ASSERT_EQ(::recv(client.get(), bytes.data(), bytes.size(), MSG_WAITALL), 16);
+        const RequestFrame request = DecodeRequestFrame(bytes.data());
+        const auto name = FindAtom(AtomDirectoryPath(runtime),
+                                   static_cast<std::uint16_t>(request.wparam & 0xFFFF));
+        const UniqueFd block(::shm_open(("/" + name.value).c_str(), O_RDWR, 0));
+        ASSERT_EQ(::ftruncate(block.get(), 0), 0);
+        const auto reply = EncodeReplyFrame({request.sequence, 1});
+        ::send(client.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
+    });
+    EXPECT_EQ(Open(), kResultBadData);
+    EXPECT_FALSE(link_.IsOpen());
+    shrinking_host.join();
 }
 
 TEST_F(HostLinkIntegrationTest, AHostThatNeverAnswersTimesOutAfterEveryRetry) {

@@ -271,13 +271,21 @@ TEST_F(HostLinkTest, ElevenSendsThenResultByLastErrorOrSuccessOnALaterOne) {
     EXPECT_EQ(value, 99);
     EXPECT_EQ(fake_.sends() - sends, 22);
 
+    // A block that cannot be written never reaches the host.
+    fake_.faults.flush_view = true;
+    ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultSendFailed);
+    EXPECT_EQ(fake_.sends() - sends, 22);
+    fake_.faults.flush_view = false;
+
     fake_.HostGoesAway();
     ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
     EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultSendFailed);
 }
 
-// Host answers that must never copy anything past what the caller asked for.
-TEST_F(HostLinkTest, BadRepliesGiveThirteenAndStayInsideDestinations) {
+// Host answers that must never copy anything past what the caller asked for,
+// nor anything at all unless the whole reply is sound.
+TEST_F(HostLinkTest, BadRepliesGiveThirteenAndCopyNothing) {
     Open();
     fake_.image().SetU32(0x02BC, 0x01020304);
     const auto damage = [](std::size_t at, std::uint32_t value) {
@@ -287,7 +295,7 @@ TEST_F(HostLinkTest, BadRepliesGiveThirteenAndStayInsideDestinations) {
         {"answer 0", HostReply::Answer(0)},          {"answer 2", HostReply::Answer(2)},
         {"unknown identifier", damage(0, 7)},        {"count enlarged", damage(8, 8)},
         {"count past the block", damage(8, 0x7FF0)}, {"token changed", damage(12, 2)},
-        {"second read lost", damage(20, 0)},
+        {"second read lost", damage(20, 0)},         {"block shrunk", HostReply::Shrink(4096)},
     };
     for (const auto& [name, reply] : cases) {
         SCOPED_TRACE(name);
@@ -297,8 +305,7 @@ TEST_F(HostLinkTest, BadRepliesGiveThirteenAndStayInsideDestinations) {
         ASSERT_TRUE(link_.QueueRead(0x02BC, 4, nullptr, result_));
         result_ = 0;
         EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultBadData);
-        EXPECT_EQ(guarded[0], -1);
-        EXPECT_EQ(guarded[2], -1);
+        EXPECT_EQ(guarded, (std::array<std::int32_t, 3>{-1, -1, -1}));
         EXPECT_EQ(Used(), 0);
     }
 }

@@ -1,6 +1,7 @@
 #include "platform/posix/posix_link_platform.h"
 
 #include <fcntl.h>
+#include <fmt/core.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -11,10 +12,12 @@
 #include <cerrno>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/posix/atom_table.h"
 #include "platform/posix/endpoint.h"
 #include "platform/posix/runtime_directory.h"
+#include "platform/posix/shared_block.h"
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
 #include "tests/integration/runtime_sandbox.h"
@@ -111,21 +114,76 @@ TEST_F(PosixLinkPlatformTest, WaitsForItsOwnReplyDiscardsLateOnesAndFailsOnceThe
     }
 }
 
-TEST_F(PosixLinkPlatformTest, ABlockNameAlreadyTakenReportsAlreadyExists) {
-    const auto name = "HOSTLINK:IPC:7777:1\0"sv;
-    const MappingHandleValue first = platform_.CreateMapping(name, 0x8000);
-    ASSERT_NE(first, 0);
-    EXPECT_EQ(platform_.LastError(), 0u);
+// A host answering requests it has not been sent yet would have the link
+// take an unserved block for a served one.
+TEST_F(PosixLinkPlatformTest, AReplyAheadOfTheRequestCutsTheConnection) {
+    ListenAsHost();
+    const WindowHandle window = platform_.FindHostWindow(kHostWindowClass);
+    ASSERT_NE(window, 0);
+    UniqueFd host = AcceptBlocking();
+    std::thread eager_host([&] {
+        const RequestFrame first = ReadRequest(host.get());
+        std::array<std::byte, 3 * kReplyFrameSize> replies{};
+        for (std::uint32_t i = 0; i < 3; ++i) {
+            const auto reply = EncodeReplyFrame({first.sequence + i, 1});
+            std::copy(reply.begin(), reply.end(), replies.begin() + i * kReplyFrameSize);
+        }
+        ::send(host.get(), replies.data(), replies.size(), 0);
+    });
+    std::int32_t answer = 0;
+    EXPECT_TRUE(platform_.SendMessageTimeout(window, 0xC123, 0, 0, 2000, answer));
+    eager_host.join();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_FALSE(platform_.SendMessageTimeout(window, 0xC123, 0, 0, 2000, answer));
+        EXPECT_EQ(platform_.LastError(), static_cast<std::uint32_t>(EPROTO));
+    }
+}
 
-    PosixLinkPlatform other;
-    EXPECT_EQ(other.CreateMapping(name, 0x8000), 0);
-    EXPECT_EQ(other.LastError(), kErrorAlreadyExists);
+// Block names carry their creator's process id. A name left by a process of
+// ours that is gone is taken back; a live one's, or another user's, is not.
+TEST_F(PosixLinkPlatformTest, ABlockNameIsReclaimedOnlyFromAGoneProcessOfOurs) {
+    const auto plant = [](const std::string& name) {
+        return UniqueFd(::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600));
+    };
+    // Names unique to this test process, as /dev/shm is shared by all.
+    const auto unique = [](std::string_view rest) {
+        return fmt::format("{}:{}", ::getpid(), rest);
+    };
+    std::vector<std::string> reports;
+    PosixLinkPlatform platform([&](std::string_view line) { reports.emplace_back(line); });
+    // Ids past pid_max name no process; this process's own id is free for
+    // it to take back once nobody here holds the name.
+    for (const std::string& name : std::vector<std::string>{
+             unique("7FFFFFF0:1"), fmt::format("HOSTLINK:IPC:{:X}:1", ::getpid())}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(plant(name).valid());
+        const MappingHandleValue mapping = platform.CreateMapping(name, 0x8000);
+        EXPECT_NE(mapping, 0);
+        EXPECT_EQ(platform.LastError(), 0u);
+        // Held now by this process: a second link here must not share it.
+        PosixLinkPlatform other;
+        EXPECT_EQ(other.CreateMapping(name, 0x8000), 0);
+        EXPECT_EQ(other.LastError(), kErrorAlreadyExists);
+        platform.CloseMapping(mapping);
+    }
+    // Process 1 lives, and a name with no process id names no leftover.
+    for (const std::string& name : {unique("1:1"), unique("no-process-id")}) {
+        const UniqueFd planted = plant(name);
+        EXPECT_EQ(platform.CreateMapping(name, 0x8000), 0);
+        EXPECT_EQ(platform.LastError(), kErrorAlreadyExists);
+        RemoveSharedBlock(name);
+    }
+    EXPECT_TRUE(reports.empty());
 
-    // The creator's close frees the name.
-    platform_.CloseMapping(first);
-    const MappingHandleValue again = other.CreateMapping(name, 0x8000);
-    EXPECT_NE(again, 0);
-    other.CloseMapping(again);
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's block needs root";
+    const std::string name = unique("7FFFFFF1:1");
+    ASSERT_EQ(::fchown(plant(name).get(), 65534, 65534), 0);
+    EXPECT_EQ(platform.CreateMapping(name, 0x8000), 0);
+    EXPECT_EQ(platform.LastError(), kErrorAlreadyExists);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find(name + " is held by user"), std::string::npos) << reports[0];
+    EXPECT_NE(reports[0].find("uid 65534"), std::string::npos) << reports[0];
+    RemoveSharedBlock(name);
 }
 
 TEST_F(PosixLinkPlatformTest, LeavesNothingBehindWhenDestroyedWithTheLinkOpen) {

@@ -105,5 +105,31 @@ TEST_F(AtomTableTest, NeverTakesOverANumberThatIsAlreadyHeld) {
     EXPECT_EQ(Add("name 65535"), 0xFFFF);
 }
 
+// Only regular files of ours are read, without waiting: a FIFO would block
+// an open forever, in host and recorder alike.
+TEST_F(AtomTableTest, AFifoOrALinkAmongTheAtomsIsNeverOpenedAsOne) {
+    ::alarm(10);  // a blocked open ends the test rather than hanging it
+    ASSERT_EQ(::mkfifo((dir_ + "/C000").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/etc/hostname", (dir_ + "/C001").c_str()), 0);
+    EXPECT_EQ(Add("mine"), 0xC002);
+    EXPECT_EQ(FindAtom(dir_, 0xC000).error, EPERM);
+    EXPECT_EQ(FindAtom(dir_, 0xC001).error, ELOOP);
+    ::alarm(0);
+}
+
+TEST_F(AtomTableTest, StaleAtomsOfGoneProcessesAreSwept) {
+    // Ids past pid_max name no process.
+    const std::uint16_t gone = Add("HOSTLINK:IPC:7FFFFFF0:1");
+    const std::uint16_t mine = Add(fmt::format("HOSTLINK:IPC:{:X}:1", ::getpid()));
+    const std::uint16_t other = Add("not a block name");
+    std::ofstream(dir_ + "/.new-2147483632-0") << "half-made";
+    std::ofstream(dir_ + "/.new-1-0") << "a living process's";
+    EXPECT_EQ(RemoveStaleAtoms(dir_), 2u);
+    EXPECT_EQ(FindAtom(dir_, gone).error, ENOENT);
+    EXPECT_TRUE(FindAtom(dir_, mine).ok());
+    EXPECT_TRUE(FindAtom(dir_, other).ok());
+    EXPECT_TRUE(std::filesystem::exists(dir_ + "/.new-1-0"));
+}
+
 }  // namespace
 }  // namespace kestrun

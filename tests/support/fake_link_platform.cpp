@@ -8,6 +8,7 @@
 #include "host/block_server.h"
 #include "protocol/frame.h"
 #include "protocol/host_units.h"
+#include "protocol/request_block.h"
 
 namespace kestrun {
 
@@ -86,7 +87,8 @@ MappingHandleValue FakeLinkPlatform::CreateMapping(std::string_view name, std::u
         last_error_ = 12;  // ENOMEM
         return 0;
     }
-    mappings_.emplace(next_mapping_, Mapping{std::string(name), std::vector<std::byte>(size)});
+    mappings_.emplace(next_mapping_,
+                      Mapping{std::string(name), size, std::vector<std::byte>(size)});
     last_error_ = faults.mapping_exists ? kErrorAlreadyExists : 0;
     return next_mapping_++;
 }
@@ -95,13 +97,45 @@ std::byte* FakeLinkPlatform::MapView(MappingHandleValue mapping) {
     log_.push_back(fmt::format("MapView {:X}", mapping));
     const auto found = mappings_.find(mapping);
     if (faults.map_view || found == mappings_.end()) return nullptr;
-    views_.insert(found->second.bytes.data());
-    return found->second.bytes.data();
+    View view{mapping, std::vector<std::byte>(found->second.size)};
+    std::byte* const base = view.bytes.data();
+    views_.emplace(base, std::move(view));
+    return base;
 }
 
 void FakeLinkPlatform::UnmapView(std::byte* view) {
     log_.push_back("UnmapView");
     Release(views_, view);
+}
+
+FakeLinkPlatform::Mapping* FakeLinkPlatform::MappingOf(std::byte* view) {
+    const auto found = views_.find(view);
+    if (found == views_.end()) return nullptr;
+    const auto mapping = mappings_.find(found->second.mapping);
+    return mapping == mappings_.end() ? nullptr : &mapping->second;
+}
+
+// Like pwrite into a shared-memory object: writing past the end grows it
+// only as far as the write reaches.
+bool FakeLinkPlatform::FlushView(std::byte* view, std::size_t length) {
+    Mapping* mapping = MappingOf(view);
+    if (mapping == nullptr || faults.flush_view || length > mapping->size) {
+        last_error_ = 28;  // ENOSPC
+        return false;
+    }
+    if (mapping->bytes.size() < length) mapping->bytes.resize(length);
+    std::copy_n(view, length, mapping->bytes.begin());
+    return true;
+}
+
+bool FakeLinkPlatform::RefreshView(std::byte* view, std::size_t length) {
+    Mapping* mapping = MappingOf(view);
+    if (mapping == nullptr || mapping->bytes.size() != mapping->size || length > mapping->size) {
+        last_error_ = 5;  // EIO
+        return false;
+    }
+    std::copy_n(mapping->bytes.begin(), length, view);
+    return true;
 }
 
 void FakeLinkPlatform::CloseMapping(MappingHandleValue mapping) {
@@ -125,13 +159,16 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
 
     // Like a real host: the atom is the low 16 bits of the parameter, and its
     // string names the block.
-    std::span<std::byte> block;
+    std::vector<std::byte>* shared = nullptr;
     const auto atom = atoms_.find(static_cast<std::uint16_t>(wparam & 0xFFFF));
     if (message == RegisteredMessageNumber(kExchangeMessageName) && atom != atoms_.end()) {
         for (auto& [handle, mapping] : mappings_) {
-            if (mapping.name == atom->second) block = mapping.bytes;
+            if (mapping.name == atom->second) shared = &mapping.bytes;
         }
     }
+    // A block someone shrank is refused, as a real host refuses a short read.
+    std::span<std::byte> block;
+    if (shared != nullptr && shared->size() == kBlockSize) block = *shared;
     if (!block.empty() && reply.kind != HostReply::Kind::kFail) {
         last_block_.assign(block.begin(), block.end());
     }
@@ -150,6 +187,10 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
         case HostReply::Kind::kServe:
             answer = block.empty() ? kAnswerRefused : ServeBlock(block, image_);
             if (reply.damage && !block.empty()) reply.damage(block);
+            return true;
+        case HostReply::Kind::kShrink:
+            if (shared != nullptr) shared->resize(static_cast<std::size_t>(reply.value));
+            answer = 1;
             return true;
     }
     return false;

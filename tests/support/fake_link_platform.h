@@ -31,6 +31,7 @@ struct HostReply {
         kAnswer,   // touch nothing and answer `answer`
         kTimeOut,  // no answer: the send fails with last error 0
         kFail,     // the send fails with last error `value`
+        kShrink,   // shrink the block to `value` bytes and answer 1
     };
     Kind kind = Kind::kServe;
     std::int32_t value = 0;
@@ -40,6 +41,7 @@ struct HostReply {
     static HostReply Answer(std::int32_t answer) { return {Kind::kAnswer, answer, {}}; }
     static HostReply TimeOut() { return {Kind::kTimeOut, 0, {}}; }
     static HostReply Fail(std::int32_t error) { return {Kind::kFail, error, {}}; }
+    static HostReply Shrink(std::int32_t size) { return {Kind::kShrink, size, {}}; }
     static HostReply ServeAndDamage(std::function<void(std::span<std::byte>)> damage) {
         return {Kind::kServe, 0, std::move(damage)};
     }
@@ -61,6 +63,7 @@ class FakeLinkPlatform : public LinkPlatform {
         bool create_mapping = false;    // CreateMapping returns 0, last error ENOMEM
         bool mapping_exists = false;    // CreateMapping returns a handle, last error 183
         bool map_view = false;          // MapView returns nullptr
+        bool flush_view = false;        // FlushView fails, last error ENOSPC
     };
     Faults faults;
 
@@ -109,6 +112,8 @@ class FakeLinkPlatform : public LinkPlatform {
     MappingHandleValue CreateMapping(std::string_view name, std::uint32_t size) override;
     std::byte* MapView(MappingHandleValue mapping) override;
     void UnmapView(std::byte* view) override;
+    bool FlushView(std::byte* view, std::size_t length) override;
+    bool RefreshView(std::byte* view, std::size_t length) override;
     void CloseMapping(MappingHandleValue mapping) override;
     bool SendMessageTimeout(WindowHandle window, std::uint32_t message, std::int32_t wparam,
                             std::int32_t lparam, std::uint32_t timeout_ms,
@@ -119,10 +124,16 @@ class FakeLinkPlatform : public LinkPlatform {
   private:
     struct Mapping {
         std::string name;
+        std::size_t size = 0;          // as created
+        std::vector<std::byte> bytes;  // the block as the host sees it
+    };
+    struct View {
+        MappingHandleValue mapping = 0;
         // Exactly the block's size on the heap, so that a sanitizer catches
         // any access past its end.
         std::vector<std::byte> bytes;
     };
+    Mapping* MappingOf(std::byte* view);
     // Forgets `key`; a release of something not held counts as a bad one.
     template <typename Container, typename Key>
     void Release(Container& held, const Key& key) {
@@ -140,7 +151,7 @@ class FakeLinkPlatform : public LinkPlatform {
     std::uint16_t next_atom_ = 0xC000;
     std::map<MappingHandleValue, Mapping> mappings_;
     MappingHandleValue next_mapping_ = 0x200;
-    std::set<std::byte*> views_;
+    std::map<std::byte*, View> views_;
 
     std::uint32_t last_error_ = 0;
     std::uint64_t elapsed_ms_ = 0;

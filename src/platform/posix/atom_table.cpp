@@ -3,12 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fmt/core.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <bitset>
 #include <cerrno>
+#include <charconv>
+#include <optional>
 
+#include "platform/posix/shared_block.h"
 #include "platform/posix/unique_fd.h"
 
 namespace kestrun {
@@ -37,10 +41,17 @@ bool ParseAtomFileName(const char* name, std::uint16_t& atom) {
 }
 
 // Reads a whole small file; one byte more than the longest name is asked for
-// so that an overlong file never compares equal to a valid name.
+// so that an overlong file never compares equal to a valid name. Only a
+// regular file of ours is read (EPERM otherwise), and the open neither
+// follows a link nor waits: a FIFO in the folder would block an open forever.
 SysResult<std::string> ReadSmallFile(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) return SysResult<std::string>::Failure(errno);
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) return SysResult<std::string>::Failure(errno);
+    if (!S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        return SysResult<std::string>::Failure(EPERM);
+    }
     std::string content;
     char buffer[kMaxAtomName + 1];
     while (content.size() <= kMaxAtomName) {
@@ -99,7 +110,9 @@ SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view 
     const std::string staging =
         fmt::format("{}/.new-{}-{}", directory, ::getpid(), counter.fetch_add(1));
     {
-        UniqueFd fd(::open(staging.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        UniqueFd fd(::open(staging.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                           0600));
         if (!fd.valid()) return Result::Failure(errno);
         if (!WriteAll(fd.get(), name)) {
             const int error = errno != 0 ? errno : EIO;
@@ -130,6 +143,31 @@ int DeleteAtom(const std::string& directory, std::uint16_t atom) {
     if (atom < kFirstAtom) return EINVAL;
     const std::string path = directory + "/" + AtomFileName(atom);
     return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+std::size_t RemoveStaleAtoms(const std::string& directory) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return 0;
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string path = directory + "/" + entry->d_name;
+        std::uint16_t atom = 0;
+        std::optional<pid_t> owner;
+        if (ParseAtomFileName(entry->d_name, atom)) {
+            // An atom names a block, and the block's name its creator.
+            const auto content = ReadSmallFile(path);
+            if (content.ok()) owner = BlockCreator(content.value);
+        } else if (std::string_view name = entry->d_name; name.starts_with(".new-")) {
+            // A staging file of an add that was killed half-way: ".new-<pid>-<n>".
+            name.remove_prefix(5);
+            pid_t pid = 0;
+            const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+            if (error == std::errc() && end != name.data() && *end == '-') owner = pid;
+        }
+        if (owner && ProcessGone(*owner) && ::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 SysResult<std::string> FindAtom(const std::string& directory, std::uint16_t atom) {

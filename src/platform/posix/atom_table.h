@@ -31,7 +31,13 @@ SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view 
 // Removes the atom's file. EINVAL for a number below kFirstAtom.
 int DeleteAtom(const std::string& directory, std::uint16_t atom);
 
-// The string of `atom`. ENOENT when there is no such atom.
+// The string of `atom`. ENOENT when there is no such atom, EPERM when its
+// file is not a regular file of ours.
 SysResult<std::string> FindAtom(const std::string& directory, std::uint16_t atom);
+
+// Removes the atoms whose string names a block of a process that is gone,
+// and staging files such a process left; returns how many went. A process
+// killed before it could close its link leaves both behind.
+std::size_t RemoveStaleAtoms(const std::string& directory);
 
 }  // namespace kestrun

@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "platform/posix/atom_table.h"
 #include "platform/posix/endpoint.h"
@@ -62,10 +65,34 @@ int WaitFor(int fd, short events, std::int64_t deadline_ns) {
     }
 }
 
+// "user alice (uid 1001)", or "user 1001" when the user has no name.
+std::string UserName(uid_t uid) {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(4096);
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        return fmt::format("user {} (uid {})", found->pw_name, uid);
+    }
+    return fmt::format("user {}", uid);
+}
+
+// How far `reply` is ahead of `request`, in sequence numbers that wrap.
+std::int32_t SequenceDistance(std::uint32_t reply, std::uint32_t request) {
+    return static_cast<std::int32_t>(reply - request);
+}
+
 }  // namespace
 
+PosixLinkPlatform::PosixLinkPlatform(Reporter report) : report_(std::move(report)) {
+    if (!report_) {
+        report_ = [](std::string_view line) {
+            fmt::print(stderr, "kestrun: {}\n", line);
+            std::fflush(stderr);
+        };
+    }
+}
+
 PosixLinkPlatform::~PosixLinkPlatform() {
-    for (auto& [view, size] : views_) UnmapSharedBlock(view, size);
     for (auto& [handle, mapping] : mappings_) RemoveSharedBlock(mapping.name);
     for (auto& [atom, directory] : atoms_) kestrun::DeleteAtom(directory, atom);
 }
@@ -76,9 +103,7 @@ bool PosixLinkPlatform::PrepareRuntime(std::string& runtime) {
         runtime_problem_.clear();
         return true;
     }
-    if (status.message() != runtime_problem_) {
-        std::fprintf(stderr, "kestrun: %s\n", status.message().c_str());
-    }
+    if (status.message() != runtime_problem_) report_(status.message());
     runtime_problem_ = status.message();
     Fail(EACCES);
     return false;
@@ -156,7 +181,10 @@ MappingHandleValue PosixLinkPlatform::CreateMapping(std::string_view name, std::
         return 0;
     }
     const std::string block_name(UpToNul(name));
-    const auto created = CreateSharedBlock(block_name, size);
+    auto created = CreateSharedBlock(block_name, size);
+    if (created.error == EEXIST && ReclaimBlockName(block_name)) {
+        created = CreateSharedBlock(block_name, size);
+    }
     if (!created.ok()) {
         if (created.error == EEXIST) {
             last_error_ = kErrorAlreadyExists;
@@ -180,30 +208,77 @@ MappingHandleValue PosixLinkPlatform::CreateMapping(std::string_view name, std::
     return fd;
 }
 
+bool PosixLinkPlatform::ReclaimBlockName(const std::string& name) {
+    const auto holder = InspectSharedBlock(name);
+    // Gone meanwhile: simply try again.
+    if (!holder.ok()) return holder.error == ENOENT;
+    if (holder.value.uid != ::geteuid()) {
+        report_(
+            fmt::format("the shared block name {} is held by {}, not by you; the link "
+                        "cannot be opened until it is removed",
+                        name, UserName(holder.value.uid)));
+        return false;
+    }
+    if (!holder.value.stale) return false;
+    const int removed = RemoveSharedBlock(name);
+    return removed == 0 || removed == ENOENT;
+}
+
 std::byte* PosixLinkPlatform::MapView(MappingHandleValue mapping) {
     const auto it = mappings_.find(mapping);
     if (it == mappings_.end()) {
         Fail(EBADF);
         return nullptr;
     }
-    const auto mapped = MapSharedBlock(it->second.fd.get(), it->second.size);
-    if (!mapped.ok()) {
-        Fail(mapped.error);
-        return nullptr;
-    }
-    views_[mapped.value] = it->second.size;
+    View view{mapping, std::make_unique<std::byte[]>(it->second.size)};
+    std::byte* const base = view.bytes.get();
+    views_.emplace(base, std::move(view));
     last_error_ = 0;
-    return mapped.value;
+    return base;
 }
 
 void PosixLinkPlatform::UnmapView(std::byte* view) {
+    if (views_.erase(view) == 0) Fail(EINVAL);
+}
+
+PosixLinkPlatform::Mapping* PosixLinkPlatform::MappingOf(std::byte* view) {
     const auto it = views_.find(view);
-    if (it == views_.end()) {
-        Fail(EINVAL);
-        return;
+    const auto mapping = it == views_.end() ? mappings_.end() : mappings_.find(it->second.mapping);
+    if (mapping == mappings_.end()) {
+        Fail(EBADF);
+        return nullptr;
     }
-    UnmapSharedBlock(it->first, it->second);
-    views_.erase(it);
+    return &mapping->second;
+}
+
+bool PosixLinkPlatform::FlushView(std::byte* view, std::size_t length) {
+    Mapping* mapping = MappingOf(view);
+    if (mapping == nullptr) return false;
+    if (length > mapping->size) {
+        Fail(EINVAL);
+        return false;
+    }
+    const int error = WriteBlock(mapping->fd.get(), std::span<const std::byte>(view, length));
+    Fail(error);
+    return error == 0;
+}
+
+bool PosixLinkPlatform::RefreshView(std::byte* view, std::size_t length) {
+    Mapping* mapping = MappingOf(view);
+    if (mapping == nullptr) return false;
+    struct stat info {};
+    if (::fstat(mapping->fd.get(), &info) != 0) {
+        Fail(errno);
+        return false;
+    }
+    // A block resized while the host held it is not the block we sent.
+    if (length > mapping->size || info.st_size != static_cast<off_t>(mapping->size)) {
+        Fail(EIO);
+        return false;
+    }
+    const int error = ReadBlock(mapping->fd.get(), std::span<std::byte>(view, length));
+    Fail(error);
+    return error == 0;
 }
 
 void PosixLinkPlatform::CloseMapping(MappingHandleValue mapping) {
@@ -252,11 +327,19 @@ bool PosixLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t me
         return false;
     }
     Connection& connection = it->second;
+    // Replies left over from the last exchange were read before this request
+    // existed: one numbered ahead of the last request cannot be an answer.
+    if (connection.broken == 0 && RepliesAhead(connection)) Cut(connection);
+    if (connection.broken != 0) {
+        Fail(connection.broken);
+        return false;
+    }
     const std::int64_t deadline_ns = NowNs() + static_cast<std::int64_t>(timeout_ms) * 1'000'000;
 
     RequestFrame request;
     request.sequence = connection.next_sequence++;
     if (connection.next_sequence == 0) connection.next_sequence = 1;
+    connection.last_sent = request.sequence;
     request.message = message;
     request.wparam = wparam;
     request.lparam = lparam;
@@ -276,10 +359,16 @@ bool PosixLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t me
             connection.incoming.erase(
                 connection.incoming.begin(),
                 connection.incoming.begin() + static_cast<std::ptrdiff_t>(kReplyFrameSize));
-            if (reply.sequence == request.sequence) {
+            const std::int32_t ahead = SequenceDistance(reply.sequence, request.sequence);
+            if (ahead == 0) {
                 answer = reply.result;
                 last_error_ = 0;
                 return true;
+            }
+            if (ahead > 0) {
+                Cut(connection);
+                Fail(connection.broken);
+                return false;
             }
         }
 
@@ -313,6 +402,24 @@ bool PosixLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t me
             return false;
         }
     }
+}
+
+bool PosixLinkPlatform::RepliesAhead(const Connection& connection) {
+    for (std::size_t at = 0; at + kReplyFrameSize <= connection.incoming.size();
+         at += kReplyFrameSize) {
+        const ReplyFrame reply = DecodeReplyFrame(connection.incoming.data() + at);
+        if (SequenceDistance(reply.sequence, connection.last_sent) > 0) return true;
+    }
+    return false;
+}
+
+void PosixLinkPlatform::Cut(Connection& connection) {
+    // The stream no longer says which reply answers which request, so no
+    // later reply on it could be trusted either.
+    ::shutdown(connection.fd.get(), SHUT_RDWR);
+    connection.incoming.clear();
+    connection.outgoing.clear();
+    connection.broken = EPROTO;
 }
 
 void PosixLinkPlatform::Sleep(std::uint32_t milliseconds) {

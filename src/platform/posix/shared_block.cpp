@@ -2,16 +2,41 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <mutex>
+#include <set>
 #include <utility>
 
 #include "platform/posix/unique_fd.h"
 
 namespace kestrun {
+namespace {
+
+// Where Linux keeps POSIX shared-memory objects; used only to learn who holds
+// a name, never to open one.
+constexpr std::string_view kSharedMemoryDirectory = "/dev/shm";
+
+// Names of the blocks this process has made and not yet removed: a name that
+// carries this process's id is a leftover of an earlier process with the same
+// id only when this process does not hold it itself.
+std::mutex held_mutex;
+std::set<std::string, std::less<>>& HeldNames() {
+    static std::set<std::string, std::less<>> names;
+    return names;
+}
+
+bool HeldHere(std::string_view name) {
+    const std::lock_guard lock(held_mutex);
+    return HeldNames().contains(name);
+}
+
+}  // namespace
 
 SysResult<std::string> SharedBlockObjectName(std::string_view name) {
     using Result = SysResult<std::string>;
@@ -27,12 +52,17 @@ SysResult<std::string> SharedBlockObjectName(std::string_view name) {
 SysResult<int> CreateSharedBlock(std::string_view name, std::size_t size) {
     const auto object = SharedBlockObjectName(name);
     if (!object.ok()) return SysResult<int>::Failure(object.error);
-    UniqueFd fd(::shm_open(object.value.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    UniqueFd fd(::shm_open(object.value.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (!fd.valid()) return SysResult<int>::Failure(errno);
     if (::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
         const int error = errno;
         ::shm_unlink(object.value.c_str());
         return SysResult<int>::Failure(error);
+    }
+    {
+        const std::lock_guard lock(held_mutex);
+        HeldNames().emplace(name);
     }
     return SysResult<int>::Success(fd.Release());
 }
@@ -40,67 +70,86 @@ SysResult<int> CreateSharedBlock(std::string_view name, std::size_t size) {
 int RemoveSharedBlock(std::string_view name) {
     const auto object = SharedBlockObjectName(name);
     if (!object.ok()) return object.error;
+    {
+        const std::lock_guard lock(held_mutex);
+        if (const auto it = HeldNames().find(name); it != HeldNames().end()) HeldNames().erase(it);
+    }
     return ::shm_unlink(object.value.c_str()) == 0 ? 0 : errno;
 }
 
-SysResult<std::byte*> MapSharedBlock(int fd, std::size_t size) {
-    void* view = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (view == MAP_FAILED) return SysResult<std::byte*>::Failure(errno);
-    return SysResult<std::byte*>::Success(static_cast<std::byte*>(view));
-}
-
-void UnmapSharedBlock(std::byte* view, std::size_t size) {
-    if (view != nullptr) ::munmap(view, size);
-}
-
-MappedBlock::MappedBlock(MappedBlock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
-      view_(std::exchange(other.view_, nullptr)),
-      size_(std::exchange(other.size_, 0)) {}
-
-MappedBlock& MappedBlock::operator=(MappedBlock&& other) noexcept {
-    if (this != &other) {
-        Release();
-        fd_ = std::exchange(other.fd_, -1);
-        view_ = std::exchange(other.view_, nullptr);
-        size_ = std::exchange(other.size_, 0);
+std::optional<pid_t> BlockCreator(std::string_view name) {
+    const auto last = name.rfind(':');
+    if (last == std::string_view::npos || last == 0) return std::nullopt;
+    const auto before = name.rfind(':', last - 1);
+    if (before == std::string_view::npos) return std::nullopt;
+    const std::string_view digits = name.substr(before + 1, last - before - 1);
+    pid_t pid = 0;
+    const auto [end, error] =
+        std::from_chars(digits.data(), digits.data() + digits.size(), pid, 16);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() ||
+        pid <= 0) {
+        return std::nullopt;
     }
-    return *this;
+    return pid;
 }
 
-MappedBlock::~MappedBlock() {
-    Release();
+bool ProcessGone(pid_t pid) {
+    // EPERM means a living process of another user.
+    return pid > 0 && pid != ::getpid() && ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-void MappedBlock::Release() {
-    UnmapSharedBlock(view_, size_);
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    view_ = nullptr;
-    size_ = 0;
-}
-
-SysResult<MappedBlock> MappedBlock::Open(std::string_view name, std::size_t size) {
-    using Result = SysResult<MappedBlock>;
+SysResult<BlockHolder> InspectSharedBlock(std::string_view name) {
     const auto object = SharedBlockObjectName(name);
-    if (!object.ok()) return Result::Failure(object.error);
-    UniqueFd fd(::shm_open(object.value.c_str(), O_RDWR | O_CLOEXEC, 0));
-    if (!fd.valid()) return Result::Failure(errno);
+    if (!object.ok()) return SysResult<BlockHolder>::Failure(object.error);
+    const std::string path = std::string(kSharedMemoryDirectory) + object.value;
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return Result::Failure(errno);
-    if (info.st_size < static_cast<off_t>(size)) return Result::Failure(EINVAL);
-    const auto view = MapSharedBlock(fd.get(), size);
-    if (!view.ok()) return Result::Failure(view.error);
-    MappedBlock block;
-    block.fd_ = fd.Release();
-    block.view_ = view.value;
-    block.size_ = size;
-    return Result::Success(std::move(block));
+    if (::lstat(path.c_str(), &info) != 0) return SysResult<BlockHolder>::Failure(errno);
+    BlockHolder holder;
+    holder.uid = info.st_uid;
+    if (info.st_uid == ::geteuid() && !HeldHere(name)) {
+        const auto creator = BlockCreator(name);
+        holder.stale = creator && (*creator == ::getpid() || ProcessGone(*creator));
+    }
+    return SysResult<BlockHolder>::Success(holder);
 }
 
-bool MappedBlock::StillWhole() const {
+SysResult<int> OpenClientBlock(std::string_view name, uid_t owner) {
+    const auto object = SharedBlockObjectName(name);
+    if (!object.ok()) return SysResult<int>::Failure(object.error);
+    UniqueFd fd(::shm_open(object.value.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+    if (!fd.valid()) return SysResult<int>::Failure(errno);
     struct stat info {};
-    return fd_ >= 0 && ::fstat(fd_, &info) == 0 && info.st_size >= static_cast<off_t>(size_);
+    if (::fstat(fd.get(), &info) != 0) return SysResult<int>::Failure(errno);
+    if (!S_ISREG(info.st_mode) || info.st_uid != owner || (info.st_mode & 07777) != 0600) {
+        return SysResult<int>::Failure(EPERM);
+    }
+    return SysResult<int>::Success(fd.Release());
+}
+
+int ReadBlock(int fd, std::span<std::byte> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int WriteBlock(int fd, std::span<const std::byte> in) {
+    std::size_t done = 0;
+    while (done < in.size()) {
+        const ssize_t n =
+            ::pwrite(fd, in.data() + done, in.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
 }
 
 }  // namespace kestrun

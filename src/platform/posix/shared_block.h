@@ -1,10 +1,18 @@
 #pragma once
 // Named shared blocks: POSIX shared-memory objects named "/" + the block name
 // (for example "/HOSTLINK:IPC:1A2B:1"). The client creates one exclusively and
-// removes the name when it closes the link; a host opens it by name and maps
-// it for as long as it likes.
+// removes the name when it closes the link; a host opens it by name.
+//
+// Neither side maps a block: the other process could shrink it at any moment,
+// and touching a mapped page past the new end kills the toucher with SIGBUS.
+// Each side reads the block into its own memory with pread and writes back
+// with pwrite, so a shrunk block is only a short read.
+
+#include <sys/types.h>
 
 #include <cstddef>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,43 +29,39 @@ SysResult<std::string> SharedBlockObjectName(std::string_view name);
 // the half-made object is removed again.
 SysResult<int> CreateSharedBlock(std::string_view name, std::size_t size);
 
-// Removes the block's name; the memory lives on while anyone maps it.
+// Removes the block's name; the memory lives on while anyone holds it open.
 int RemoveSharedBlock(std::string_view name);
 
-// Maps `size` bytes of the block behind `fd`, readable and writable.
-SysResult<std::byte*> MapSharedBlock(int fd, std::size_t size);
-void UnmapSharedBlock(std::byte* view, std::size_t size);
+// The process that made a block, from its name: block names carry their
+// creator's process id in hexadecimal between their last two colons
+// ("HOSTLINK:IPC:1A2B:1"). nullopt for a name without one.
+std::optional<pid_t> BlockCreator(std::string_view name);
 
-// A host's mapping of a block that a client made. Owns the mapping and the
-// descriptor; moves, never copies.
-class MappedBlock {
-  public:
-    MappedBlock() = default;
-    MappedBlock(MappedBlock&& other) noexcept;
-    MappedBlock& operator=(MappedBlock&& other) noexcept;
-    MappedBlock(const MappedBlock&) = delete;
-    MappedBlock& operator=(const MappedBlock&) = delete;
-    ~MappedBlock();
+// True when `pid` names no living process, so that whatever it left behind
+// may be taken back. This process never counts as gone.
+bool ProcessGone(pid_t pid);
 
-    // Opens the existing block `name` read-write and maps its first `size`
-    // bytes. EINVAL when the object is smaller than `size`: touching a mapped
-    // page past the end of the object would kill the process with SIGBUS.
-    static SysResult<MappedBlock> Open(std::string_view name, std::size_t size);
-
-    // True while the object still holds at least size() bytes. A client could
-    // shrink its block after the host mapped it; checking before each use
-    // keeps a careless client from crashing the host.
-    bool StillWhole() const;
-
-    std::byte* data() const { return view_; }
-    std::size_t size() const { return size_; }
-
-  private:
-    void Release();
-
-    int fd_ = -1;
-    std::byte* view_ = nullptr;
-    std::size_t size_ = 0;
+// What stands under an existing block name, looked up without opening it (an
+// object of another user could not be opened, and a FIFO would block).
+struct BlockHolder {
+    uid_t uid = 0;
+    // True when the name is ours, made by a process that is gone (or by an
+    // earlier process with this process's id), and may be removed and made
+    // again.
+    bool stale = false;
 };
+SysResult<BlockHolder> InspectSharedBlock(std::string_view name);
+
+// Opens a client's block for a host: without following links or blocking, and
+// only a regular file owned by `owner` with mode 0600, so that nobody can
+// make the host serve someone else's block or a block others can read. EPERM
+// when the object is not such a file.
+SysResult<int> OpenClientBlock(std::string_view name, uid_t owner);
+
+// Reads exactly `out.size()` bytes at offset 0. 0, EIO for a short read (the
+// block was shrunk), or the errno of the failing call.
+int ReadBlock(int fd, std::span<std::byte> out);
+// Writes all of `in` at offset 0; 0 or the errno of the failing call.
+int WriteBlock(int fd, std::span<const std::byte> in);
 
 }  // namespace kestrun
