@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/endpoint.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
@@ -29,6 +30,12 @@
 using kestrun::qt::RecorderWindow;
 
 namespace {
+
+bool Listening(const std::string& endpoint) {
+    const auto connected = kestrun::ConnectEndpoint(endpoint);
+    if (connected.ok()) ::close(connected.value);
+    return connected.ok();
+}
 
 constexpr int kTickTimeoutMs = 5000;
 
@@ -89,8 +96,10 @@ class RecorderHostTest : public QObject {
         host_.setProcessChannelMode(QProcess::ForwardedChannels);
         host_.start();
         QVERIFY(host_.waitForStarted());
-        const QString endpoint = runtime_.filePath(QStringLiteral("kestrun/HOSTMAIN"));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(endpoint), 5000);
+        // The socket file appears at bind, a moment before the host listens.
+        const std::string endpoint =
+            runtime_.filePath(QStringLiteral("kestrun/HOSTMAIN")).toStdString();
+        QTRY_VERIFY_WITH_TIMEOUT(Listening(endpoint), 5000);
     }
 
     // The count of records in the output file; -1 when it ends in a part.
