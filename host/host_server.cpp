@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "platform/posix/endpoint.h"
 #include "platform/posix/posix_error.h"
@@ -20,11 +21,19 @@ namespace {
 // rather than allowed to grow the host's memory without end.
 constexpr std::size_t kMaxPendingReplyBytes = 64 * 1024;
 
+// How often a host that ran out of descriptors tries to accept again, should
+// no client of its own leave meanwhile.
+constexpr std::chrono::milliseconds kAcceptRetryPeriod{250};
+
 }  // namespace
 
 HostServer::HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory,
-                       FaultMode fault)
-    : loop_(loop), image_(image), runtime_directory_(std::move(runtime_directory)), fault_(fault) {}
+                       FaultMode fault, Reporter report)
+    : loop_(loop),
+      image_(image),
+      runtime_directory_(std::move(runtime_directory)),
+      fault_(fault),
+      report_(std::move(report)) {}
 
 HostServer::~HostServer() {
     for (auto& [fd, client] : clients_) loop_.Unwatch(fd);
@@ -43,6 +52,14 @@ HostServer::~HostServer() {
 }
 
 Status HostServer::Listen(std::string_view window_class) {
+    // The retry timer is made now: out of descriptors, no timer could be.
+    if (!resume_timer_) {
+        Status status = loop_.AddTimer(kAcceptRetryPeriod, [this](double) {
+            if (paused_) ResumeAccepting();
+        });
+        if (!status.ok()) return status;
+        resume_timer_ = true;
+    }
     const std::string path = EndpointPath(runtime_directory_, window_class);
     const auto listening = ListenEndpoint(path);
     if (!listening.ok()) {
@@ -60,9 +77,36 @@ Status HostServer::Listen(std::string_view window_class) {
         listener.inode = info.st_ino;
     }
     const int fd = listener.fd.get();
-    loop_.Watch(fd, POLLIN, [this, fd](short) { Accept(fd); });
+    if (!paused_) WatchListener(fd);
     listeners_.push_back(std::move(listener));
     return Status::Ok();
+}
+
+void HostServer::WatchListener(int listener_fd) {
+    loop_.Watch(listener_fd, POLLIN, [this, listener_fd](short) { Accept(listener_fd); });
+}
+
+void HostServer::PauseAccepting(int error) {
+    if (paused_) return;
+    paused_ = true;
+    for (const Listener& listener : listeners_) loop_.Unwatch(listener.fd.get());
+    if (!said_paused_ && report_) {
+        said_paused_ = true;
+        report_(
+            fmt::format("out of file descriptors ({}); new connections wait until some "
+                        "come free, the connected clients are still served",
+                        PosixErrorText(error)));
+    }
+}
+
+void HostServer::ResumeAccepting() {
+    paused_ = false;
+    for (const Listener& listener : listeners_) WatchListener(listener.fd.get());
+    // Take what waited now rather than rely on the loop reporting it again.
+    for (const Listener& listener : listeners_) {
+        if (paused_) break;
+        Accept(listener.fd.get());
+    }
 }
 
 std::vector<std::string> HostServer::endpoints() const {
@@ -75,8 +119,9 @@ void HostServer::Accept(int listener_fd) {
     for (;;) {
         const int fd = ::accept4(listener_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE) PauseAccepting(errno);
             // EAGAIN: all taken. Anything else (a client that gave up while
-            // queued, descriptors running out) affects only that client.
+            // queued) affects only that client.
             return;
         }
         UniqueFd connection(fd);
@@ -180,6 +225,8 @@ bool HostServer::Send(Client& client) {
 void HostServer::Drop(int fd) {
     loop_.Unwatch(fd);
     clients_.erase(fd);
+    // A descriptor came free: a waiting client may have it.
+    if (paused_) ResumeAccepting();
 }
 
 }  // namespace kestrun

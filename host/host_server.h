@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -31,14 +32,20 @@ enum class FaultMode {
 
 class HostServer {
   public:
+    // Receives what the host has to tell its user while it runs.
+    using Reporter = std::function<void(std::string_view line)>;
+
     // `runtime_directory` must have been prepared already.
-    HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory, FaultMode fault);
+    HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory, FaultMode fault,
+               Reporter report);
     HostServer(const HostServer&) = delete;
     HostServer& operator=(const HostServer&) = delete;
     // Closes every connection and removes the socket files it created.
     ~HostServer();
 
     // Listens on the endpoint of `window_class`; may be called for several.
+    // Out of descriptors, the host stops accepting for a moment (and says so
+    // once) while it keeps serving the clients it has.
     Status Listen(std::string_view window_class);
 
     // The socket files this host listens on.
@@ -59,6 +66,12 @@ class HostServer {
     };
 
     void Accept(int listener_fd);
+    void WatchListener(int listener_fd);
+    // Stops watching the endpoints until descriptors come free: a listener
+    // with connections waiting would wake the loop again at once, forever.
+    void PauseAccepting(int error);
+    // Watches the endpoints again and takes the connections that waited.
+    void ResumeAccepting();
     void OnClient(int fd, short revents);
     // Reads at most one buffer of what there is; false when the client hung
     // up or the connection failed.
@@ -72,7 +85,11 @@ class HostServer {
     OffsetImage& image_;
     std::string runtime_directory_;
     FaultMode fault_;
+    Reporter report_;
     std::vector<Listener> listeners_;
+    bool paused_ = false;
+    bool said_paused_ = false;
+    bool resume_timer_ = false;
     std::map<int, Client> clients_;
 };
 

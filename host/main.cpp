@@ -96,7 +96,10 @@ int Run(const kestrun::HostOptions& options) {
         return 1;
     }
 
-    HostServer server(loop, image, runtime, options.fault);
+    HostServer server(loop, image, runtime, options.fault, [](std::string_view line) {
+        fmt::print(stderr, "kestrun-host: {}\n", line);
+        std::fflush(stderr);
+    });
     const auto window_class = options.client_mode ? kSimulatorWindowClass : kHostWindowClass;
     if (Status status = server.Listen(window_class); !status.ok()) {
         fmt::print(stderr, "kestrun-host: {}\n", status.message());

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,8 +16,10 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/host_link.h"
 #include "platform/posix/atom_table.h"
@@ -29,6 +32,7 @@
 #include "recording/flight_sample.h"
 #include "tests/integration/host_process.h"
 #include "tests/integration/runtime_sandbox.h"
+#include "tests/support/test_files.h"
 #include "window/status_texts.h"
 
 namespace kestrun {
@@ -168,6 +172,56 @@ TEST_F(HostLinkIntegrationTest, AHostThatShrinksTheBlockGivesThirteen) {
     EXPECT_EQ(Open(), kResultBadData);
     EXPECT_FALSE(link_.IsOpen());
     shrinking_host.join();
+}
+
+// CPU seconds `pid` has used so far.
+double CpuSeconds(pid_t pid) {
+    std::ifstream stat(fmt::format("/proc/{}/stat", pid));
+    std::string field;
+    double ticks = 0;
+    // utime and stime are fields 14 and 15; the name (field 2) has no spaces.
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+        if (i >= 14) ticks += std::stod(field);
+    }
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(HostLinkIntegrationTest, AHostOutOfDescriptorsKeepsServingAndAcceptsAgainLater) {
+    const std::string errors = sandbox_.root() + "/host-errors.txt";
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 32;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const bool started = host_.Start({}, "HOSTMAIN", errors);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_TRUE(started);
+    ASSERT_EQ(Open(), kResultOkay);
+
+    // Far more connections than the host has descriptors for.
+    const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), kHostWindowClass);
+    std::vector<UniqueFd> flood;
+    for (int i = 0; i < 100; ++i) {
+        const auto connected = ConnectEndpoint(endpoint);
+        ASSERT_TRUE(connected.ok()) << i;
+        flood.emplace_back(connected.value);
+    }
+    // It neither spins nor stops serving the recorder it has.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double cpu_before = CpuSeconds(host_.pid());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_LT(CpuSeconds(host_.pid()) - cpu_before, 0.2);
+    EXPECT_TRUE(SampledNear(link_, 37.4611, -122.1150, 2));
+
+    // Once the flood is gone, a new connection gets in.
+    flood.clear();
+    link_.CloseLink();
+    EXPECT_EQ(Open(), kResultOkay);
+
+    const std::string said = testing::ReadFile(errors);
+    const auto first = said.find("out of file descriptors");
+    EXPECT_NE(first, std::string::npos) << said;
+    EXPECT_EQ(said.find("out of file descriptors", first + 1), std::string::npos) << said;
 }
 
 TEST_F(HostLinkIntegrationTest, AHostThatNeverAnswersTimesOutAfterEveryRetry) {
