@@ -3,10 +3,7 @@
 #include "protocol/request_block.h"
 
 namespace kestrun {
-namespace {
 
-// True when every request is well formed and names a range of the image;
-// `used` then holds the bytes up to and including the terminator.
 bool IsServable(std::span<const std::byte> block, std::size_t& used) {
     RequestWalker walker(block);
     Request request;
@@ -23,8 +20,6 @@ bool IsServable(std::span<const std::byte> block, std::size_t& used) {
         }
     }
 }
-
-}  // namespace
 
 int ServeBlock(std::span<std::byte> block, OffsetImage& image, std::size_t* used) {
     // Validate first so that a refused block is left exactly as it came.

@@ -31,12 +31,20 @@ bool EndsWithin(std::span<const std::byte> part) {
 }  // namespace
 
 ClientSession::ClientSession(std::string atom_directory, OffsetImage& image, uid_t peer)
+    : ClientSession(
+          std::move(atom_directory),
+          [&image](std::span<std::byte> block, std::size_t& used) {
+              return std::optional<std::int32_t>(ServeBlock(block, image, &used));
+          },
+          peer) {}
+
+ClientSession::ClientSession(std::string atom_directory, BlockHandler handler, uid_t peer)
     : atom_directory_(std::move(atom_directory)),
-      image_(image),
+      handler_(std::move(handler)),
       peer_(peer),
       message_number_(RegisteredMessageNumber(kExchangeMessageName)) {}
 
-std::int32_t ClientSession::Answer(const RequestFrame& request) {
+std::optional<std::int32_t> ClientSession::Answer(const RequestFrame& request) {
     if (request.message != message_number_) return kAnswerRefused;
     // The atom travels sign-extended; only its low 16 bits name it.
     const auto atom = static_cast<std::uint16_t>(static_cast<std::uint32_t>(request.wparam));
@@ -53,7 +61,8 @@ std::int32_t ClientSession::Answer(const RequestFrame& request) {
         if (ReadBlock(fd, block) != 0) return kAnswerRefused;
     }
     std::size_t used = 0;
-    if (ServeBlock(block, image_, &used) != kAnswerProcessed) return kAnswerRefused;
+    const auto answer = handler_(block, used);
+    if (answer != kAnswerProcessed) return answer;
     if (WriteBlock(fd, block.first(used)) != 0) return kAnswerRefused;
     return kAnswerProcessed;
 }

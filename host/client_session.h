@@ -12,6 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,18 +24,27 @@
 
 namespace kestrun {
 
+// What is done with the host's copy of a client's block once its message and
+// atom have checked out: the answer for the client, or nullopt to hang up on
+// it (a relay whose far side failed mid-flight). After answer 1, `used` holds
+// how many bytes from the start may have changed: they are written back.
+using BlockHandler =
+    std::function<std::optional<std::int32_t>(std::span<std::byte> block, std::size_t& used)>;
+
 class ClientSession {
   public:
     // `atom_directory` is the runtime directory's atoms/ folder; `peer` the
     // user of the connected process, the only user whose blocks it serves.
+    // Blocks are served against `image`, or handed to `handler`.
     ClientSession(std::string atom_directory, OffsetImage& image, uid_t peer);
+    ClientSession(std::string atom_directory, BlockHandler handler, uid_t peer);
 
     // The answer to one request: 1 after serving a well-formed block, 0 for
     // an unknown message number, an unknown atom, a block that cannot be
     // opened, is not a regular file of the peer's with mode 0600, or is
     // shorter than 0x8000 bytes, or a damaged block (which is then left as it
-    // came).
-    std::int32_t Answer(const RequestFrame& request);
+    // came); nullopt when the handler hangs up.
+    std::optional<std::int32_t> Answer(const RequestFrame& request);
 
   private:
     struct KnownBlock {
@@ -43,7 +55,7 @@ class ClientSession {
     int Block(std::uint16_t atom);
 
     std::string atom_directory_;
-    OffsetImage& image_;
+    BlockHandler handler_;
     uid_t peer_;
     std::uint32_t message_number_;
     // The blocks this connection has named, most recent first. A link names

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "host/block_server.h"
 #include "platform/posix/endpoint.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/runtime_directory.h"
@@ -30,9 +31,19 @@ constexpr std::chrono::milliseconds kAcceptRetryPeriod{250};
 HostServer::HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory,
                        FaultMode fault, Reporter report)
     : loop_(loop),
-      image_(image),
+      handler_([&image](std::span<std::byte> block, std::size_t& used) {
+          return std::optional<std::int32_t>(ServeBlock(block, image, &used));
+      }),
       runtime_directory_(std::move(runtime_directory)),
       fault_(fault),
+      report_(std::move(report)) {}
+
+HostServer::HostServer(EventLoop& loop, BlockHandler handler, std::string runtime_directory,
+                       Reporter report)
+    : loop_(loop),
+      handler_(std::move(handler)),
+      runtime_directory_(std::move(runtime_directory)),
+      fault_(FaultMode::kNone),
       report_(std::move(report)) {}
 
 HostServer::~HostServer() {
@@ -130,7 +141,7 @@ void HostServer::Accept(int listener_fd) {
         socklen_t length = sizeof peer;
         if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) continue;
         Client client{std::move(connection),
-                      ClientSession(AtomDirectoryPath(runtime_directory_), image_, peer.uid),
+                      ClientSession(AtomDirectoryPath(runtime_directory_), handler_, peer.uid),
                       {},
                       {}};
         clients_.emplace(fd, std::move(client));
@@ -191,9 +202,12 @@ bool HostServer::HandleFrames(Client& client) {
                 continue;
             case FaultMode::kAnswerZero:
                 break;
-            case FaultMode::kNone:
-                reply.result = client.session.Answer(request);
+            case FaultMode::kNone: {
+                const auto answer = client.session.Answer(request);
+                if (!answer) return false;
+                reply.result = *answer;
                 break;
+            }
         }
         const auto bytes = EncodeReplyFrame(reply);
         client.outgoing.insert(client.outgoing.end(), bytes.begin(), bytes.end());

@@ -35,8 +35,11 @@ class HostServer {
     // Receives what the host has to tell its user while it runs.
     using Reporter = std::function<void(std::string_view line)>;
 
-    // `runtime_directory` must have been prepared already.
+    // `runtime_directory` must have been prepared already. Blocks are served
+    // against `image`, or handed to `handler` (a relay's forwarding).
     HostServer(EventLoop& loop, OffsetImage& image, std::string runtime_directory, FaultMode fault,
+               Reporter report);
+    HostServer(EventLoop& loop, BlockHandler handler, std::string runtime_directory,
                Reporter report);
     HostServer(const HostServer&) = delete;
     HostServer& operator=(const HostServer&) = delete;
@@ -82,7 +85,7 @@ class HostServer {
     void Drop(int fd);
 
     EventLoop& loop_;
-    OffsetImage& image_;
+    BlockHandler handler_;
     std::string runtime_directory_;
     FaultMode fault_;
     Reporter report_;

@@ -83,7 +83,8 @@ std::int32_t SequenceDistance(std::uint32_t reply, std::uint32_t request) {
 
 }  // namespace
 
-PosixLinkPlatform::PosixLinkPlatform(Reporter report) : report_(std::move(report)) {
+PosixLinkPlatform::PosixLinkPlatform(Reporter report, std::uint32_t process_id)
+    : process_id_(process_id), report_(std::move(report)) {
     if (!report_) {
         report_ = [](std::string_view line) {
             fmt::print(stderr, "kestrun: {}\n", line);
@@ -146,7 +147,7 @@ std::uint32_t PosixLinkPlatform::RegisterMessage(std::string_view name) {
 }
 
 std::uint32_t PosixLinkPlatform::CurrentProcessId() {
-    return static_cast<std::uint32_t>(::getpid());
+    return process_id_ != 0 ? process_id_ : static_cast<std::uint32_t>(::getpid());
 }
 
 std::uint16_t PosixLinkPlatform::AddAtom(std::string_view name) {

@@ -35,7 +35,10 @@ class PosixLinkPlatform final : public LinkPlatform {
     // result codes (a refused runtime directory, a block name someone else
     // holds). By default they go to standard error.
     using Reporter = std::function<void(std::string_view line)>;
-    explicit PosixLinkPlatform(Reporter report = {});
+    // `process_id` names the shared block in place of the process's own id,
+    // for a process that holds several links at once (one per thread, say);
+    // it must be a live process or thread id. 0 means the process's own.
+    explicit PosixLinkPlatform(Reporter report = {}, std::uint32_t process_id = 0);
     ~PosixLinkPlatform() override;
     PosixLinkPlatform(const PosixLinkPlatform&) = delete;
     PosixLinkPlatform& operator=(const PosixLinkPlatform&) = delete;
@@ -122,6 +125,7 @@ class PosixLinkPlatform final : public LinkPlatform {
     std::map<MappingHandleValue, Mapping> mappings_;
     std::map<std::byte*, View> views_;
     std::map<std::uint16_t, std::string> atoms_;  // atom -> its atoms/ folder
+    std::uint32_t process_id_ = 0;
     std::uint32_t last_error_ = 0;
     std::string runtime_problem_;
     Reporter report_;
