@@ -13,30 +13,18 @@
 #include <array>
 #include <cstdio>
 
+#include "bench/sample_exchange.h"
 #include "link/host_link.h"
 #include "platform/posix/endpoint.h"
 #include "platform/posix/posix_link_platform.h"
 #include "platform/posix/runtime_directory.h"
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
-#include "recording/flight_sample.h"
 #include "tests/integration/host_process.h"
 #include "tests/integration/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {
-
-void EightReadExchange(benchmark::State& state, HostLink& link) {
-    // The recorder's own second: eight reads into one record, one exchange.
-    FlightRecord record;
-    for (auto _ : state) {
-        if (SampleHost(link, record)) {
-            state.SkipWithError("the exchange failed");
-            break;
-        }
-        benchmark::DoNotOptimize(record);
-    }
-}
 
 void RawRoundTrip(benchmark::State& state, int fd) {
     // The link's own frame, but with message number 0, which no host knows.
@@ -91,7 +79,7 @@ int main(int argc, char** argv) {
     ::fcntl(raw.get(), F_SETFL, flags & ~O_NONBLOCK);
 
     benchmark::RegisterBenchmark("EightReadExchange", [&](benchmark::State& state) {
-        EightReadExchange(state, link);
+        SampleExchanges(state, link);
     })->MinTime(0.5);
     benchmark::RegisterBenchmark("RawRoundTrip", [&](benchmark::State& state) {
         RawRoundTrip(state, raw.get());

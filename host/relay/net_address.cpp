@@ -36,6 +36,13 @@ Status Resolve(const NetAddress& address, bool passive, AddrInfoList& out) {
     return Status::Ok();
 }
 
+// A non-blocking socket for `a`; invalid, with `error` set, when none.
+UniqueFd NewSocket(const addrinfo& a, int& error) {
+    UniqueFd fd(::socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.ai_protocol));
+    if (!fd.valid()) error = errno;
+    return fd;
+}
+
 std::string FormatSocketAddress(const sockaddr_storage& address) {
     char host[NI_MAXHOST];
     char port[NI_MAXSERV];
@@ -88,12 +95,8 @@ Status ListenTcp(const NetAddress& address, UniqueFd& out, std::string& bound) {
     if (Status status = Resolve(address, true, list); !status.ok()) return status;
     int error = 0;
     for (const addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
-        UniqueFd fd(
-            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
-        if (!fd.valid()) {
-            error = errno;
-            continue;
-        }
+        UniqueFd fd = NewSocket(*a, error);
+        if (!fd.valid()) continue;
         // A restarted server takes its port back at once, even while
         // connections of the one before linger in TIME_WAIT.
         const int on = 1;
@@ -118,12 +121,8 @@ Status ConnectTcp(const NetAddress& address, Deadline deadline, UniqueFd& out) {
     if (Status status = Resolve(address, false, list); !status.ok()) return status;
     int error = ETIMEDOUT;
     for (const addrinfo* a = list.get(); a != nullptr; a = a->ai_next) {
-        UniqueFd fd(
-            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
-        if (!fd.valid()) {
-            error = errno;
-            continue;
-        }
+        UniqueFd fd = NewSocket(*a, error);
+        if (!fd.valid()) continue;
         if (::connect(fd.get(), a->ai_addr, a->ai_addrlen) != 0) {
             if (errno != EINPROGRESS) {
                 error = errno;

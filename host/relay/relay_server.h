@@ -34,8 +34,8 @@ struct RelayServerLimits {
     // Once a request has begun, the rest of it and the reply's sending.
     std::chrono::milliseconds message_time{5000};
     // Sustained exchanges a second per peer, and the burst allowed above it.
-    double exchanges_per_second = 500;
-    double burst = 100;
+    double exchanges_per_second = 1000;
+    double burst = 200;
 };
 
 class RelayServer {
