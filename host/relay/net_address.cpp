@@ -56,6 +56,13 @@ std::string FormatSocketAddress(const sockaddr_storage& address) {
 
 }  // namespace
 
+std::string PeerAddress(int fd) {
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return "?";
+    return FormatSocketAddress(peer);
+}
+
 bool WaitForDescriptor(int fd, short events, Deadline deadline) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(

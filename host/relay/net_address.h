@@ -36,6 +36,9 @@ Status ListenTcp(const NetAddress& address, UniqueFd& out, std::string& bound);
 // name has until one answers or the deadline passes.
 Status ConnectTcp(const NetAddress& address, Deadline deadline, UniqueFd& out);
 
+// "ADDRESS:PORT" of the other end of the connected socket `fd`.
+std::string PeerAddress(int fd);
+
 // Waits for `events` on `fd` until the deadline; false on a time-out.
 bool WaitForDescriptor(int fd, short events, Deadline deadline);
 

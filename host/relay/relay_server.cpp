@@ -123,9 +123,14 @@ void RelayServer::Serve(Peer& peer) {
     auto channel =
         TlsChannel::Open(context_, peer.fd.get(), Clock::now() + limits_.handshake_time, error);
     if (channel) {
+        const std::string who = PeerAddress(peer.fd.get());
         if (authenticated_.fetch_add(1) < limits_.peers) {
             peer.authenticated = true;
+            log_(fmt::format("{} connected", who));
             ServeRequests(*channel);
+            log_(fmt::format("{} left", who));
+        } else {
+            log_(fmt::format("{} turned away: {} peers are served already", who, limits_.peers));
         }
         authenticated_.fetch_sub(1);
         channel.reset();

@@ -40,6 +40,7 @@ struct RelayServerLimits {
 
 class RelayServer {
   public:
+    // Called from the peers' threads too.
     using Log = std::function<void(std::string_view line)>;
 
     RelayServer(EventLoop& loop, const TlsContext& context, RelayServerLimits limits, Log log);
