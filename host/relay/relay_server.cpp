@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <system_error>
 #include <vector>
 
 #include "host/relay/host_forwarder.h"
@@ -114,7 +115,13 @@ void RelayServer::Accept() {
         peer->fd = std::move(fd);
         Peer& raw = *peer;
         peers_.push_back(std::move(peer));
-        raw.thread = std::thread([this, &raw] { Serve(raw); });
+        try {
+            raw.thread = std::thread([this, &raw] { Serve(raw); });
+        } catch (const std::system_error&) {
+            // No thread to be had (a process limit): this connection goes,
+            // the others stay.
+            peers_.pop_back();
+        }
     }
 }
 
