@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
         done.get_future().wait();
     });
     PosixLinkPlatform direct_platform;
-    PosixLinkPlatform relayed_platform(id.get_future().get());
+    PosixLinkPlatform relayed_platform({}, id.get_future().get());
     HostLink direct(direct_platform);
     HostLink relayed(relayed_platform);
     int exit_code = 1;
