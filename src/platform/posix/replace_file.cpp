@@ -1,6 +1,7 @@
 #include "platform/posix/replace_file.h"
 
 #include <fcntl.h>
+#include <fmt/core.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +45,7 @@ UniqueFd CreateTemporary(const std::filesystem::path& path, std::filesystem::pat
     static unsigned counter = 0;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         temporary = path;
-        temporary += "." + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".new";
+        temporary += fmt::format(".{}-{}.new", ::getpid(), ++counter);
         const int fd =
             ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) return UniqueFd(fd);
