@@ -1,0 +1,347 @@
+#include "flights/flight_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "recording/flight_record.h"
+
+namespace kestrun {
+namespace {
+
+// Light aircraft lift off above 40 kt and none flies below 30 kt, so below
+// taxi speed an aircraft is on the ground whatever its altitude says, and
+// below flying speed it has not taken off yet.
+constexpr double kFlyingKt = 40;
+constexpr double kTaxiKt = 30;
+// A takeoff roll begins where the airspeed last was this low.
+constexpr double kRollStartKt = 20;
+// Slower than this over the ground is at rest (simulators jitter a little).
+constexpr double kRestKt = 2;
+// Heights above the ground level: within the band an aircraft may be rolling
+// on it (gear, runway slope, altitude noise); above the lift-off height it
+// is surely in the air.
+constexpr double kGroundBandM = 2.5;
+constexpr double kLiftoffHeightM = 10;
+// Below this height above the arrival field the final descent is the approach.
+constexpr double kApproachHeightM = 1000 * 0.3048;
+// The vertical trend is the altitude's slope over this many seconds; it must
+// hold this long to begin a new phase, so turbulence and a few seconds of
+// levelling off do not split the flight into pieces.
+constexpr std::int64_t kTrendWindowS = 10;
+constexpr std::int64_t kTrendHoldS = 30;
+constexpr double kTrendRateMps = 1.0;  // about 200 ft/min
+// The touchdown rate is the altitude's slope over the seconds before it.
+constexpr std::int64_t kTouchdownWindowS = 4;
+// How much recent flight is kept for looking back at a landing, and of the
+// ground roll for looking back at a takeoff.
+constexpr std::size_t kAirKept = 900;
+constexpr std::size_t kGroundKept = 180;
+constexpr double kFeetPerMetre = 1 / 0.3048;
+constexpr double kKnotsPerMps = 3600.0 / 1852.0;
+
+// A once-a-second step is short enough for a flat earth.
+double ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b) {
+    constexpr double kMetresPerDegree = kEarthMeanRadiusMetres * std::numbers::pi / 180;
+    const double north = (b.latitude_deg - a.latitude_deg) * kMetresPerDegree;
+    double dlon = b.longitude_deg - a.longitude_deg;
+    if (dlon > 180) dlon -= 360;
+    if (dlon < -180) dlon += 360;
+    const double east = dlon * kMetresPerDegree * std::cos(a.latitude_deg * std::numbers::pi / 180);
+    return std::hypot(north, east);
+}
+
+void Keep(std::deque<FlightPoint>& points, const FlightPoint& p, std::size_t limit) {
+    points.push_back(p);
+    if (points.size() > limit) points.pop_front();
+}
+
+void PushPhase(DetectedFlight& flight, FlightPhase phase, std::int64_t seconds) {
+    if (!flight.phases.empty() && flight.phases.back().phase == phase) return;
+    flight.phases.push_back({phase, seconds});
+}
+
+}  // namespace
+
+std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t to) const {
+    // Least squares over the kept records in [from, to], in metres a second.
+    double n = 0, st = 0, sa = 0, stt = 0, sta = 0;
+    for (auto it = air_recent_.rbegin(); it != air_recent_.rend() && it->seconds >= from; ++it) {
+        if (it->seconds > to) continue;
+        const double t = static_cast<double>(it->seconds - to);
+        n += 1;
+        st += t;
+        sa += it->altitude_m;
+        stt += t * t;
+        sta += t * it->altitude_m;
+    }
+    const double spread = n * stt - st * st;
+    if (n < 2 || spread <= 0) return std::nullopt;
+    return (n * sta - st * sa) / spread;
+}
+
+void FlightDetector::Add(const FlightPoint& p) {
+    if (!p.has_position) return;
+    const bool stretch_start = !last_ || p.new_stretch;
+    bool at_rest = false;
+    if (stretch_start) {
+        at_rest = resume_at_rest_ && !last_;
+    } else if (p.seconds > last_->seconds) {
+        const double metres = ShortDistanceMetres(*last_, p);
+        at_rest = metres / static_cast<double>(p.seconds - last_->seconds) * kKnotsPerMps < kRestKt;
+    }
+    if (at_rest) {
+        if (!rest_run_start_) rest_run_start_ = p.seconds;
+    } else {
+        rest_run_start_.reset();
+    }
+
+    switch (state_) {
+        case State::kGround:
+            OnGround(p, stretch_start, at_rest);
+            break;
+        case State::kAir:
+            InAir(p, stretch_start);
+            break;
+        case State::kRollout:
+            RollingOut(p, stretch_start, at_rest);
+            break;
+    }
+    last_ = p;
+}
+
+void FlightDetector::BeginGroundStretch(const FlightPoint& p) {
+    stretch_start_ = p;
+    last_rest_.reset();
+    ground_recent_.clear();
+    ground_level_m_ = p.altitude_m;
+    roll_start_ = p.seconds;
+}
+
+void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, bool at_rest) {
+    if (stretch_start) {
+        if (p.airspeed_kt >= kFlyingKt) {
+            StartInAir(p);
+            return;
+        }
+        BeginGroundStretch(p);
+    }
+    Keep(ground_recent_, p, kGroundKept);
+    if (at_rest) {
+        last_rest_ = p;
+        resume_ = ResumePoint{p.offset, p.seconds};
+    }
+    if (p.airspeed_kt < kTaxiKt) ground_level_m_ = p.altitude_m;
+    if (p.airspeed_kt <= kRollStartKt) roll_start_ = p.seconds;
+    if (p.airspeed_kt >= kFlyingKt && p.altitude_m > ground_level_m_ + kLiftoffHeightM) TakeOff();
+}
+
+void FlightDetector::TakeOff() {
+    // The last record of the roll still on the ground is the takeoff.
+    std::size_t liftoff = 0;
+    for (std::size_t i = ground_recent_.size(); i-- > 0;) {
+        if (ground_recent_[i].altitude_m <= ground_level_m_ + kGroundBandM) {
+            liftoff = i;
+            break;
+        }
+    }
+    const FlightPoint& begin = last_rest_ ? *last_rest_ : stretch_start_;
+    flight_ = DetectedFlight{};
+    flight_.begin_offset = begin.offset;
+    flight_.first_seconds = begin.seconds;
+    const FlightPoint& up = ground_recent_[liftoff];
+    flight_.takeoff = up.seconds;
+    flight_.takeoff_point = GeoPoint{up.latitude_deg, up.longitude_deg};
+    if (last_rest_) {
+        flight_.off_block = begin.seconds;
+        if (roll_start_ > begin.seconds) PushPhase(flight_, FlightPhase::kTaxiOut, begin.seconds);
+    }
+    PushPhase(flight_, FlightPhase::kTakeoffRoll, std::max(roll_start_, begin.seconds));
+    PushPhase(flight_, FlightPhase::kClimb, up.seconds);
+    trend_ = Trend::kClimb;
+    pending_trend_ = Trend::kNone;
+
+    air_recent_.clear();
+    for (std::size_t i = 0; i < ground_recent_.size(); ++i) {
+        Track(ground_recent_[i], i >= liftoff);
+        if (i >= liftoff) Keep(air_recent_, ground_recent_[i], kAirKept);
+    }
+    departure_level_m_ = ground_level_m_;
+    touching_ = false;
+    landed_ = false;
+    state_ = State::kAir;
+}
+
+void FlightDetector::StartInAir(const FlightPoint& p) {
+    flight_ = DetectedFlight{};
+    flight_.begin_offset = p.offset;
+    flight_.first_seconds = p.seconds;
+    trend_ = Trend::kNone;
+    pending_trend_ = Trend::kNone;
+    air_recent_.clear();
+    Keep(air_recent_, p, kAirKept);
+    Track(p, true);
+    departure_level_m_.reset();
+    touching_ = false;
+    landed_ = false;
+    state_ = State::kAir;
+}
+
+void FlightDetector::Track(const FlightPoint& p, bool airborne) {
+    flight_.max_altitude_m = std::max(flight_.max_altitude_m, p.altitude_m);
+    flight_.max_airspeed_kt = std::max(flight_.max_airspeed_kt, p.airspeed_kt);
+    // Straight across breaks in time, as the exporter measures.
+    if (airborne) track_.Add(p.latitude_deg, p.longitude_deg);
+}
+
+void FlightDetector::InAir(const FlightPoint& p, bool stretch_start) {
+    if (stretch_start) {
+        air_recent_.clear();
+        touching_ = false;
+        pending_trend_ = Trend::kNone;
+        if (p.airspeed_kt < kTaxiKt) {
+            // It came down while the recorder was off: the landing is unknown.
+            Emit(true);
+            state_ = State::kGround;
+            OnGround(p, true, false);
+            return;
+        }
+    }
+    Keep(air_recent_, p, kAirKept);
+    Track(p, true);
+    FollowTrend(p);
+
+    if (departure_level_m_) {
+        const double height = p.altitude_m - *departure_level_m_;
+        if (height <= kGroundBandM) {
+            touching_ = true;
+        } else if (touching_ && height > kLiftoffHeightM) {
+            touching_ = false;
+            ++flight_.touch_and_goes;
+        }
+    }
+    const std::optional<double> rate = ClimbRate(p.seconds - kTrendWindowS / 2, p.seconds);
+    if (p.airspeed_kt < kTaxiKt && rate && std::fabs(*rate) < kTrendRateMps) Land(p);
+}
+
+void FlightDetector::FollowTrend(const FlightPoint& p) {
+    const std::optional<double> rate = ClimbRate(p.seconds - kTrendWindowS, p.seconds);
+    if (!rate) return;
+    const Trend now = *rate > kTrendRateMps    ? Trend::kClimb
+                      : *rate < -kTrendRateMps ? Trend::kDescent
+                                               : Trend::kLevel;
+    auto phase_of = [](Trend trend) {
+        return trend == Trend::kClimb   ? FlightPhase::kClimb
+               : trend == Trend::kLevel ? FlightPhase::kCruise
+                                        : FlightPhase::kDescent;
+    };
+    if (trend_ == Trend::kNone) {
+        // A recording that starts in the air starts with what it shows.
+        trend_ = now;
+        PushPhase(flight_, phase_of(now), p.seconds);
+        return;
+    }
+    if (now == trend_) {
+        pending_trend_ = Trend::kNone;
+        return;
+    }
+    if (now != pending_trend_) {
+        pending_trend_ = now;
+        pending_since_ = p.seconds;
+    } else if (p.seconds - pending_since_ >= kTrendHoldS) {
+        trend_ = now;
+        pending_trend_ = Trend::kNone;
+        PushPhase(flight_, phase_of(now), pending_since_);
+    }
+}
+
+void FlightDetector::Land(const FlightPoint& p) {
+    const double level = p.altitude_m;
+    // The touchdown: the first record of the final run at the rolling level.
+    std::size_t down = air_recent_.size() - 1;
+    while (down > 0 && air_recent_[down - 1].altitude_m <= level + kGroundBandM) --down;
+    const FlightPoint& td = air_recent_[down];
+
+    LandingReport report;
+    report.seconds = td.seconds;
+    report.where = GeoPoint{td.latitude_deg, td.longitude_deg};
+    const std::optional<double> rate = ClimbRate(td.seconds - kTouchdownWindowS, td.seconds);
+    if (rate) report.rate_fpm = *rate * kFeetPerMetre * 60;
+    report.airspeed_kt = td.airspeed_kt;
+    report.pitch_deg = td.pitch_deg;
+    report.bank_deg = td.bank_deg;
+    flight_.landing = td.seconds;
+    flight_.touchdown = report;
+
+    // The approach is the final descent from 1000 ft above the field, or all
+    // of it when it began lower (a traffic pattern).
+    std::optional<std::int64_t> approach;
+    for (std::size_t i = down; i-- > 0;) {
+        if (air_recent_[i].altitude_m > level + kApproachHeightM) {
+            approach = air_recent_[i + 1].seconds;
+            break;
+        }
+    }
+    auto& phases = flight_.phases;
+    if (!approach && !phases.empty() && phases.back().phase == FlightPhase::kDescent) {
+        approach = phases.back().seconds;
+    }
+    if (approach && *approach < td.seconds) {
+        while (!phases.empty() && phases.back().seconds >= *approach &&
+               phases.back().phase != FlightPhase::kClimb)
+            phases.pop_back();
+        PushPhase(flight_, FlightPhase::kApproach, *approach);
+    }
+    PushPhase(flight_, FlightPhase::kLandingRoll, td.seconds);
+    PushPhase(flight_, FlightPhase::kTaxiIn, p.seconds);
+    ground_level_m_ = level;
+    state_ = State::kRollout;
+}
+
+void FlightDetector::RollingOut(const FlightPoint& p, bool stretch_start, bool at_rest) {
+    if (stretch_start) {
+        Emit(true);  // stopped recording before the stop: on-block unknown
+        state_ = State::kGround;
+        OnGround(p, true, false);
+        return;
+    }
+    Track(p, false);
+    if (at_rest) {
+        flight_.on_block = p.seconds;
+        last_ = p;
+        Emit(true);
+        landed_ = true;
+        state_ = State::kGround;
+        BeginGroundStretch(p);
+        OnGround(p, false, true);
+    } else if (p.airspeed_kt >= kFlyingKt) {
+        // Off again without stopping: the flight ends before this roll.
+        Emit(true);
+        state_ = State::kGround;
+        BeginGroundStretch(p);
+        OnGround(p, false, false);
+    }
+}
+
+void FlightDetector::Emit(bool complete) {
+    flight_.end_offset = last_->offset + kFlightRecordSize;
+    flight_.last_seconds = last_->seconds;
+    flight_.distance_m = track_.metres();
+    flight_.complete = complete;
+    sink_.OnFlight(flight_);
+    track_ = TrackLength{};
+}
+
+void FlightDetector::Finish() {
+    if (state_ != State::kGround && last_) {
+        Emit(false);
+        state_ = State::kGround;
+    }
+}
+
+std::int64_t FlightDetector::RestedSinceLanding() const {
+    if (!landed_ || state_ != State::kGround || !rest_run_start_ || !last_) return 0;
+    return last_->seconds - *rest_run_start_;
+}
+
+}  // namespace kestrun

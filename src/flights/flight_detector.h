@@ -1,0 +1,116 @@
+#pragma once
+// FlightDetector: finds flights in a file's records, one record at a time,
+// in constant memory. Records hold no "on the ground" flag and no height
+// above the ground, so ground and air are told apart from airspeed, altitude
+// and how both change:
+//  - On the ground, the altitude while slow (below taxi speed) is the ground
+//    level. Takeoff is seen once the aircraft is at flying speed and 10 m
+//    above it; the takeoff moment is the last record still on the ground.
+//  - In the air, a landing is seen once the airspeed falls below taxi speed
+//    with the altitude steady; the touchdown is the first record of the
+//    final run at the level where it then rolls.
+//  - Coming within a few metres of a ground level already known for the
+//    flight and climbing away again without slowing is a touch-and-go.
+//  - The flight runs from the last stop before takeoff (a record at rest) to
+//    the first stop after landing.
+//  - A break in time (a paused recorder) is no landing: the flight goes on
+//    if the aircraft still flies after it, and ends with an unknown landing
+//    if it is then on the ground.
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+
+#include "flights/detected_flight.h"
+#include "recordfile/track_length.h"
+
+namespace kestrun {
+
+// One record as the detector needs it, in degrees, metres and knots.
+struct FlightPoint {
+    std::uint64_t offset = 0;  // byte offset of the record in its file
+    std::int64_t seconds = 0;  // running seconds of its time stamp
+    bool new_stretch = false;  // first record after a break in time
+    bool has_position = false;
+    double latitude_deg = 0;
+    double longitude_deg = 0;
+    double altitude_m = 0;
+    double pitch_deg = 0;
+    double bank_deg = 0;
+    double airspeed_kt = 0;
+};
+
+class FlightSink {
+  public:
+    virtual ~FlightSink() = default;
+    virtual void OnFlight(const DetectedFlight& flight) = 0;
+};
+
+// Where reading the same records again finds the same flights from: a record
+// at rest on the ground with no flight in progress.
+struct ResumePoint {
+    std::uint64_t offset = 0;
+    std::int64_t seconds = 0;
+};
+
+class FlightDetector {
+  public:
+    explicit FlightDetector(FlightSink& sink) : sink_(sink) {}
+
+    // Starts a reading again at a ResumePoint: its first record is at rest.
+    void ResumeAtRest() { resume_at_rest_ = true; }
+
+    // The next record in file order. Records without a position are ignored.
+    void Add(const FlightPoint& point);
+    // No more records: a flight in progress is handed over incomplete.
+    void Finish();
+
+    std::optional<ResumePoint> resume_point() const { return resume_; }
+    // How long the aircraft has been at rest since its last landing; 0 while
+    // it moves, and before it has landed.
+    std::int64_t RestedSinceLanding() const;
+
+  private:
+    enum class State { kGround, kAir, kRollout };
+    enum class Trend { kNone, kClimb, kLevel, kDescent };
+
+    void OnGround(const FlightPoint& p, bool stretch_start, bool at_rest);
+    void InAir(const FlightPoint& p, bool stretch_start);
+    void RollingOut(const FlightPoint& p, bool stretch_start, bool at_rest);
+
+    void BeginGroundStretch(const FlightPoint& p);
+    void TakeOff();
+    void StartInAir(const FlightPoint& p);
+    void Land(const FlightPoint& p);
+    void Track(const FlightPoint& p, bool airborne);
+    void FollowTrend(const FlightPoint& p);
+    void Emit(bool complete);
+    std::optional<double> ClimbRate(std::int64_t from, std::int64_t to) const;
+
+    FlightSink& sink_;
+    State state_ = State::kGround;
+    bool resume_at_rest_ = false;
+    std::optional<FlightPoint> last_;  // the record before, with a position
+    std::optional<ResumePoint> resume_;
+
+    // On the ground.
+    FlightPoint stretch_start_;
+    std::optional<FlightPoint> last_rest_;
+    double ground_level_m_ = 0;
+    std::int64_t roll_start_ = 0;
+    std::deque<FlightPoint> ground_recent_;
+    std::optional<std::int64_t> rest_run_start_;
+    bool landed_ = false;
+
+    // In the air.
+    DetectedFlight flight_;
+    TrackLength track_;
+    std::deque<FlightPoint> air_recent_;
+    std::optional<double> departure_level_m_;
+    bool touching_ = false;
+    Trend trend_ = Trend::kNone;
+    Trend pending_trend_ = Trend::kNone;
+    std::int64_t pending_since_ = 0;
+};
+
+}  // namespace kestrun

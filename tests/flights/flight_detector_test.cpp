@@ -1,0 +1,189 @@
+#include "flights/flight_detector.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/flights/synthetic_flight.h"
+
+namespace kestrun {
+namespace {
+
+using testing::Detect;
+using testing::SyntheticFlight;
+
+std::vector<std::string_view> PhaseNames(const DetectedFlight& flight) {
+    std::vector<std::string_view> names;
+    for (const PhaseStart& phase : flight.phases) names.push_back(PhaseName(phase.phase));
+    return names;
+}
+
+// Taxi, hold, roll and climb from a field at 100 m; returns the second of
+// the last record on the runway.
+std::int64_t Depart(SyntheticFlight& f) {
+    f.Rest(10).Fly(60, 10, 100).Rest(5).Fly(20, 60, 100);
+    const std::int64_t takeoff = f.now();
+    f.Fly(100, 75, 500).Fly(300, 100, 500);
+    return takeoff;
+}
+
+// Down at 3.2 m/s to the field, roll out, taxi in and park; returns the
+// second of the touchdown.
+std::int64_t Arrive(SyntheticFlight& f, int parked = 40) {
+    f.Fly(125, 65, 100);
+    const std::int64_t touchdown = f.now();
+    f.Fly(20, 20, 100).Fly(30, 10, 100).Rest(parked);
+    return touchdown;
+}
+
+TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesAndLandingReport) {
+    SyntheticFlight f;
+    const std::int64_t takeoff = Depart(f);
+    const std::int64_t touchdown = Arrive(f);
+    const auto flights = Detect(f.points());
+    ASSERT_EQ(flights.size(), 1u);
+    const DetectedFlight& flight = flights[0];
+    EXPECT_TRUE(flight.complete);
+    EXPECT_EQ(flight.off_block, 10 * 3600 + 10 + 60 + 4);  // the hold before the roll
+    EXPECT_EQ(flight.takeoff, takeoff);
+    EXPECT_EQ(flight.landing, touchdown);
+    EXPECT_EQ(flight.on_block, touchdown + 20 + 30 + 1);  // the first second at rest
+    EXPECT_EQ(flight.begin_offset, 74u * 80);
+    EXPECT_EQ(flight.end_offset, (f.points().size() - 39) * 80);
+    EXPECT_EQ(flight.touch_and_goes, 0);
+    EXPECT_NEAR(flight.max_altitude_m, 500, 1e-6);
+    EXPECT_NEAR(flight.max_airspeed_kt, 100, 1e-6);
+    // About 100 s at 67.5 kt, 300 s at 87.5 and 125 s at 82.5.
+    EXPECT_NEAR(flight.distance_m / 1852, (100 * 67.5 + 300 * 87.5 + 125 * 82.5) / 3600, 0.3);
+    ASSERT_TRUE(flight.touchdown && flight.touchdown->rate_fpm);
+    EXPECT_NEAR(*flight.touchdown->rate_fpm, -3.2 / 0.3048 * 60, 1);
+    EXPECT_NEAR(flight.touchdown->airspeed_kt, 65, 1e-6);
+    EXPECT_NEAR(flight.touchdown->pitch_deg, 2, 1e-6);
+    EXPECT_EQ(PhaseNames(flight),
+              (std::vector<std::string_view>{"taxi out", "takeoff roll", "climb", "cruise",
+                                             "descent", "approach", "landing roll", "taxi in"}));
+    // The approach begins where the descent passes 1000 ft above the field.
+    EXPECT_EQ(flight.phases[5].seconds, touchdown - 125 + 30);
+    EXPECT_EQ(flight.phases[6].seconds, touchdown);
+}
+
+TEST(FlightDetectorTest, TouchAndGoesStayInOneFlight) {
+    SyntheticFlight f;
+    Depart(f);
+    f.Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 400).Fly(120, 90, 400);
+    Arrive(f);
+    const auto flights = Detect(f.points());
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_EQ(flights[0].touch_and_goes, 1);
+    EXPECT_TRUE(flights[0].landing);
+}
+
+TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
+    SyntheticFlight in_air;
+    in_air.Fly(1, 100, 500).Fly(300, 100, 500);
+    const std::int64_t touchdown = Arrive(in_air);
+    auto flights = Detect(in_air.points());
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_FALSE(flights[0].takeoff);
+    EXPECT_FALSE(flights[0].off_block);
+    EXPECT_EQ(flights[0].landing, touchdown);
+    EXPECT_TRUE(flights[0].complete);
+
+    SyntheticFlight cut_short;
+    Depart(cut_short);
+    flights = Detect(cut_short.points());
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_TRUE(flights[0].takeoff);
+    EXPECT_FALSE(flights[0].landing);
+    EXPECT_FALSE(flights[0].complete);
+}
+
+TEST(FlightDetectorTest, APauseIsNoLandingButLandingUnseenEndsTheFlight) {
+    SyntheticFlight paused;
+    Depart(paused);
+    paused.Pause(1800).Fly(200, 100, 500);
+    Arrive(paused);
+    auto flights = Detect(paused.points());
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_TRUE(flights[0].takeoff && flights[0].landing);
+
+    // Off in cruise, back on the ground at rest: the landing is not known.
+    SyntheticFlight unseen;
+    Depart(unseen);
+    unseen.Pause(1800).Rest(30);
+    flights = Detect(unseen.points());
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_TRUE(flights[0].takeoff);
+    EXPECT_FALSE(flights[0].landing);
+    EXPECT_TRUE(flights[0].complete);
+}
+
+TEST(FlightDetectorTest, JunkAndTaxiingBetweenFlightsMakeNoFlight) {
+    SyntheticFlight f;
+    Depart(f);
+    Arrive(f);
+    f.Blank(30).Fly(60, 12, 100).Rest(20).Fly(40, 8, 100).Rest(10);
+    const std::int64_t second_takeoff = Depart(f);
+    Arrive(f);
+    const auto flights = Detect(f.points());
+    ASSERT_EQ(flights.size(), 2u);
+    EXPECT_EQ(flights[1].takeoff, second_takeoff);
+    EXPECT_GT(flights[1].begin_offset, flights[0].end_offset);
+}
+
+TEST(FlightDetectorTest, ReadingAgainFromTheResumePointFindsTheSameFlights) {
+    SyntheticFlight f;
+    Depart(f);
+    Arrive(f);
+    Depart(f);
+    const std::size_t cut = f.points().size();
+    Arrive(f);
+
+    // First reading stops mid-flight; the second goes on from the resume point.
+    struct Collect final : FlightSink {
+        void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
+        std::vector<DetectedFlight> flights;
+    } first, second;
+    FlightDetector head(first);
+    for (std::size_t i = 0; i < cut; ++i) head.Add(f.points()[i]);
+    head.Finish();
+    ASSERT_EQ(first.flights.size(), 2u);
+    EXPECT_FALSE(first.flights[1].complete);
+    ASSERT_TRUE(head.resume_point());
+    EXPECT_LE(head.resume_point()->offset, first.flights[1].begin_offset);
+
+    FlightDetector tail(second);
+    tail.ResumeAtRest();
+    for (const FlightPoint& p : f.points()) {
+        if (p.offset < head.resume_point()->offset) continue;
+        FlightPoint q = p;
+        q.new_stretch = p.offset == head.resume_point()->offset;
+        tail.Add(q);
+    }
+    tail.Finish();
+    const auto whole = Detect(f.points());
+    ASSERT_EQ(second.flights.size(), 1u);
+    EXPECT_EQ(second.flights[0].begin_offset, whole[1].begin_offset);
+    EXPECT_EQ(second.flights[0].landing, whole[1].landing);
+    EXPECT_EQ(second.flights[0].phases, whole[1].phases);
+    EXPECT_TRUE(second.flights[0].complete);
+}
+
+TEST(FlightDetectorTest, RestAfterLandingIsCountedForStoppingTheRecorder) {
+    struct Ignore final : FlightSink {
+        void OnFlight(const DetectedFlight&) override {}
+    } sink;
+    FlightDetector detector(sink);
+    SyntheticFlight f;
+    Depart(f);
+    Arrive(f, 31);
+    for (const FlightPoint& p : f.points()) {
+        detector.Add(p);
+        // Resting before the takeoff does not count.
+        if (p.seconds < 10 * 3600 + 80) {
+            EXPECT_EQ(detector.RestedSinceLanding(), 0);
+        }
+    }
+    EXPECT_EQ(detector.RestedSinceLanding(), 30);
+}
+
+}  // namespace
+}  // namespace kestrun

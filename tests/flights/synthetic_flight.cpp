@@ -1,0 +1,63 @@
+#include "tests/flights/synthetic_flight.h"
+
+namespace kestrun::testing {
+namespace {
+
+constexpr double kMetresPerDegree = 6371008.8 * 3.14159265358979 / 180;
+
+class Collect final : public FlightSink {
+  public:
+    void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
+    std::vector<DetectedFlight> flights;
+};
+
+}  // namespace
+
+SyntheticFlight& SyntheticFlight::Fly(int seconds, double to_kt, double to_alt_m) {
+    const double from_kt = kt_, from_alt = alt_;
+    for (int i = 1; i <= seconds; ++i) {
+        const double f = static_cast<double>(i) / seconds;
+        kt_ = from_kt + (to_kt - from_kt) * f;
+        alt_ = from_alt + (to_alt_m - from_alt) * f;
+        lat_ += kt_ * 1852.0 / 3600.0 / kMetresPerDegree;
+        FlightPoint p;
+        p.offset = points_.size() * 80;
+        p.seconds = t_++;
+        p.new_stretch = break_next_;
+        break_next_ = false;
+        p.has_position = true;
+        p.latitude_deg = lat_;
+        p.longitude_deg = 8.0;
+        p.altitude_m = alt_;
+        p.airspeed_kt = kt_;
+        p.pitch_deg = 2;
+        points_.push_back(p);
+    }
+    return *this;
+}
+
+SyntheticFlight& SyntheticFlight::Blank(int seconds) {
+    for (int i = 0; i < seconds; ++i) {
+        FlightPoint p;
+        p.offset = points_.size() * 80;
+        p.seconds = t_++;
+        points_.push_back(p);
+    }
+    return *this;
+}
+
+SyntheticFlight& SyntheticFlight::Pause(int seconds) {
+    t_ += seconds;
+    break_next_ = true;
+    return *this;
+}
+
+std::vector<DetectedFlight> Detect(const std::vector<FlightPoint>& points) {
+    Collect sink;
+    FlightDetector detector(sink);
+    for (const FlightPoint& p : points) detector.Add(p);
+    detector.Finish();
+    return sink.flights;
+}
+
+}  // namespace kestrun::testing

@@ -1,0 +1,45 @@
+#pragma once
+// Synthetic flights with known truth: a pilot's day laid down second by
+// second, flying north at the airspeed (no wind), so that every takeoff,
+// touchdown and stop happens at a second the test knows.
+
+#include <cstdint>
+#include <vector>
+
+#include "flights/flight_detector.h"
+
+namespace kestrun::testing {
+
+class SyntheticFlight {
+  public:
+    explicit SyntheticFlight(std::int64_t start_seconds = 10 * 3600, double field_m = 100)
+        : t_(start_seconds), alt_(field_m) {}
+
+    // `seconds` records, airspeed and altitude moving linearly from the
+    // current values to the given ones; the last record holds them.
+    SyntheticFlight& Fly(int seconds, double to_kt, double to_alt_m);
+    SyntheticFlight& Rest(int seconds) {
+        kt_ = 0;
+        return Fly(seconds, 0, alt_);
+    }
+    // Records without a position, as a closed link writes them.
+    SyntheticFlight& Blank(int seconds);
+    // The recorder was off for `seconds`; the next record starts a stretch.
+    SyntheticFlight& Pause(int seconds);
+
+    std::int64_t now() const { return t_ - 1; }  // seconds of the last record
+    const std::vector<FlightPoint>& points() const { return points_; }
+
+  private:
+    std::vector<FlightPoint> points_;
+    std::int64_t t_;
+    double kt_ = 0;
+    double alt_;
+    double lat_ = 47.0;
+    bool break_next_ = true;
+};
+
+// The flights the detector finds in `points`, fed whole.
+std::vector<DetectedFlight> Detect(const std::vector<FlightPoint>& points);
+
+}  // namespace kestrun::testing
