@@ -4,6 +4,7 @@
 
 #include "export/csv_format.h"
 #include "export/gpx_format.h"
+#include "export/igc_format.h"
 #include "export/kml_format.h"
 #include "export/summary_format.h"
 #include "export/svg_format.h"
@@ -53,6 +54,7 @@ std::optional<ExportFormat> ParseExportFormat(std::string_view name) {
     if (name == "kml") return ExportFormat::kKml;
     if (name == "svg") return ExportFormat::kSvg;
     if (name == "summary") return ExportFormat::kSummary;
+    if (name == "igc") return ExportFormat::kIgc;
     return std::nullopt;
 }
 
@@ -69,11 +71,14 @@ std::unique_ptr<FlightFormat> MakeFlightFormat(ExportFormat format, OutputBuffer
             return std::make_unique<SvgFormat>(out, flights);
         case ExportFormat::kSummary:
             return std::make_unique<SummaryFormat>(out);
+        case ExportFormat::kIgc:
+            return std::make_unique<IgcFormat>(out);
     }
     return nullptr;
 }
 
-Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
+Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, std::uint64_t from,
+                                std::uint64_t to) {
     RecordFileFacts facts;
     Status status = ReadRecordFileFacts(path, facts);
     if (!status.ok()) return status;
@@ -98,7 +103,7 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
             // Only the times are needed; this pass is as fast as the disk.
             TimelineSink times;
             ScanCounts counts;
-            status = ScanRecordFile(path, times, counts);
+            status = ScanRecordFileRange(path, from, to, times, counts);
             if (!status.ok()) return status;
             flight.first_date = FirstDateFromModification(facts.modified, times.timeline());
             if (!IsWritableDate(flight.first_date)) return UnwritableDate(path, flight.first_date);
@@ -109,7 +114,7 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report) {
     format_.BeginFlight(flight);
     report.exported = true;
     FormatSink feed(format_);
-    status = ScanRecordFile(path, feed, report.scan);
+    status = ScanRecordFileRange(path, from, to, feed, report.scan);
     if (!flight.date_known) {
         flight.first_date = FirstDateFromModification(facts.modified, feed.timeline());
         flight.date_known = true;

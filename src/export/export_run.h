@@ -15,9 +15,9 @@
 
 namespace kestrun {
 
-enum class ExportFormat { kCsv, kGpx, kKml, kSvg, kSummary };
+enum class ExportFormat { kCsv, kGpx, kKml, kSvg, kSummary, kIgc };
 
-// "csv", "gpx", "kml", "svg" or "summary"; empty for anything else.
+// "csv", "gpx", "kml", "svg", "summary" or "igc"; empty for anything else.
 std::optional<ExportFormat> ParseExportFormat(std::string_view name);
 
 // A writer for `format` that writes to `out`; `flights` is how many files
@@ -42,7 +42,9 @@ class ExportDriver {
     // Exports one file as one flight. Fails without writing anything when the
     // file cannot be opened; when reading fails part-way, the flight is closed
     // with what was read and the failure returned.
-    Status ExportFile(const std::string& path, FlightReport& report);
+    // With a byte range, only the records in it are the flight.
+    Status ExportFile(const std::string& path, FlightReport& report, std::uint64_t from = 0,
+                      std::uint64_t to = UINT64_MAX);
 
   private:
     FlightFormat& format_;

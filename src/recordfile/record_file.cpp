@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -34,7 +36,8 @@ class ReadAhead {
         bool filled = false;
     };
 
-    explicit ReadAhead(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+    // Reads at most `limit` bytes from the file's current offset.
+    ReadAhead(int fd, std::uint64_t limit) : fd_(fd), left_(limit), thread_([this] { Run(); }) {}
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
     ~ReadAhead() {
@@ -76,10 +79,12 @@ class ReadAhead {
                 if (stop_) return;
             }
             ssize_t n = 0;
+            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kReadSize, left_));
             do {
-                n = ::read(fd_, chunk.data(), kReadSize);
+                n = wanted == 0 ? 0 : ::read(fd_, chunk.data(), wanted);
             } while (n < 0 && errno == EINTR);
             chunk.size = n > 0 ? static_cast<std::size_t>(n) : 0;
+            left_ -= chunk.size;
             chunk.error = n < 0 ? errno : 0;
             chunk.end = n <= 0;
             {
@@ -92,6 +97,7 @@ class ReadAhead {
     }
 
     const int fd_;
+    std::uint64_t left_;
     std::array<Chunk, kChunks> chunks_;
     std::size_t next_ = 0;
     std::mutex mutex_;
@@ -123,6 +129,19 @@ Status CheckRegular(const struct stat& st, const std::string& path) {
     return Status::Ok();
 }
 
+// Passes records on with their offsets from the start of the file.
+class ShiftedSink final : public RecordSink {
+  public:
+    ShiftedSink(RecordSink& sink, std::uint64_t shift) : sink_(sink), shift_(shift) {}
+    void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
+        sink_.OnRecord(record, offset + shift_);
+    }
+
+  private:
+    RecordSink& sink_;
+    std::uint64_t shift_;
+};
+
 }  // namespace
 
 Status ReadRecordFileFacts(const std::string& path, RecordFileFacts& facts) {
@@ -136,6 +155,11 @@ Status ReadRecordFileFacts(const std::string& path, RecordFileFacts& facts) {
 }
 
 Status ScanRecordFile(const std::string& path, RecordSink& sink, ScanCounts& counts) {
+    return ScanRecordFileRange(path, 0, std::numeric_limits<std::uint64_t>::max(), sink, counts);
+}
+
+Status ScanRecordFileRange(const std::string& path, std::uint64_t from, std::uint64_t to,
+                           RecordSink& record_sink, ScanCounts& counts) {
     RecordScanner scanner;
     counts = ScanCounts{};
     const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -145,10 +169,14 @@ Status ScanRecordFile(const std::string& path, RecordSink& sink, ScanCounts& cou
     Status regular = CheckRegular(st, path);
     if (!regular.ok()) return regular;
     static_cast<void>(::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL));
+    if (from > 0 && ::lseek(file.get(), static_cast<off_t>(from), SEEK_SET) < 0) {
+        return ErrnoStatus("cannot read", path);
+    }
+    ShiftedSink sink(record_sink, from);
 
     // The scanner hands back fewer than kLookahead bytes it could not judge
     // yet; they go in the head room in front of the next chunk.
-    ReadAhead reader(file.get());
+    ReadAhead reader(file.get(), to > from ? to - from : 0);
     std::array<std::byte, RecordScanner::kLookahead> carry{};
     std::size_t held = 0;
     Status status = Status::Ok();

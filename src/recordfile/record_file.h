@@ -22,4 +22,9 @@ Status ReadRecordFileFacts(const std::string& path, RecordFileFacts& facts);
 // also when reading fails part-way.
 Status ScanRecordFile(const std::string& path, RecordSink& sink, ScanCounts& counts);
 
+// Streams the bytes [begin, end) of the file into `sink`, as if they were
+// the whole stream; offsets passed to the sink count from the file's start.
+Status ScanRecordFileRange(const std::string& path, std::uint64_t begin, std::uint64_t end,
+                           RecordSink& sink, ScanCounts& counts);
+
 }  // namespace kestrun

@@ -102,6 +102,25 @@ TEST_F(ExportFormatsTest, GpxIsValidWithUtcTimesAndOneSegmentPerStretch) {
     CheckXml(dir_, gpx, schema);
 }
 
+// Field by field: UTC time (rolling over with the date of the first fix),
+// degrees and thousandths of minutes with the hemisphere, validity, pressure
+// and GNSS altitude alike (five characters, minus below sea level), airspeed
+// in km/h and heading, CR LF; the record without a position left out.
+TEST_F(ExportFormatsTest, IgcHasOneFixPerPositionInUtc) {
+    const std::string igc = ExportAs("igc", "CET-1").out;
+    const std::string header =
+        "AXKR001 Kestrun Digital Flight Recorder\r\nHFDTE280224\r\nHFFXA100\r\n"
+        "HFPLTPILOTINCHARGE:\r\n";
+    EXPECT_EQ(igc.substr(0, header.size()), header);
+    EXPECT_NE(igc.find("\r\nI023638IAS3941HDT\r\n"), std::string::npos);
+    EXPECT_EQ(igc.substr(igc.find("\r\nB") + 2),
+              "B2259583352128S15112558EA0123501235229000\r\n"
+              "B2259595128200N00027258WA-0012-0012164000\r\n"
+              "B2300005448114S06818180WA0000100001000180\r\n"
+              "B2300021000000N18000000EA0010000100000000\r\n"
+              "B2300301000060N17959994WA0000000000167000\r\n");
+}
+
 TEST_F(ExportFormatsTest, KmlHasTimedTracksAndAnAbsoluteAltitudePath) {
     const std::string kml = ExportAs("kml").out;
     EXPECT_EQ(Count(kml, "<gx:Track>"), 3u);

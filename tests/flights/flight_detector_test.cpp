@@ -16,28 +16,10 @@ std::vector<std::string_view> PhaseNames(const DetectedFlight& flight) {
     return names;
 }
 
-// Taxi, hold, roll and climb from a field at 100 m; returns the second of
-// the last record on the runway.
-std::int64_t Depart(SyntheticFlight& f) {
-    f.Rest(10).Fly(60, 10, 100).Rest(5).Fly(20, 60, 100);
-    const std::int64_t takeoff = f.now();
-    f.Fly(100, 75, 500).Fly(300, 100, 500);
-    return takeoff;
-}
-
-// Down at 3.2 m/s to the field, roll out, taxi in and park; returns the
-// second of the touchdown.
-std::int64_t Arrive(SyntheticFlight& f, int parked = 40) {
-    f.Fly(125, 65, 100);
-    const std::int64_t touchdown = f.now();
-    f.Fly(20, 20, 100).Fly(30, 10, 100).Rest(parked);
-    return touchdown;
-}
-
 TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesAndLandingReport) {
     SyntheticFlight f;
-    const std::int64_t takeoff = Depart(f);
-    const std::int64_t touchdown = Arrive(f);
+    const std::int64_t takeoff = f.Depart();
+    const std::int64_t touchdown = f.Arrive();
     const auto flights = Detect(f.points());
     ASSERT_EQ(flights.size(), 1u);
     const DetectedFlight& flight = flights[0];
@@ -67,9 +49,9 @@ TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesAndLandingReport) {
 
 TEST(FlightDetectorTest, TouchAndGoesStayInOneFlight) {
     SyntheticFlight f;
-    Depart(f);
-    f.Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 400).Fly(120, 90, 400);
-    Arrive(f);
+    f.Depart();
+    f.Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 500).Fly(120, 90, 500);
+    f.Arrive();
     const auto flights = Detect(f.points());
     ASSERT_EQ(flights.size(), 1u);
     EXPECT_EQ(flights[0].touch_and_goes, 1);
@@ -79,7 +61,7 @@ TEST(FlightDetectorTest, TouchAndGoesStayInOneFlight) {
 TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
     SyntheticFlight in_air;
     in_air.Fly(1, 100, 500).Fly(300, 100, 500);
-    const std::int64_t touchdown = Arrive(in_air);
+    const std::int64_t touchdown = in_air.Arrive();
     auto flights = Detect(in_air.points());
     ASSERT_EQ(flights.size(), 1u);
     EXPECT_FALSE(flights[0].takeoff);
@@ -88,7 +70,7 @@ TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
     EXPECT_TRUE(flights[0].complete);
 
     SyntheticFlight cut_short;
-    Depart(cut_short);
+    cut_short.Depart();
     flights = Detect(cut_short.points());
     ASSERT_EQ(flights.size(), 1u);
     EXPECT_TRUE(flights[0].takeoff);
@@ -98,16 +80,16 @@ TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
 
 TEST(FlightDetectorTest, APauseIsNoLandingButLandingUnseenEndsTheFlight) {
     SyntheticFlight paused;
-    Depart(paused);
+    paused.Depart();
     paused.Pause(1800).Fly(200, 100, 500);
-    Arrive(paused);
+    paused.Arrive();
     auto flights = Detect(paused.points());
     ASSERT_EQ(flights.size(), 1u);
     EXPECT_TRUE(flights[0].takeoff && flights[0].landing);
 
     // Off in cruise, back on the ground at rest: the landing is not known.
     SyntheticFlight unseen;
-    Depart(unseen);
+    unseen.Depart();
     unseen.Pause(1800).Rest(30);
     flights = Detect(unseen.points());
     ASSERT_EQ(flights.size(), 1u);
@@ -118,11 +100,11 @@ TEST(FlightDetectorTest, APauseIsNoLandingButLandingUnseenEndsTheFlight) {
 
 TEST(FlightDetectorTest, JunkAndTaxiingBetweenFlightsMakeNoFlight) {
     SyntheticFlight f;
-    Depart(f);
-    Arrive(f);
+    f.Depart();
+    f.Arrive();
     f.Blank(30).Fly(60, 12, 100).Rest(20).Fly(40, 8, 100).Rest(10);
-    const std::int64_t second_takeoff = Depart(f);
-    Arrive(f);
+    const std::int64_t second_takeoff = f.Depart();
+    f.Arrive();
     const auto flights = Detect(f.points());
     ASSERT_EQ(flights.size(), 2u);
     EXPECT_EQ(flights[1].takeoff, second_takeoff);
@@ -131,11 +113,11 @@ TEST(FlightDetectorTest, JunkAndTaxiingBetweenFlightsMakeNoFlight) {
 
 TEST(FlightDetectorTest, ReadingAgainFromTheResumePointFindsTheSameFlights) {
     SyntheticFlight f;
-    Depart(f);
-    Arrive(f);
-    Depart(f);
+    f.Depart();
+    f.Arrive();
+    f.Depart();
     const std::size_t cut = f.points().size();
-    Arrive(f);
+    f.Arrive();
 
     // First reading stops mid-flight; the second goes on from the resume point.
     struct Collect final : FlightSink {
@@ -173,8 +155,8 @@ TEST(FlightDetectorTest, RestAfterLandingIsCountedForStoppingTheRecorder) {
     } sink;
     FlightDetector detector(sink);
     SyntheticFlight f;
-    Depart(f);
-    Arrive(f, 31);
+    f.Depart();
+    f.Arrive(31);
     for (const FlightPoint& p : f.points()) {
         detector.Add(p);
         // Resting before the takeoff does not count.

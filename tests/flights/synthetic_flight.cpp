@@ -1,5 +1,7 @@
 #include "tests/flights/synthetic_flight.h"
 
+#include "tests/support/test_files.h"
+
 namespace kestrun::testing {
 namespace {
 
@@ -50,6 +52,48 @@ SyntheticFlight& SyntheticFlight::Pause(int seconds) {
     t_ += seconds;
     break_next_ = true;
     return *this;
+}
+
+std::int64_t SyntheticFlight::Depart() {
+    const double field = alt_;
+    Rest(10).Fly(60, 10, field).Rest(5).Fly(20, 60, field);
+    const std::int64_t takeoff = now();
+    Fly(100, 75, field + 400).Fly(300, 100, field + 400);
+    return takeoff;
+}
+
+std::int64_t SyntheticFlight::Arrive(int parked) {
+    const double field = alt_ - 400;
+    Fly(125, 65, field);
+    const std::int64_t touchdown = now();
+    Fly(20, 20, field).Fly(30, 10, field).Rest(parked);
+    return touchdown;
+}
+
+std::string SyntheticFlight::Bytes() const {
+    std::string bytes;
+    for (const FlightPoint& p : points_) {
+        const auto of_day = static_cast<int>(p.seconds % 86400);
+        FlightRecord record;
+        if (p.has_position) {
+            record = MakeRecord({.lat = p.latitude_deg,
+                                 .lon = p.longitude_deg,
+                                 .alt_m = p.altitude_m,
+                                 .pitch_up = p.pitch_deg,
+                                 .bank_right = p.bank_deg,
+                                 .kt = p.airspeed_kt});
+        } else {
+            record = MakeRecord({});
+            record.Latitude = record.Longitude = 0;
+            record.AltitudeMetres = 0;
+            record.AltitudeFraction = 0;
+        }
+        record.Hour = static_cast<std::int16_t>(of_day / 3600);
+        record.Minute = static_cast<std::int16_t>(of_day / 60 % 60);
+        record.Second = static_cast<std::int16_t>(of_day % 60);
+        AppendRecord(bytes, record);
+    }
+    return bytes;
 }
 
 std::vector<DetectedFlight> Detect(const std::vector<FlightPoint>& points) {

@@ -4,6 +4,7 @@
 // touchdown and stop happens at a second the test knows.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "flights/flight_detector.h"
@@ -27,8 +28,17 @@ class SyntheticFlight {
     // The recorder was off for `seconds`; the next record starts a stretch.
     SyntheticFlight& Pause(int seconds);
 
+    // Taxi, hold, roll and climb to cruise from the field; returns the second
+    // of the last record on the runway.
+    std::int64_t Depart();
+    // Down at 3.2 m/s to the field, roll out, taxi in and park for `parked`
+    // seconds; returns the second of the touchdown.
+    std::int64_t Arrive(int parked = 40);
+
     std::int64_t now() const { return t_ - 1; }  // seconds of the last record
     const std::vector<FlightPoint>& points() const { return points_; }
+    // The record file the recorder would have written, 80 bytes a point.
+    std::string Bytes() const;
 
   private:
     std::vector<FlightPoint> points_;

@@ -45,16 +45,17 @@ bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& 
 
 int Run(int argc, char** argv) {
     CLI::App app{
-        "Exports flight record files of the Kestrun Digital Flight Recorder as CSV, GPX, KML, an "
-        "SVG picture or a summary.",
+        "Exports flight record files of the Kestrun Digital Flight Recorder as CSV, GPX, KML, IGC, "
+        "an SVG picture or a summary.",
         "kestrun-export"};
     std::vector<std::string> files;
     std::string format_name = "csv";
     std::string output;
     std::string date_text;
     app.add_option("FILE", files, "Record files; each is one flight")->required();
-    app.add_option("-f,--format", format_name, "Output format (default csv)")
-        ->check(CLI::IsMember({"csv", "gpx", "kml", "svg", "summary"}));
+    app.add_option("-f,--format", format_name,
+                   "Output format (default csv); igc holds one flight, so takes one file")
+        ->check(CLI::IsMember({"csv", "gpx", "kml", "svg", "summary", "igc"}));
     app.add_option("-o,--output", output, "Write to PATH instead of standard output")
         ->option_text("PATH");
     app.add_option("-d,--date", date_text,
@@ -75,6 +76,10 @@ int Run(int argc, char** argv) {
     }
 
     const ExportFormat format = *ParseExportFormat(format_name);
+    if (format == ExportFormat::kIgc && files.size() > 1) {
+        Say("an IGC file holds one flight: give one record file with --format igc");
+        return kExitUsage;
+    }
     std::optional<CivilDate> date;
     if (!date_text.empty()) date = ParseCivilDate(date_text);
 

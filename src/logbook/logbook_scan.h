@@ -1,0 +1,64 @@
+#pragma once
+// Scanning record files into the logbook. A scan is one transaction: killed
+// at any moment, it leaves the logbook as it was before it. Files are read
+// only as far as they need to be:
+//  - unchanged size and modification time: not read at all;
+//  - grown, with the bytes already indexed unchanged (the recorder
+//    appended): read again from the last record at which the aircraft was at
+//    rest with no flight in progress, so that a flight still going on at the
+//    old end is completed, not counted twice;
+//  - shrunk, or changed before the old end: indexed again from the start.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logbook/sqlite_db.h"
+#include "recordfile/civil_date.h"
+
+namespace kestrun {
+
+struct FileScanResult {
+    enum class Outcome { kUnchanged, kNew, kGrown, kReindexed, kNoRecords, kFailed };
+    std::string path;
+    Outcome outcome = Outcome::kFailed;
+    std::uint64_t flights = 0;  // flights found in what was read
+    std::uint64_t records = 0;  // records read
+    std::uint64_t skipped_bytes = 0;
+    std::string message;  // why it failed
+};
+
+// One line for the user: "PATH: 2 flights, 3600 records, 0 bytes skipped".
+std::string DescribeScan(const FileScanResult& result);
+
+class LogbookScan {
+  public:
+    // `date` is the local date of every new file's first record; without
+    // it, a file's modification time gives the date as the exporter works
+    // it out. `bytes_read` is called now and then with bytes read so far.
+    LogbookScan(Database& db, std::optional<CivilDate> date,
+                std::function<void(std::uint64_t)> bytes_read = {})
+        : db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
+
+    // Starts the scan's transaction; ends it with Commit.
+    Status Begin();
+    // Indexes one record file. A file that fails leaves its old entries.
+    FileScanResult ScanFile(const std::string& path);
+    Status Commit();
+
+  private:
+    Database& db_;
+    std::optional<CivilDate> date_;
+    std::function<void(std::uint64_t)> bytes_read_;
+    std::uint64_t total_read_ = 0;
+};
+
+// The record files named by `paths`: files as they are, folders searched
+// through for *.dat and *.DAT, in name order. Each folder that cannot be
+// read is passed to `problem` and the search goes on.
+std::vector<std::string> FindRecordFiles(const std::vector<std::string>& paths,
+                                         const std::function<void(const std::string&)>& problem);
+
+}  // namespace kestrun

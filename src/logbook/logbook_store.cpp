@@ -1,0 +1,176 @@
+#include "logbook/logbook_store.h"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+
+#include <array>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+namespace kestrun {
+namespace {
+
+// Migration i takes a logbook from version i to version i + 1. Never edit
+// one that has shipped: add another.
+constexpr std::array<std::string_view, kLogbookSchemaVersion> kMigrations = {
+    // 1: record files, the flights found in them and their phases. Times are
+    // local seconds counted from 1970-01-01 00:00 of the local calendar.
+    R"sql(
+CREATE TABLE files(
+    id INTEGER PRIMARY KEY,
+    path TEXT NOT NULL UNIQUE,
+    size INTEGER NOT NULL,
+    mtime_ns INTEGER NOT NULL,
+    head_hash INTEGER NOT NULL,
+    tail_hash INTEGER NOT NULL,
+    first_date INTEGER NOT NULL,
+    date_given INTEGER NOT NULL,
+    resume_offset INTEGER NOT NULL,
+    resume_seconds INTEGER);
+CREATE TABLE flights(
+    id INTEGER PRIMARY KEY,
+    file_id INTEGER NOT NULL REFERENCES files(id) ON DELETE CASCADE,
+    begin_offset INTEGER NOT NULL,
+    end_offset INTEGER NOT NULL,
+    complete INTEGER NOT NULL,
+    first_time INTEGER NOT NULL,
+    last_time INTEGER NOT NULL,
+    off_block INTEGER,
+    takeoff INTEGER,
+    landing INTEGER,
+    on_block INTEGER,
+    distance_m REAL NOT NULL,
+    max_altitude_m REAL NOT NULL,
+    max_ias_kt REAL NOT NULL,
+    takeoff_lat REAL,
+    takeoff_lon REAL,
+    touchdown_lat REAL,
+    touchdown_lon REAL,
+    touchdown_fpm REAL,
+    touchdown_ias_kt REAL,
+    touchdown_pitch_deg REAL,
+    touchdown_bank_deg REAL,
+    touch_and_goes INTEGER NOT NULL,
+    departure TEXT NOT NULL DEFAULT '',
+    arrival TEXT NOT NULL DEFAULT '');
+CREATE INDEX flights_by_file ON flights(file_id, begin_offset);
+CREATE INDEX flights_by_time ON flights(first_time);
+CREATE TABLE phases(
+    flight_id INTEGER NOT NULL REFERENCES flights(id) ON DELETE CASCADE,
+    seq INTEGER NOT NULL,
+    phase TEXT NOT NULL,
+    start_time INTEGER NOT NULL,
+    PRIMARY KEY(flight_id, seq)) WITHOUT ROWID;
+)sql",
+    // 2: airports for naming where flights begin and end, with a spatial
+    // index, and the file they came from so that it is read once.
+    R"sql(
+CREATE TABLE airports(
+    id INTEGER PRIMARY KEY,
+    ident TEXT NOT NULL,
+    latitude REAL NOT NULL,
+    longitude REAL NOT NULL,
+    elevation_ft REAL);
+CREATE VIRTUAL TABLE airport_boxes USING rtree(id, min_lat, max_lat, min_lon, max_lon);
+CREATE TABLE airport_source(
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    path TEXT NOT NULL,
+    size INTEGER NOT NULL,
+    mtime_ns INTEGER NOT NULL);
+)sql",
+};
+
+Status Refuse(const std::string& path, const std::string& why) {
+    return Status::Error(fmt::format("{} {}; it was left unchanged", path, why));
+}
+
+// Looks at an existing file without writing to it: read-only, and before
+// WAL mode (which SQLite records in the file) is switched on.
+Status CheckExisting(const std::string& path) {
+    Database db;
+    Status status = db.Open(path, SQLITE_OPEN_READONLY);
+    if (!status.ok()) return Refuse(path, "cannot be opened: " + status.message());
+    std::int64_t tables = 0, application = 0, version = 0;
+    status = db.QueryInt("SELECT count(*) FROM sqlite_schema", tables);
+    if (!status.ok()) return Refuse(path, "is not a logbook (" + status.message() + ")");
+    Statement check;
+    status = db.Prepare("PRAGMA quick_check", check);
+    if (status.ok() && check.Step() && check.Text(0) != "ok") {
+        return Refuse(path, "is damaged (" + check.Text(0) + ")");
+    }
+    if (!check.status().ok() || !status.ok()) {
+        return Refuse(path,
+                      "is damaged (" + (status.ok() ? check.status() : status).message() + ")");
+    }
+    status = db.QueryInt("PRAGMA application_id", application);
+    if (status.ok()) status = db.QueryInt("PRAGMA user_version", version);
+    if (!status.ok()) return Refuse(path, "cannot be read: " + status.message());
+    if (application != kLogbookApplicationId && (tables > 0 || application != 0)) {
+        return Refuse(path, "is an SQLite database of another program, not a logbook");
+    }
+    if (version > kLogbookSchemaVersion) {
+        return Refuse(path, fmt::format("was written by a newer kestrun-logbook (schema {}, this "
+                                        "one knows up to {})",
+                                        version, kLogbookSchemaVersion));
+    }
+    return Status::Ok();
+}
+
+}  // namespace
+
+std::string DefaultLogbookPath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::filesystem::path base;
+    if (data != nullptr && data[0] == '/') {
+        base = data;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share";
+    }
+    return (base / "kestrun" / "logbook.sqlite").string();
+}
+
+Status MigrateLogbook(Database& db, int version) {
+    Status status = db.Exec("BEGIN IMMEDIATE");
+    if (!status.ok()) return status;
+    std::int64_t current = 0;
+    status = db.QueryInt("PRAGMA user_version", current);
+    for (auto v = static_cast<std::size_t>(current);
+         status.ok() && v < static_cast<std::size_t>(version); ++v) {
+        status = db.Exec(kMigrations[v]);
+    }
+    if (status.ok() && current < version) {
+        status = db.Exec(fmt::format("PRAGMA user_version = {}; PRAGMA application_id = {}",
+                                     version, kLogbookApplicationId));
+    }
+    if (!status.ok()) {
+        static_cast<void>(db.Exec("ROLLBACK"));
+        return Status::Error("cannot bring the logbook up to date: " + status.message());
+    }
+    return db.Exec("COMMIT");
+}
+
+Status OpenLogbook(const std::string& path, Database& db) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return Refuse(path, "is not a regular file");
+        if (st.st_size > 0) {
+            Status status = CheckExisting(path);
+            if (!status.ok()) return status;
+        }
+    } else {
+        std::error_code ignored;
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+    }
+    Status status = db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (!status.ok())
+        return Status::Error("cannot open the logbook " + path + ": " + status.message());
+    status = db.Exec("PRAGMA foreign_keys = ON; PRAGMA journal_mode = WAL");
+    if (status.ok()) status = MigrateLogbook(db, kLogbookSchemaVersion);
+    if (!status.ok()) return Status::Error(path + ": " + status.message());
+    return Status::Ok();
+}
+
+}  // namespace kestrun

@@ -1,0 +1,152 @@
+#include "logbook/sqlite_db.h"
+
+#include <utility>
+
+namespace kestrun {
+
+Statement::Statement(Statement&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), stmt_(std::exchange(other.stmt_, nullptr)) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+    if (this != &other) {
+        sqlite3_finalize(stmt_);
+        db_ = std::exchange(other.db_, nullptr);
+        stmt_ = std::exchange(other.stmt_, nullptr);
+        status_ = Status::Ok();
+    }
+    return *this;
+}
+
+Statement::~Statement() {
+    sqlite3_finalize(stmt_);
+}
+
+Statement& Statement::Bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+}
+
+Statement& Statement::Bind(int index, double value) {
+    sqlite3_bind_double(stmt_, index, value);
+    return *this;
+}
+
+Statement& Statement::Bind(int index, std::string_view text) {
+    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+Statement& Statement::Bind(int index, std::nullopt_t) {
+    sqlite3_bind_null(stmt_, index);
+    return *this;
+}
+
+bool Statement::Step() {
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc != SQLITE_DONE) status_ = Status::Error(sqlite3_errmsg(db_));
+    return false;
+}
+
+Status Statement::Run() {
+    while (Step()) {
+    }
+    Status result = status_;
+    Reset();
+    return result;
+}
+
+void Statement::Reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    status_ = Status::Ok();
+}
+
+bool Statement::IsNull(int column) const {
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
+}
+
+std::int64_t Statement::Int(int column) const {
+    return sqlite3_column_int64(stmt_, column);
+}
+
+double Statement::Real(int column) const {
+    return sqlite3_column_double(stmt_, column);
+}
+
+std::string Statement::Text(int column) const {
+    const unsigned char* text = sqlite3_column_text(stmt_, column);
+    return text == nullptr
+               ? std::string()
+               : std::string(reinterpret_cast<const char*>(text),
+                             static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+std::optional<std::int64_t> Statement::OptInt(int column) const {
+    if (IsNull(column)) return std::nullopt;
+    return Int(column);
+}
+
+std::optional<double> Statement::OptReal(int column) const {
+    if (IsNull(column)) return std::nullopt;
+    return Real(column);
+}
+
+Database::~Database() {
+    Close();
+}
+
+Status Database::Open(const std::string& path, int flags) {
+    Close();
+    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        Status error = Status::Error(db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+        Close();
+        return error;
+    }
+    // Another kestrun-logbook may hold the write lock for a moment.
+    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_extended_result_codes(db_, 1);
+    return Status::Ok();
+}
+
+void Database::Close() {
+    if (db_ != nullptr) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+Status Database::Exec(std::string_view sql) {
+    char* error = nullptr;
+    const std::string text(sql);
+    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &error) == SQLITE_OK) return Status::Ok();
+    Status status = Status::Error(error != nullptr ? error : ErrorText());
+    sqlite3_free(error);
+    return status;
+}
+
+Status Database::Prepare(std::string_view sql, Statement& statement) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) !=
+        SQLITE_OK) {
+        return Status::Error(ErrorText());
+    }
+    statement = Statement(db_, stmt);
+    return Status::Ok();
+}
+
+Status Database::QueryInt(std::string_view sql, std::int64_t& value) {
+    Statement statement;
+    Status status = Prepare(sql, statement);
+    if (!status.ok()) return status;
+    if (!statement.Step()) {
+        return statement.status().ok() ? Status::Error("no result") : statement.status();
+    }
+    value = statement.Int(0);
+    return Status::Ok();
+}
+
+std::string Database::ErrorText() const {
+    return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+}
+
+}  // namespace kestrun

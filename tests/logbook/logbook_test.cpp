@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+
+#include "logbook/airports.h"
+#include "logbook/logbook_scan.h"
+#include "logbook/logbook_store.h"
+#include "tests/flights/synthetic_flight.h"
+#include "tests/support/test_files.h"
+#include "tools/logbook/flight_rows.h"
+
+namespace kestrun {
+namespace {
+
+using Outcome = FileScanResult::Outcome;
+
+class LogbookTest : public ::testing::Test {
+  protected:
+    std::vector<FileScanResult> Scan(const std::vector<std::string>& files,
+                                     const std::string& db_name = "logbook.sqlite") {
+        Database db;
+        EXPECT_TRUE(OpenLogbook((dir_ / db_name).string(), db).ok());
+        LogbookScan scan(db, CivilDate::FromYmd(2024, 6, 3));
+        EXPECT_TRUE(scan.Begin().ok());
+        std::vector<FileScanResult> results;
+        for (const std::string& file : files) results.push_back(scan.ScanFile(file));
+        EXPECT_TRUE(scan.Commit().ok());
+        return results;
+    }
+    std::vector<FlightRow> Flights(const std::string& db_name = "logbook.sqlite") {
+        Database db;
+        EXPECT_TRUE(OpenLogbook((dir_ / db_name).string(), db).ok());
+        std::vector<FlightRow> rows;
+        EXPECT_TRUE(LoadFlights(db, {}, rows).ok());
+        return rows;
+    }
+
+    testing::ScratchDir dir_;
+};
+
+// Two whole flights and the departure of a third.
+testing::SyntheticFlight ADay() {
+    testing::SyntheticFlight day;
+    day.Depart();
+    day.Arrive();
+    day.Depart();
+    day.Arrive();
+    day.Depart();
+    return day;
+}
+
+TEST_F(LogbookTest, AppendedRecordsCompleteTheFlightInProgressAndNothingIsReadTwice) {
+    const std::string bytes = ADay().Bytes();
+    const std::size_t cut = bytes.size() / 2;  // in the second flight's cruise
+    const std::string path = dir_.Write("day.dat", bytes.substr(0, cut));
+    auto results = Scan({path});
+    EXPECT_EQ(results[0].outcome, Outcome::kNew);
+    auto flights = Flights();
+    ASSERT_EQ(flights.size(), 2u);
+    EXPECT_FALSE(flights[1].complete);
+    EXPECT_FALSE(flights[1].landing);
+
+    EXPECT_EQ(Scan({path})[0].outcome, Outcome::kUnchanged);
+
+    dir_.Write("day.dat", bytes);
+    results = Scan({path});
+    EXPECT_EQ(results[0].outcome, Outcome::kGrown);
+    EXPECT_LT(results[0].records * 80, bytes.size() - cut + 80 * 2000);
+    EXPECT_GT(results[0].records * 80, bytes.size() - cut);
+
+    // The same as indexing the whole file at once.
+    Scan({dir_.Write("whole.dat", bytes)}, "whole.sqlite");
+    flights = Flights();
+    const auto whole = Flights("whole.sqlite");
+    ASSERT_EQ(flights.size(), 3u);
+    ASSERT_EQ(whole.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(flights[i].begin_offset, whole[i].begin_offset);
+        EXPECT_EQ(flights[i].takeoff, whole[i].takeoff);
+        EXPECT_EQ(flights[i].landing, whole[i].landing);
+        EXPECT_EQ(flights[i].on_block, whole[i].on_block);
+        EXPECT_EQ(flights[i].complete, whole[i].complete);
+    }
+    EXPECT_TRUE(flights[1].complete);
+    EXPECT_EQ(FormatCivilDate(CivilDate{flights[0].date_days()}), "2024-06-03");
+}
+
+TEST_F(LogbookTest, AFileChangedBeforeItsEndOrShrunkIsIndexedAgain) {
+    const std::string bytes = ADay().Bytes();
+    for (const std::string& changed :
+         {std::string(80, 'x') + bytes.substr(80), bytes.substr(0, bytes.size() / 3)}) {
+        const std::string path = dir_.Write("day.dat", bytes);
+        Scan({path});
+        dir_.Write("day.dat", changed);
+        const auto results = Scan({path});
+        EXPECT_EQ(results[0].outcome, Outcome::kReindexed);
+        const auto flights = Flights();
+        ASSERT_FALSE(flights.empty());
+        EXPECT_EQ(flights.size(), results[0].flights);
+    }
+    const auto empty = Scan({dir_.Write("empty.dat", "no records here")});
+    EXPECT_EQ(empty[0].outcome, Outcome::kNoRecords);
+    EXPECT_EQ(Scan({(dir_ / "missing.dat").string()})[0].outcome, Outcome::kFailed);
+}
+
+TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
+    auto sqlite = [&](const std::string& name, const char* sql) {
+        sqlite3* db = nullptr;
+        sqlite3_open((dir_ / name).c_str(), &db);
+        sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        return (dir_ / name).string();
+    };
+    Scan({dir_.Write("day.dat", ADay().Bytes())}, "damaged.sqlite");
+    std::string damaged = testing::ReadFile(dir_ / "damaged.sqlite");
+    ASSERT_GT(damaged.size(), 8192u);
+    damaged.replace(4096, 4096, std::string(4096, '\xA5'));
+    const std::vector<std::string> refused = {
+        dir_.Write("notes.sqlite", "a text file, not a database, long enough to look at........"),
+        sqlite("other.sqlite", "CREATE TABLE accounts(name TEXT)"),
+        sqlite("newer.sqlite",
+               "PRAGMA application_id = 1263292231; PRAGMA user_version = 99;"
+               "CREATE TABLE files(id INTEGER)"),
+        dir_.Write("damaged.sqlite", damaged),
+    };
+    for (const std::string& path : refused) {
+        const std::string before = testing::ReadFile(path);
+        Database db;
+        const Status status = OpenLogbook(path, db);
+        EXPECT_FALSE(status.ok()) << path;
+        EXPECT_NE(status.message().find("left unchanged"), std::string::npos) << status.message();
+        EXPECT_EQ(testing::ReadFile(path), before) << path;
+    }
+}
+
+TEST_F(LogbookTest, AFirstVersionLogbookIsBroughtUpToDate) {
+    const std::string path = (dir_ / "old.sqlite").string();
+    {
+        Database db;
+        ASSERT_TRUE(db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).ok());
+        ASSERT_TRUE(MigrateLogbook(db, 1).ok());
+        ASSERT_TRUE(
+            db.Exec("INSERT INTO files VALUES (7, '/old.dat', 1, 2, 3, 4, 5, 0, 0, NULL)").ok());
+    }
+    Database db;
+    ASSERT_TRUE(OpenLogbook(path, db).ok());
+    std::int64_t version = 0, files = 0;
+    ASSERT_TRUE(db.QueryInt("PRAGMA user_version", version).ok());
+    ASSERT_TRUE(db.QueryInt("SELECT count(*) FROM files WHERE id = 7", files).ok());
+    EXPECT_EQ(version, kLogbookSchemaVersion);
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
+    // 0.01 degree of latitude is 1.11 km.
+    const std::string csv = dir_.Write("airports.csv",
+                                       "ident,latitude,longitude,elevation_ft\r\nNEAR,47.04,8,"
+                                       "300\nFAR,47.046,8,\nEAST,0,179.99,0\n");
+    Database db;
+    ASSERT_TRUE(OpenLogbook((dir_ / "logbook.sqlite").string(), db).ok());
+    bool imported = false;
+    ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
+    EXPECT_TRUE(imported);
+    ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
+    EXPECT_FALSE(imported);  // the same file is not read again
+
+    const struct {
+        double lat, lon;
+        const char* ident;
+    } cases[] = {{47.0, 8, "NEAR"},   {47.09, 8, "FAR"},    {47.1, 8, ""},
+                 {47.042, 8, "NEAR"}, {0, -179.99, "EAST"}, {-47.04, 8, ""}};
+    for (const auto& c : cases) {
+        std::string ident;
+        ASSERT_TRUE(NearestAirport(db, c.lat, c.lon, ident).ok());
+        EXPECT_EQ(ident, c.ident) << c.lat << "," << c.lon;
+    }
+
+    const std::string bad =
+        dir_.Write("bad.csv", "ident,latitude,longitude,elevation_ft\nA,1,2,3\nB,91,2,3\n");
+    const Status status = UpdateAirports(db, bad, imported);
+    EXPECT_FALSE(status.ok());
+    EXPECT_NE(status.message().find("bad.csv:3:"), std::string::npos) << status.message();
+}
+
+}  // namespace
+}  // namespace kestrun

@@ -1,0 +1,56 @@
+#pragma once
+// Flights as the logbook keeps them, read back for listing and showing.
+// Times are local seconds from 1970-01-01 00:00 of the local calendar.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logbook/sqlite_db.h"
+
+namespace kestrun {
+
+struct FlightRow {
+    std::int64_t id = 0;
+    std::string file;
+    std::int64_t begin_offset = 0;
+    std::int64_t end_offset = 0;
+    bool complete = false;
+    std::int64_t first_time = 0;
+    std::int64_t last_time = 0;
+    std::optional<std::int64_t> off_block, takeoff, landing, on_block;
+    double distance_m = 0;
+    double max_altitude_m = 0;
+    double max_ias_kt = 0;
+    std::optional<double> touchdown_fpm, touchdown_ias_kt, touchdown_pitch_deg, touchdown_bank_deg;
+    int touch_and_goes = 0;
+    std::string departure;
+    std::string arrival;
+
+    // The day of the takeoff, else of the first record.
+    std::int64_t date_days() const;
+    std::optional<std::int64_t> air_time_s() const;
+    std::optional<std::int64_t> block_time_s() const;
+    // The final landing and the touch-and-goes before it.
+    int landings() const { return (landing ? 1 : 0) + touch_and_goes; }
+};
+
+struct FlightFilter {
+    std::optional<std::int64_t> from_days;  // inclusive
+    std::optional<std::int64_t> to_days;    // inclusive
+    std::string airport;                    // departure or arrival
+};
+
+// Flights in the order flown, newest last.
+Status LoadFlights(Database& db, const FlightFilter& filter, std::vector<FlightRow>& rows);
+// Empty `row` (and ok) when there is no flight `id`.
+Status LoadFlight(Database& db, std::int64_t id, std::optional<FlightRow>& row);
+
+struct PhaseRow {
+    std::string phase;
+    std::int64_t start_time = 0;
+};
+Status LoadPhases(Database& db, std::int64_t flight_id, std::vector<PhaseRow>& phases);
+
+}  // namespace kestrun
