@@ -104,6 +104,10 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
     app.add_option("--update-rate", options.update_hz, "Aircraft updates per second (default 20)")
         ->option_text("HZ")
         ->check(CLI::Range(10.0, 100.0));
+    app.add_option("--hold", options.hold_seconds,
+                   "Seconds the aircraft waits at the threshold before each takeoff (default 5)")
+        ->option_text("SECONDS")
+        ->check(CLI::Range(0.0, 3600.0));
     std::string flightgear_text;
     auto* flightgear =
         app.add_option("--flightgear", flightgear_text,

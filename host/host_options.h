@@ -19,6 +19,7 @@ struct HostOptions {
     FaultMode fault = FaultMode::kNone;
     Airfield airfield = DefaultAirfield();
     double update_hz = 20;
+    double hold_seconds = PatternAircraft::kDefaultHoldSeconds;
     // Follow FlightGear's datagrams instead of flying the pattern.
     std::optional<FlightGearAddress> flightgear;
     // Fly this recorded flight instead of the pattern.

@@ -59,7 +59,7 @@ int Run(const kestrun::HostOptions& options) {
 
     OffsetImage image;
     WriteHostIdentity(options.version_word, options.simulator_code, image);
-    PatternAircraft pattern(options.airfield);
+    PatternAircraft pattern(options.airfield, options.hold_seconds);
     AircraftSource* aircraft = &pattern;
     const auto console = [](std::string_view line) {
         fmt::print("kestrun-host: {}\n", line);

@@ -38,7 +38,6 @@ constexpr double kBaseTurnBehind = 1500;  // before the threshold
 constexpr double kTouchdownAlong = 150;
 constexpr double kGlidePathDeg = 3;
 constexpr double kFlareHeight = 8;
-constexpr double kHoldSeconds = 5;
 constexpr double kLongestStep = 0.05;
 
 double Radians(double degrees) {
@@ -94,7 +93,8 @@ Airfield DefaultAirfield() {
     return Airfield{"Palo Alto (KPAO), runway 31", 37.4611, -122.1150, 2.0, 323.0};
 }
 
-PatternAircraft::PatternAircraft(Airfield airfield) : airfield_(std::move(airfield)) {
+PatternAircraft::PatternAircraft(Airfield airfield, double hold_seconds)
+    : airfield_(std::move(airfield)), hold_seconds_(hold_seconds) {
     altitude_m_ = airfield_.elevation_m;
     heading_deg_ = Wrap360(airfield_.runway_heading_deg);
 }
@@ -309,7 +309,7 @@ void PatternAircraft::Step(double dt) {
     };
     switch (phase_) {
         case Phase::kHold:
-            if (phase_time_ >= kHoldSeconds && speed_mps_ == 0) Enter(Phase::kTakeoffRoll);
+            if (phase_time_ >= hold_seconds_ && speed_mps_ == 0) Enter(Phase::kTakeoffRoll);
             break;
         case Phase::kTakeoffRoll:
             if (Knots(speed_mps_) >= kRotateKt) Enter(Phase::kRotate);

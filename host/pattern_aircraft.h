@@ -34,6 +34,8 @@ Airfield DefaultAirfield();
 
 class PatternAircraft final : public AircraftSource {
   public:
+    static constexpr double kDefaultHoldSeconds = 5;
+
     enum class Phase {
         kHold,
         kTakeoffRoll,
@@ -50,7 +52,8 @@ class PatternAircraft final : public AircraftSource {
         kLineUp,
     };
 
-    explicit PatternAircraft(Airfield airfield);
+    // `hold_seconds`: how long it waits at the threshold before each takeoff.
+    explicit PatternAircraft(Airfield airfield, double hold_seconds = kDefaultHoldSeconds);
 
     void Update(double now_seconds, OffsetImage& image) override;
 
@@ -72,6 +75,7 @@ class PatternAircraft final : public AircraftSource {
     double HeightAboveField() const { return altitude_m_ - airfield_.elevation_m; }
 
     Airfield airfield_;
+    double hold_seconds_;
     Phase phase_ = Phase::kHold;
     double phase_time_ = 0;  // seconds spent in the current phase
     double turned_deg_ = 0;  // heading change so far in a ground turn
