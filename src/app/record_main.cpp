@@ -2,11 +2,14 @@
 // handlers on a headless window: load, connect, start, one tick a second,
 // stop, disconnect, unload, printing every new status text on its own line.
 
+#include <fcntl.h>
 #include <fmt/core.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <optional>
 #include <string>
 
+#include "flights/landing_watch.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
@@ -64,7 +68,23 @@ struct Options {
     std::optional<int> seconds;
     std::string output;
     bool append = false;
+    bool until_landed = false;
 };
+
+// How long the aircraft rests after landing before --until-landed stops.
+constexpr std::int64_t kRestAfterLandingSeconds = 30;
+
+// Reads back the record just written at `offset` of the output file and
+// shows it to the watch. The recorder writes each record whole with one
+// write, so it is all there to read.
+void WatchRecord(int fd, double offset, LandingWatch& watch) {
+    std::array<std::byte, kFlightRecordSize> bytes{};
+    if (fd >= 0 && offset >= 0 &&
+        ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)) ==
+            static_cast<ssize_t>(bytes.size())) {
+        watch.Add(DecodeFlightRecord(bytes.data()));
+    }
+}
 
 }  // namespace
 
@@ -82,6 +102,9 @@ int main(int argc, char** argv) {
                    "Record to this file, and keep it in the settings as Set Output File does")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--append", options.append, "Append to the output file instead of overwriting it");
+    app.add_flag("--until-landed", options.until_landed,
+                 "Stop by itself once the aircraft that took off has landed and rested for 30 "
+                 "seconds (or at --seconds, whichever comes first)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -147,13 +170,29 @@ int main(int argc, char** argv) {
         options.seconds ? start + *options.seconds * kTickPeriod : SteadyClock::time_point::max();
     auto next_tick = start + kTickPeriod;
     long records = 0;
+    std::optional<LandingWatch> watch;
+    int written = -1;
+    if (options.until_landed) {
+        watch.emplace(kRestAfterLandingSeconds);
+        written = ::open(form.FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     while (form.Recording) {
         if (next_tick > end) break;
         if (WaitForDeadlineOrSignal(stop_signals, next_tick)) break;
         form.RecTimer_Timer();
         if (form.Recording) ++records;
         next_tick = std::max(next_tick + kTickPeriod, SteadyClock::now());
+        if (watch && form.Recording) {
+            // Position is 1-based and already past the record just written.
+            WatchRecord(written, form.Position - 1 - static_cast<double>(kFlightRecordSize),
+                        *watch);
+            if (watch->Landed()) {
+                print("Landed and at rest: stopping.");
+                break;
+            }
+        }
     }
+    if (written >= 0) ::close(written);
 
     // A run that ended by itself ended on a failed write.
     const bool write_failed = !form.Recording;

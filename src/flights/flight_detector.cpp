@@ -31,8 +31,11 @@ constexpr double kApproachHeightM = 1000 * 0.3048;
 constexpr std::int64_t kTrendWindowS = 10;
 constexpr std::int64_t kTrendHoldS = 30;
 constexpr double kTrendRateMps = 1.0;  // about 200 ft/min
-// The touchdown rate is the altitude's slope over the seconds before it.
-constexpr std::int64_t kTouchdownWindowS = 4;
+// Sinking slower than this (about 60 ft/min) the wheels are on the runway.
+constexpr double kSettledSinkMps = 0.3;
+// The touchdown rate is the altitude's slope over the seconds before it:
+// long enough to even out the altitude's noise, short enough to see the flare.
+constexpr std::int64_t kTouchdownWindowS = 3;
 // How much recent flight is kept for looking back at a landing, and of the
 // ground roll for looking back at a takeoff.
 constexpr std::size_t kAirKept = 900;
@@ -257,9 +260,16 @@ void FlightDetector::FollowTrend(const FlightPoint& p) {
 
 void FlightDetector::Land(const FlightPoint& p) {
     const double level = p.altitude_m;
-    // The touchdown: the first record of the final run at the rolling level.
+    // The touchdown: the first record of the final run at the rolling level,
+    // where a slow flare has stopped sinking.
     std::size_t down = air_recent_.size() - 1;
     while (down > 0 && air_recent_[down - 1].altitude_m <= level + kGroundBandM) --down;
+    while (down + 1 < air_recent_.size() &&
+           air_recent_[down].altitude_m - air_recent_[down + 1].altitude_m >=
+               kSettledSinkMps *
+                   static_cast<double>(air_recent_[down + 1].seconds - air_recent_[down].seconds)) {
+        ++down;
+    }
     const FlightPoint& td = air_recent_[down];
 
     LandingReport report;
