@@ -11,9 +11,9 @@
 #include <filesystem>
 
 #include "flights/flight_detector.h"
+#include "flights/landing_watch.h"
 #include "logbook/airports.h"
 #include "recordfile/first_date.h"
-#include "recordfile/flight_sample.h"
 #include "recordfile/record_file.h"
 
 namespace kestrun {
@@ -76,19 +76,7 @@ class DetectSink final : public RecordSink, public FlightSink {
 
     void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
         const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
-        const FlightSample sample = SampleFromRecord(record);
-        FlightPoint point;
-        point.offset = offset;
-        point.seconds = time.seconds + day_base_;
-        point.new_stretch = time.new_stretch;
-        point.has_position = sample.has_position;
-        point.latitude_deg = sample.latitude_deg;
-        point.longitude_deg = sample.longitude_deg;
-        point.altitude_m = sample.altitude_m;
-        point.pitch_deg = sample.pitch_deg;
-        point.bank_deg = sample.bank_deg;
-        point.airspeed_kt = sample.airspeed_kt;
-        detector_.Add(point);
+        detector_.Add(PointFromRecord(record, time, offset, day_base_));
         if (progress_ && ++records_ % (kProgressEvery / kFlightRecordSize) == 0) {
             progress_(kProgressEvery);
         }
