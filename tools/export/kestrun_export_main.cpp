@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "export/export_output.h"
 #include "export/export_run.h"
 
 namespace {
@@ -83,23 +84,19 @@ int Run(int argc, char** argv) {
     std::optional<CivilDate> date;
     if (!date_text.empty()) date = ParseCivilDate(date_text);
 
-    int fd = STDOUT_FILENO;
-    std::string output_name = "standard output";
     if (!output.empty()) {
         std::string input;
         if (OutputIsAnInput(output, files, input)) {
             Say("the output " + output + " is the input " + input + "; choose another --output");
             return kExitUsage;
         }
-        fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            Say("cannot create " + output + ": " + std::strerror(errno));
-            return kExitFailed;
-        }
-        output_name = output;
     }
-
-    OutputBuffer out(fd, output_name);
+    ExportOutput sink;
+    if (const Status opened = sink.Open(output); !opened.ok()) {
+        Say(opened.message());
+        return kExitFailed;
+    }
+    OutputBuffer& out = sink.buffer();
     const auto writer = MakeFlightFormat(format, out, files.size());
     ExportDriver driver(*writer, date);
     int result = 0;
@@ -123,12 +120,8 @@ int Run(int argc, char** argv) {
         if (!out.ok()) break;
     }
     writer->EndDocument();
-    if (!out.Flush()) {
-        Say(out.error());
-        result = kExitFailed;
-    }
-    if (fd != STDOUT_FILENO && ::close(fd) != 0) {
-        Say("cannot write " + output_name + ": " + std::strerror(errno));
+    if (const Status closed = sink.Close(); !closed.ok()) {
+        Say(closed.message());
         result = kExitFailed;
     }
     return result;

@@ -38,16 +38,14 @@ FlightRow ReadRow(const Statement& s) {
     return r;
 }
 
-std::int64_t FloorDays(std::int64_t seconds) {
-    return seconds >= 0 ? seconds / kSecondsPerDay
-                        : -((-seconds + kSecondsPerDay - 1) / kSecondsPerDay);
-}
-
 }  // namespace
 
-std::int64_t FlightRow::date_days() const {
-    return FloorDays(takeoff.value_or(first_time));
+std::int64_t DayOf(std::int64_t local_seconds) {
+    const std::int64_t day = local_seconds / kSecondsPerDay;
+    return local_seconds % kSecondsPerDay < 0 ? day - 1 : day;
 }
+
+std::int64_t FlightRow::date_days() const { return DayOf(takeoff.value_or(first_time)); }
 
 std::optional<std::int64_t> FlightRow::air_time_s() const {
     if (!takeoff || !landing) return std::nullopt;

@@ -11,6 +11,9 @@
 
 namespace kestrun {
 
+// The day (since 1970-01-01) of a local time.
+std::int64_t DayOf(std::int64_t local_seconds);
+
 struct FlightRow {
     std::int64_t id = 0;
     std::string file;

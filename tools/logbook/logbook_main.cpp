@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "export/export_output.h"
+#include "export/export_run.h"
 #include "logbook/airports.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
-#include "export/export_run.h"
 #include "tools/logbook/flight_rows.h"
 #include "tools/logbook/logbook_output.h"
 
@@ -136,42 +137,28 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
 
 int ExportFlight(const FlightRow& flight, const std::string& format_name,
                  const std::string& output) {
-    int fd = STDOUT_FILENO;
-    std::string output_name = "standard output";
-    if (!output.empty()) {
-        fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            Say("cannot create " + output + ": " + std::strerror(errno));
-            return kExitFailed;
-        }
-        output_name = output;
-    }
-    OutputBuffer out(fd, output_name);
-    const auto writer = MakeFlightFormat(*ParseExportFormat(format_name), out, 1);
-    // The flight's own first record dates the range.
-    const CivilDate first{flight.first_time >= 0 ? flight.first_time / kSecondsPerDay
-                                                 : (flight.first_time + 1) / kSecondsPerDay - 1};
-    ExportDriver driver(*writer, first);
-    writer->BeginDocument();
-    FlightReport report;
-    Status status =
-        driver.ExportFile(flight.file, report, static_cast<std::uint64_t>(flight.begin_offset),
-                          static_cast<std::uint64_t>(flight.end_offset));
-    writer->EndDocument();
-    int result = 0;
+    ExportOutput sink;
+    Status status = sink.Open(output);
     if (!status.ok()) {
         Say(status.message());
-        result = kExitFailed;
+        return kExitFailed;
     }
-    if (!out.Flush()) {
-        Say(out.error());
-        result = kExitFailed;
+    const auto writer = MakeFlightFormat(*ParseExportFormat(format_name), sink.buffer(), 1);
+    // The range is read as a file of its own, whose first record is the
+    // flight's first.
+    ExportDriver driver(*writer, CivilDate{DayOf(flight.first_time)});
+    writer->BeginDocument();
+    FlightReport report;
+    status = driver.ExportFile(flight.file, report, static_cast<std::uint64_t>(flight.begin_offset),
+                               static_cast<std::uint64_t>(flight.end_offset));
+    writer->EndDocument();
+    const Status closed = sink.Close();
+    if (status.ok()) status = closed;
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
     }
-    if (fd != STDOUT_FILENO && ::close(fd) != 0) {
-        Say("cannot write " + output_name + ": " + std::strerror(errno));
-        result = kExitFailed;
-    }
-    return result;
+    return 0;
 }
 
 int Run(int argc, char** argv) {

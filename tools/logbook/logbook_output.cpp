@@ -16,8 +16,7 @@ constexpr double kFeetPerMetre = 1 / 0.3048;
 constexpr double kMetresPerNauticalMile = 1852;
 
 std::int64_t SecondOfDay(std::int64_t local) {
-    const std::int64_t r = local % kSecondsPerDay;
-    return r < 0 ? r + kSecondsPerDay : r;
+    return local - DayOf(local) * kSecondsPerDay;
 }
 
 std::string Date(std::int64_t days) {
