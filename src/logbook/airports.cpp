@@ -90,6 +90,13 @@ class AptDatReader {
     explicit AptDatReader(const AirportFound& found) : found_(found) {}
 
     void Line(const std::string& line) {
+        // Most of the file is taxiways, signs and frequencies: look at the
+        // row code before splitting the line.
+        const std::size_t start = line.find_first_not_of(' ');
+        if (start == std::string::npos) return;
+        const std::string_view code_view =
+            std::string_view(line).substr(start, line.find(' ', start) - start);
+        if (!IsWanted(code_view)) return;
         std::istringstream words(line);
         std::vector<std::string> w;
         for (std::string word; words >> word;) w.push_back(word);
@@ -136,6 +143,13 @@ class AptDatReader {
     }
 
   private:
+    static bool IsWanted(std::string_view code) {
+        for (const std::string_view wanted : {"1", "16", "17", "99", "100", "101", "102", "1302"}) {
+            if (code == wanted) return true;
+        }
+        return false;
+    }
+
     void Point(const std::string& lat_text, const std::string& lon_text) {
         double lat = 0, lon = 0;
         if (!ParseNumber(lat_text, lat) || !ParseNumber(lon_text, lon)) return;
