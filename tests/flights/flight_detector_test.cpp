@@ -111,44 +111,6 @@ TEST(FlightDetectorTest, JunkAndTaxiingBetweenFlightsMakeNoFlight) {
     EXPECT_GT(flights[1].begin_offset, flights[0].end_offset);
 }
 
-TEST(FlightDetectorTest, ReadingAgainFromTheResumePointFindsTheSameFlights) {
-    SyntheticFlight f;
-    f.Depart();
-    f.Arrive();
-    f.Depart();
-    const std::size_t cut = f.points().size();
-    f.Arrive();
-
-    // First reading stops mid-flight; the second goes on from the resume point.
-    struct Collect final : FlightSink {
-        void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
-        std::vector<DetectedFlight> flights;
-    } first, second;
-    FlightDetector head(first);
-    for (std::size_t i = 0; i < cut; ++i) head.Add(f.points()[i]);
-    head.Finish();
-    ASSERT_EQ(first.flights.size(), 2u);
-    EXPECT_FALSE(first.flights[1].complete);
-    ASSERT_TRUE(head.resume_point());
-    EXPECT_LE(head.resume_point()->offset, first.flights[1].begin_offset);
-
-    FlightDetector tail(second);
-    tail.ResumeAtRest();
-    for (const FlightPoint& p : f.points()) {
-        if (p.offset < head.resume_point()->offset) continue;
-        FlightPoint q = p;
-        q.new_stretch = p.offset == head.resume_point()->offset;
-        tail.Add(q);
-    }
-    tail.Finish();
-    const auto whole = Detect(f.points());
-    ASSERT_EQ(second.flights.size(), 1u);
-    EXPECT_EQ(second.flights[0].begin_offset, whole[1].begin_offset);
-    EXPECT_EQ(second.flights[0].landing, whole[1].landing);
-    EXPECT_EQ(second.flights[0].phases, whole[1].phases);
-    EXPECT_TRUE(second.flights[0].complete);
-}
-
 TEST(FlightDetectorTest, RestAfterLandingIsCountedForStoppingTheRecorder) {
     struct Ignore final : FlightSink {
         void OnFlight(const DetectedFlight&) override {}
