@@ -93,11 +93,9 @@ std::string Csv(const Json& rows, const std::vector<std::string>& keys) {
     return out;
 }
 
-std::vector<std::string> Keys(const Json& rows) {
+std::vector<std::string> Keys(const Json& row) {
     std::vector<std::string> keys;
-    if (!rows.empty()) {
-        for (const auto& item : rows.front().items()) keys.push_back(item.key());
-    }
+    for (const auto& item : row.items()) keys.push_back(item.key());
     return keys;
 }
 
@@ -154,7 +152,8 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
     for (const FlightRow& f : flights) rows.push_back(FlightJson(f));
     if (format == TableFormat::kJson) return rows.dump(2) + "\n";
     if (format == TableFormat::kCsv) {
-        return Csv(rows, rows.empty() ? std::vector<std::string>{"id"} : Keys(rows));
+        // The columns are the JSON keys, also when there is no flight.
+        return Csv(rows, Keys(FlightJson(FlightRow{})));
     }
     std::string out = fmt::format(
         "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
