@@ -275,9 +275,12 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
         first_date = FirstDateFromModification(st.st_mtim.tv_sec, sink.timeline());
     }
     std::int64_t resume_offset = static_cast<std::int64_t>(begin);
-    std::optional<std::int64_t> resume_at = resume ? row->resume_seconds : std::nullopt;
+    // The seconds of the resume point; none while it is the file's start.
+    bool has_resume_at = resume && row->resume_seconds.has_value();
+    std::int64_t resume_at = has_resume_at ? *row->resume_seconds : 0;
     if (const auto point = sink.detector().resume_point()) {
         resume_offset = static_cast<std::int64_t>(point->offset);
+        has_resume_at = true;
         resume_at = point->seconds;
     }
 
@@ -297,7 +300,7 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
                      .Bind(6, first_date.days)
                      .Bind(7, std::int64_t{date_given})
                      .Bind(8, resume_offset)
-                     .Bind(9, resume_at)
+                     .Bind(9, has_resume_at ? std::optional(resume_at) : std::nullopt)
                      .Run();
     }
     std::int64_t file_id = 0;

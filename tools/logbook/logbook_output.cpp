@@ -82,13 +82,17 @@ std::string CsvField(const Json& value) {
 
 std::string Csv(const Json& rows, const std::vector<std::string>& keys) {
     std::string out;
-    for (std::size_t i = 0; i < keys.size(); ++i) out += (i ? "," : "") + keys[i];
-    out += "\n";
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0) out += ',';
+        out += keys[i];
+    }
+    out += '\n';
     for (const Json& row : rows) {
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            out += (i ? "," : "") + CsvField(row.at(keys[i]));
+            if (i > 0) out += ',';
+            out += CsvField(row.at(keys[i]));
         }
-        out += "\n";
+        out += '\n';
     }
     return out;
 }
