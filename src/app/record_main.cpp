@@ -18,10 +18,15 @@
 #include <optional>
 #include <string>
 
+#include "cli/number_option.h"
 #include "flights/landing_watch.h"
+#include "link/link_result.h"
+#include "platform/posix/endpoint.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
+#include "platform/posix/runtime_directory.h"
+#include "protocol/frame.h"
 #include "settings/settings_file.h"
 #include "window/form1.h"
 #include "window/headless_window.h"
@@ -40,6 +45,9 @@ constexpr int kExitFileError = 4;
 constexpr int kExitSampleErrors = 5;
 
 constexpr auto kTickPeriod = std::chrono::milliseconds(kRecordTimerIntervalMs);
+// A year of seconds: far beyond any flight, and the run's deadline stays
+// well inside the steady clock's range.
+constexpr std::int64_t kMaxSeconds = 31'536'000;
 
 bool StartsWith(const std::string& text, std::string_view prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -65,8 +73,9 @@ bool WaitForDeadlineOrSignal(const sigset_t& stop_signals, SteadyClock::time_poi
 }
 
 struct Options {
-    std::optional<int> seconds;
+    std::optional<std::int64_t> seconds;
     std::string output;
+    bool remember = false;
     bool append = false;
     bool until_landed = false;
 };
@@ -86,27 +95,50 @@ void WatchRecord(int fd, double offset, LandingWatch& watch) {
     }
 }
 
+// Where a recorder looks for a host, and how to start one: the status text
+// alone does not tell a user at a terminal what to do next.
+void ExplainNoHost() {
+    const std::string runtime = RuntimeDirectoryPath();
+    fmt::print(stderr,
+               "kestrun-record: no host listens at {} or {}\n"
+               "kestrun-record: start one with kestrun-host (a simulated aircraft) or "
+               "kestrun-host --flightgear (following FlightGear), then run kestrun-record again\n",
+               EndpointPath(runtime, kHostWindowClass),
+               EndpointPath(runtime, kSimulatorWindowClass));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     CLI::App app{
         "Records a flight from a simulator host without a window: one 80-byte record a second, "
-        "to the output file of the recorder's settings, until Ctrl-C, SIGTERM or --seconds.\n"
+        "to the output file of the recorder's settings (or --output), until Ctrl-C, SIGTERM or "
+        "--seconds.\n"
         "Exit status: 0 recorded and saved; 2 usage; 3 could not connect; 4 output file "
         "error; 5 saved, but some seconds could not be read from the host."};
-    app.add_option("--seconds", options.seconds, "Stop after this many seconds")
-        ->check(CLI::PositiveNumber)
+    std::string seconds_text;
+    app.add_option("--seconds", seconds_text,
+                   fmt::format("Stop after N seconds (1 to {})", kMaxSeconds))
+        ->option_text("N")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    app.add_option("--output", options.output,
-                   "Record to this file, and keep it in the settings as Set Output File does")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    auto* output = app.add_option("--output", options.output,
+                                  "Record to PATH for this run; the settings stay as they are")
+                       ->option_text("PATH")
+                       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    app.add_flag("--remember", options.remember,
+                 "Also keep --output in the settings, as Set Output File does, once the file "
+                 "is open")
+        ->needs(output);
     app.add_flag("--append", options.append, "Append to the output file instead of overwriting it");
     app.add_flag("--until-landed", options.until_landed,
                  "Stop by itself once the aircraft that took off has landed and rested for 30 "
                  "seconds (or at --seconds, whichever comes first)");
     try {
         app.parse(argc, argv);
+        if (!seconds_text.empty()) {
+            options.seconds = WholeNumberOption("--seconds", seconds_text, 1, kMaxSeconds);
+        }
     } catch (const CLI::ParseError& error) {
         return app.exit(error) == 0 ? kExitOk : kExitUsage;
     }
@@ -144,16 +176,18 @@ int main(int argc, char** argv) {
     Form1 form(window, link_platform, files, clock, DefaultSettingsPath());
 
     form.Form_Load();
-    if (!options.output.empty()) {
-        window.QueueDialogAnswer(options.output);
-        form.cmdSetPath_Click();
-    }
+    // For this run only: the window records to the settings' file next time.
+    if (!options.output.empty()) form.FileName = options.output;
     if (options.append) window.SetOverwriteValue(0);
 
     form.Connect_Click();
     if (!form.Active) {
+        const bool no_host =
+            window.status_text() ==
+            std::string(kConnectErrorPrefix) + form.general().ResultMessage(kResultNoHost);
         form.Form_Unload();
         std::fputs("kestrun-record: could not connect to a simulator host\n", stderr);
+        if (no_host) ExplainNoHost();
         return kExitNotConnected;
     }
     form.cmdRecord_Click();
@@ -161,6 +195,15 @@ int main(int argc, char** argv) {
         form.Form_Unload();
         fmt::print(stderr, "kestrun-record: could not start recording to {}\n", form.FileName);
         return kExitFileError;
+    }
+    // Kept only now that the file is open, so that a path that cannot be
+    // recorded to never becomes the window's next output file.
+    if (options.remember) {
+        if (Status kept = SaveOutputFileSetting(files, form.settings_path(), form.FileName);
+            !kept.ok()) {
+            fmt::print(stderr, "kestrun-record: {} is not kept in the settings: {}\n",
+                       form.FileName, kept.message());
+        }
     }
 
     // Absolute deadlines keep the ticks from drifting; a tick that overruns

@@ -43,8 +43,11 @@ class FileSystem {
   public:
     virtual ~FileSystem() = default;
 
-    // Opens `path` for writing at offsets, creating it when missing. With
-    // `truncate` the file starts empty, otherwise its contents are kept.
+    // Opens `path` for writing at offsets, creating it when missing, and holds
+    // an exclusive lock on it until the file is closed. With `truncate` the
+    // file starts empty, otherwise its contents are kept. When another open
+    // file holds the lock, nothing is changed and the message reads
+    // "another recorder is writing <path>".
     virtual Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                   std::unique_ptr<OutputFile>& file) = 0;
 

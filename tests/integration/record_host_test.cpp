@@ -22,19 +22,33 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr const char* kDefaultSettings = "[OutputFile]\r\ncheckride.dat\r\n";
+
 class RecordHostTest : public ::testing::Test {
   protected:
     RecordHostTest() { ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1); }
 
     // Starts kestrun-record with its standard output going to a file.
     void StartRecorder(const std::vector<std::string>& args) {
-        recorder_ = testing::SpawnProgram(KESTRUN_RECORD_PATH, args, printed_);
+        recorder_ = testing::SpawnProgram(KESTRUN_RECORD_PATH, args, printed_, errors_);
         ASSERT_GT(recorder_, 0);
     }
     // Waits for the recorder; its exit status, and what it printed.
     std::pair<int, std::string> WaitForRecorder() {
         const int status = testing::WaitForChild(recorder_);
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::ReadFile(printed_)};
+    }
+    // Waits up to five seconds for the output file to hold `count` records.
+    void WaitForRecords(std::uintmax_t count) const {
+        const auto give_up = std::chrono::steady_clock::now() + 5s;
+        const auto size = [this] {
+            std::error_code missing;
+            return std::filesystem::exists(output_, missing) ? std::filesystem::file_size(output_)
+                                                             : 0;
+        };
+        while (std::chrono::steady_clock::now() < give_up && size() < count * kFlightRecordSize) {
+            std::this_thread::sleep_for(50ms);
+        }
     }
     std::vector<FlightRecord> Records() const {
         EXPECT_EQ(std::filesystem::file_size(output_) % kFlightRecordSize, 0u) << "a torn record";
@@ -45,6 +59,8 @@ class RecordHostTest : public ::testing::Test {
     testing::HostProcess host_;
     std::string output_ = sandbox_.root() + "/flight.dat";
     std::string printed_ = sandbox_.root() + "/printed.txt";
+    std::string errors_ = sandbox_.root() + "/errors.txt";
+    std::string settings_ = sandbox_.root() + "/KestrunFlightRecorder.ini";
     pid_t recorder_ = -1;
 };
 
@@ -91,23 +107,53 @@ TEST_F(RecordHostTest, RecordsEverySecondAndKeepsRecordingWhenTheHostIsKilled) {
     EXPECT_NEAR(HeadingFromHost(records.front().Heading), 323, 5);
     EXPECT_EQ(records.back().Header1, 8);
     EXPECT_EQ(records.back().Latitude, 0);
+    EXPECT_EQ(testing::ReadFile(settings_), kDefaultSettings);  // --output is for this run only
 }
 
-TEST_F(RecordHostTest, ReportsAMissingHostAndStopsCleanlyOnSigint) {
-    StartRecorder({"--output", output_});
+TEST_F(RecordHostTest, KeepsOnlyAnOpenedOutputAndLetsOneRecorderWriteAFile) {
+    StartRecorder({"--output", output_, "--remember"});
     auto [status, printed] = WaitForRecorder();
     EXPECT_EQ(status, 3);
     EXPECT_NE(printed.find("Error: Cannot link to the simulator host or network client"),
               std::string::npos);
+    const std::string runtime = sandbox_.runtime();
+    EXPECT_EQ(
+        testing::ReadFile(errors_),
+        "kestrun-record: could not connect to a simulator host\n"
+        "kestrun-record: no host listens at " +
+            runtime + "/HOSTMAIN or " + runtime +
+            "/SIMMAIN\n"
+            "kestrun-record: start one with kestrun-host (a simulated aircraft) or "
+            "kestrun-host --flightgear (following FlightGear), then run kestrun-record again\n");
+    EXPECT_EQ(testing::ReadFile(settings_), kDefaultSettings);  // never opened: not kept
 
     ASSERT_TRUE(host_.Start({}));
-    StartRecorder({"--append"});  // to the path the first run saved
-    std::this_thread::sleep_for(2500ms);
+    StartRecorder({"--output", output_, "--remember"});
+    WaitForRecords(1);
+    // A second recorder, overwriting the file the first one just remembered.
+    const std::string second = sandbox_.root() + "/second.txt";
+    const pid_t other =
+        testing::SpawnProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, second, errors_);
+    ASSERT_GT(other, 0);
+    const int other_status = testing::WaitForChild(other);
+    EXPECT_EQ(WIFEXITED(other_status) ? WEXITSTATUS(other_status) : -1, 4);
+    EXPECT_NE(testing::ReadFile(second).find("\nFile error: another recorder is writing " +
+                                             output_ + "\n"),
+              std::string::npos)
+        << testing::ReadFile(second);
+
+    EXPECT_EQ(testing::ReadFile(errors_),
+              "kestrun-record: could not start recording to " + output_ + "\n");
+    WaitForRecords(2);
     ::kill(recorder_, SIGINT);
     std::tie(status, printed) = WaitForRecorder();
     EXPECT_EQ(status, 0);
-    EXPECT_NE(printed.find("Recording stopped. File Saved."), std::string::npos);
-    EXPECT_GE(Records().size(), 2u);
+    const std::vector<FlightRecord> records = Records();
+    EXPECT_GE(records.size(), 2u);
+    EXPECT_NE(printed.find("Recording stopped. File Saved.\nNot Connected to Flight Simulator\n" +
+                           std::to_string(records.size()) + " records saved to " + output_),
+              std::string::npos)
+        << printed;
 }
 
 // A host that stops answering makes every tick overrun its second; a stop

@@ -1,6 +1,7 @@
 #include "platform/posix/posix_file_system.h"
 
 #include <fcntl.h>
+#include <fmt/core.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -118,9 +119,28 @@ int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
 Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                        std::unique_ptr<OutputFile>& file) {
     file.reset();
-    const int fd = OpenRetrying(path, O_WRONLY | O_CREAT | (truncate ? O_TRUNC : 0), 0666);
+    // Never O_TRUNC: the file is emptied only once the lock is ours, so a
+    // second recorder cannot wipe a file another one is still writing.
+    const int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
     if (fd < 0) return FileError("cannot open", errno, path);
-    file = std::make_unique<PosixOutputFile>(fd, path);
+    auto opened = std::make_unique<PosixOutputFile>(fd, path);
+    // An open-file-description lock on the whole file: it belongs to this
+    // open, not to the process, so it also keeps out a second recorder in the
+    // same process, and it goes away with the descriptor however we end.
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EACCES) {
+            return Status::Error(fmt::format("another recorder is writing {}", path.string()));
+        }
+        return FileError("cannot lock", errno, path);
+    }
+    if (truncate) {
+        if (Status emptied = opened->Truncate(0); !emptied.ok()) return emptied;
+    }
+    file = std::move(opened);
     return Status::Ok();
 }
 
