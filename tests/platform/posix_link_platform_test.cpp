@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +74,31 @@ TEST_F(PosixLinkPlatformTest, FindsOnlyAHostThatListens) {
     EXPECT_NE(window, 0);
     EXPECT_EQ(platform_.FindHostWindow(kSimulatorWindowClass), 0);
     platform_.ReleaseWindow(window);
+}
+
+TEST_F(PosixLinkPlatformTest, TheEndpointAppearsOnlyOnceItAccepts) {
+    // A recorder connecting the moment the file appears must never be
+    // refused: hosts come up again and again while it keeps trying.
+    const std::string path = EndpointPath(runtime_, kHostWindowClass);
+    std::atomic<bool> done = false;
+    std::atomic<int> refused = 0;
+    std::thread recorder([&] {
+        while (!done) {
+            const auto probe = ConnectEndpoint(path);
+            if (probe.ok()) ::close(probe.value);
+            if (!probe.ok() && probe.error == ECONNREFUSED) ++refused;
+        }
+    });
+    for (int start = 0; start < 2000 && refused == 0; ++start) {
+        const auto listening = ListenEndpoint(path);
+        ASSERT_TRUE(listening.ok()) << listening.error;
+        ::unlink(path.c_str());  // a host that goes away unlinks before it closes
+        ::close(listening.value);
+    }
+    done = true;
+    recorder.join();
+    EXPECT_EQ(refused, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(runtime_), {}), 1);  // atoms/
 }
 
 TEST_F(PosixLinkPlatformTest, WaitsForItsOwnReplyDiscardsLateOnesAndFailsOnceTheHostHangsUp) {

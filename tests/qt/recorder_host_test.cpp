@@ -96,7 +96,7 @@ class RecorderHostTest : public QObject {
         host_.setProcessChannelMode(QProcess::ForwardedChannels);
         host_.start();
         QVERIFY(host_.waitForStarted());
-        // The socket file appears at bind, a moment before the host listens.
+        // Up once it accepts a connection: the socket file alone says less.
         const std::string endpoint =
             runtime_.filePath(QStringLiteral("kestrun/HOSTMAIN")).toStdString();
         QTRY_VERIFY_WITH_TIMEOUT(Listening(endpoint), 5000);

@@ -21,7 +21,8 @@ std::string EndpointPath(const std::string& runtime_directory, std::string_view 
 // as absent (EAGAIN) rather than freezing the caller.
 SysResult<int> ConnectEndpoint(const std::string& path);
 
-// Listens at `path` with a non-blocking, close-on-exec socket. A socket file
+// Listens at `path` with a non-blocking, close-on-exec socket. The file at
+// `path` appears only once the socket accepts connections. A socket file
 // left behind by a host that died is replaced; EADDRINUSE when a live host
 // already listens there, EEXIST when something other than a socket has the
 // name.
