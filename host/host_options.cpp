@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/number_option.h"
 #include "host/flightgear/flightgear_state.h"
 
 namespace kestrun {
@@ -65,25 +66,34 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
     HostOptions options;
     const Airfield fallback = DefaultAirfield();
     CLI::App app{
-        fmt::format("kestrun-host: a simulated simulator host for the Kestrun flight recorder.\n"
-                    "Serves HOSTLINK:IPC requests from a 64 KiB offset image while a simulated\n"
-                    "aircraft flies left-hand traffic patterns, by default from\n"
-                    "{}: threshold {:.4f}, {:.4f}, elevation {:.0f} m,\n"
-                    "runway heading {:.0f} degrees true.\n"
-                    "Endpoints live in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>).\n"
-                    "Ctrl-C or SIGTERM stops it and removes its socket files.",
-                    fallback.name, fallback.latitude_deg, fallback.longitude_deg,
-                    fallback.elevation_m, fallback.runway_heading_deg)};
+        fmt::format(
+            "kestrun-host: a pretend flight simulator for the Kestrun flight recorder.\n"
+            "Where no simulator runs, start it and the recorder (kestrun-recorder or\n"
+            "kestrun-record) records its flight: a light aircraft flying left-hand traffic\n"
+            "patterns, by default from {}\n"
+            "(threshold {:.4f}, {:.4f}, elevation {:.0f} m, runway heading {:.0f} degrees "
+            "true).\n"
+            "With --flightgear it passes on the flight of a running FlightGear instead,\n"
+            "with --replay a flight recorded before.\n"
+            "Its fault options make it misbehave on purpose, to show the recorder's "
+            "errors.\n"
+            "It waits in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>) until Ctrl-C "
+            "or\n"
+            "SIGTERM, which stop it and remove its socket files.\n"
+            "Exit status: 0 stopped; 1 could not start (the reason is printed); 2 usage.",
+            fallback.name, fallback.latitude_deg, fallback.longitude_deg, fallback.elevation_m,
+            fallback.runway_heading_deg),
+        "kestrun-host"};
 
     std::string version_text;
     app.add_option("--version-word", version_text,
                    "Host version word at 0x3304, in hex (default 0x32800000, shown as 3.280)")
         ->option_text("HEX");
-    int simulator_code = options.simulator_code;
-    auto* simulator_option = app.add_option("--simulator-code", simulator_code,
-                                            "Simulator code in the low half of 0x3308 (default 8)")
-                                 ->option_text("N")
-                                 ->check(CLI::Range(0, 0xFFFF));
+    std::string simulator_text;
+    auto* simulator_option =
+        app.add_option("--simulator-code", simulator_text,
+                       "Simulator code in the low half of 0x3308, 0 to 65535 (default 8)")
+            ->option_text("N");
     app.add_flag("--client-mode", options.client_mode,
                  "Listen on SIMMAIN only, as a network client would (default: HOSTMAIN)");
     bool never_answer = false;
@@ -101,13 +111,15 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
                                  "Runway threshold LAT,LON,ELEV[,HEADING] in degrees and metres "
                                  "(north and east positive; heading true)")
                       ->option_text("LAT,LON,ELEV[,HDG]");
-    app.add_option("--update-rate", options.update_hz, "Aircraft updates per second (default 20)")
-        ->option_text("HZ")
-        ->check(CLI::Range(10.0, 100.0));
-    app.add_option("--hold", options.hold_seconds,
-                   "Seconds the aircraft waits at the threshold before each takeoff (default 5)")
-        ->option_text("SECONDS")
-        ->check(CLI::Range(0.0, 3600.0));
+    std::string update_text;
+    app.add_option("--update-rate", update_text,
+                   "Aircraft updates per second, 10 to 100 (default 20)")
+        ->option_text("HZ");
+    std::string hold_text;
+    app.add_option("--hold", hold_text,
+                   "Seconds the aircraft waits at the threshold before each takeoff, 0 to 3600 "
+                   "(default 5)")
+        ->option_text("SECONDS");
     std::string flightgear_text;
     auto* flightgear =
         app.add_option("--flightgear", flightgear_text,
@@ -125,9 +137,10 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             ->option_text("FILE")
             ->excludes(flightgear)
             ->excludes(start);
-    app.add_option("--speed", replay.speed, "Replay at X times the recorded speed (default 1)")
+    std::string speed_text;
+    app.add_option("--speed", speed_text,
+                   "Replay at X times the recorded speed, 0.1 to 64 (default 1)")
         ->option_text("X")
-        ->check(CLI::Range(0.1, 64.0))
         ->needs(replay_file);
     app.add_flag("--loop", replay.loop, "Replay the flight again from its start after its end")
         ->needs(replay_file);
@@ -135,12 +148,25 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
     try {
         app.parse(argc, argv);
         if (!version_text.empty() && !ParseHex(version_text, options.version_word)) {
-            throw CLI::ValidationError("--version-word", "expects a hex word such as 0x32800000");
+            throw CLI::ValidationError(
+                "--version-word must be a hexadecimal word from 0 to FFFFFFFF, such as "
+                "0x32800000");
         }
         if (!start_text.empty() && !ParseStart(start_text, options.airfield)) {
             throw CLI::ValidationError(
-                "--start", "expects LAT,LON,ELEV[,HEADING] with |LAT| <= 85, |LON| <= 180");
+                "--start must be LAT,LON,ELEV[,HEADING]: a latitude from -85 to 85, a longitude "
+                "from -180 to 180 and an elevation from -500 to 9000 metres");
         }
+        int simulator_code = options.simulator_code;
+        if (!simulator_text.empty()) {
+            simulator_code =
+                static_cast<int>(WholeNumberOption("--simulator-code", simulator_text, 0, 0xFFFF));
+        }
+        if (!hold_text.empty()) options.hold_seconds = NumberOption("--hold", hold_text, 0, 3600);
+        if (!update_text.empty()) {
+            options.update_hz = NumberOption("--update-rate", update_text, 10, 100);
+        }
+        if (!speed_text.empty()) replay.speed = NumberOption("--speed", speed_text, 0.1, 64);
         if (flightgear->count() > 0) {
             FlightGearAddress address;
             if (!flightgear_text.empty()) {
@@ -153,12 +179,14 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             // The simulator code says FlightGear unless the user chose one.
             if (simulator_option->count() == 0) simulator_code = kFlightGearSimulatorCode;
         }
+        options.simulator_code = static_cast<std::uint16_t>(simulator_code);
     } catch (const CLI::ParseError& error) {
-        exit_code = app.exit(error);
+        // Help is a success; everything else is a usage error, as for the
+        // other programs, whatever the parser's own code.
+        exit_code = app.exit(error) == 0 ? 0 : 2;
         return std::nullopt;
     }
     if (replay_file->count() > 0) options.replay = replay;
-    options.simulator_code = static_cast<std::uint16_t>(simulator_code);
     if (never_answer) options.fault = FaultMode::kNeverAnswer;
     if (answer_zero) options.fault = FaultMode::kAnswerZero;
     if (drop_connection) options.fault = FaultMode::kDropConnection;

@@ -116,7 +116,9 @@ int main(int argc, char** argv) {
         "to the output file of the recorder's settings (or --output), until Ctrl-C, SIGTERM or "
         "--seconds.\n"
         "Exit status: 0 recorded and saved; 2 usage; 3 could not connect; 4 output file "
-        "error; 5 saved, but some seconds could not be read from the host."};
+        "error (also when another recorder is writing it); 5 saved, but some seconds could not "
+        "be read from the host.",
+        "kestrun-record"};
     std::string seconds_text;
     app.add_option("--seconds", seconds_text,
                    fmt::format("Stop after N seconds (1 to {})", kMaxSeconds))
