@@ -76,6 +76,8 @@ class OutputBuffer {
 
     // Writes out everything buffered. False (and ok() false) on failure.
     bool Flush();
+    // Drops what is buffered and not yet written.
+    void Discard() { used_ = 0; }
     // Marks the output failed with `message` unless it already failed.
     void Fail(std::string message);
 

@@ -242,12 +242,19 @@ TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
     std::string noise;
     for (int i = 0; i < 100000; ++i) noise += static_cast<char>((i * 7919) % 251);
     const std::string garbage = dir.Write("garbage.dat", noise);
+    std::string flight = noise;
+    AppendRecord(flight, MakeRecord({}));
     // A name that is not UTF-8 and holds markup must still give valid XML.
-    const std::string odd = dir.Write("a&b<\xff.dat", noise);
+    const std::string odd = dir.Write("a&b<\xff.dat", flight);
 
-    const Outcome ok = Export(dir, "-f summary '" + empty + "' '" + garbage + "'");
-    EXPECT_EQ(ok.exit_code, 0) << ok.err;
-    EXPECT_EQ(Count(ok.out, "Records: 0\n"), 2u);
+    // Files without a single record are no flights: no document, no file.
+    const Outcome none = Export(
+        dir, "-f gpx -o '" + (dir / "out.gpx").string() + "' '" + empty + "' '" + garbage + "'");
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_EQ(none.err, "kestrun-export: " + empty + ": no flight records found\nkestrun-export: " +
+                            garbage + ": no flight records found\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.gpx"));
+    EXPECT_EQ(Export(dir, "-f kml '" + garbage + "'").out, "");
 
     const struct {
         std::string args;
@@ -261,7 +268,7 @@ TEST(ExportTest, BadInputAndBadOptionsNeverCrash) {
         {fmt::format("'{}/missing.dat'", dir.path().string()), 1, "missing.dat"},
         {fmt::format("'{}'", dir.path().string()), 1, "not a regular file"},
         {"-o '" + garbage + "' '" + garbage + "'", 2, "is the input"},
-        {"-o /dev/full '" + garbage + "'", 1, "No space left"},
+        {"-o /dev/full '" + odd + "'", 1, "No space left"},
     };
     for (const auto& bad : kBad) {
         SCOPED_TRACE(bad.args);

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -100,11 +101,18 @@ int Run(int argc, char** argv) {
     const auto writer = MakeFlightFormat(format, out, files.size());
     ExportDriver driver(*writer, date);
     int result = 0;
+    std::uint64_t records = 0;
     writer->BeginDocument();
     for (const std::string& path : files) {
         FlightReport report;
         const Status status = driver.ExportFile(path, report);
-        if (report.exported) {
+        records += report.scan.records;
+        if (report.exported && report.scan.records == 0) {
+            // A file that is no record file at all (or an empty one) is not
+            // a flight with nothing in it: an empty track would pass for one.
+            Say(path + ": no flight records found");
+            result = kExitFailed;
+        } else if (report.exported) {
             const std::string notes = DescribeFlight(report);
             for (std::size_t at = 0; at < notes.size();) {
                 const std::size_t end = notes.find('\n', at);
@@ -118,6 +126,16 @@ int Run(int argc, char** argv) {
         }
         // A failed output (a full disk, a closed pipe) will not recover.
         if (!out.ok()) break;
+    }
+    if (records == 0) {
+        // Nothing was exported: no document at all, and no file left behind.
+        out.Discard();
+        struct stat info {};
+        if (fd != STDOUT_FILENO) {
+            if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(output.c_str());
+            ::close(fd);
+        }
+        return kExitFailed;
     }
     writer->EndDocument();
     if (const Status closed = sink.Close(); !closed.ok()) {
