@@ -7,45 +7,34 @@ namespace {
 
 using Action = RecorderCommandLine::Action;
 
-TEST(RecorderCommandLineTest, AnswersWithoutQtAndLetsQtsOwnOptionsThrough) {
+// Exit statuses and the lines without a display are checked on the program.
+TEST(RecorderCommandLineTest, LetsQtsOwnOptionsThroughAndRefusesTheRest) {
     const struct {
         std::vector<std::string_view> arguments;
         bool has_display;
         Action action;
-        std::string text;
+        std::string problem;
     } cases[] = {
         {{}, true, Action::kRun, ""},
         {{"-platform", "offscreen", "--style", "Fusion", "-reverse"}, false, Action::kRun, ""},
         {{"-display", ":1"}, false, Action::kRun, ""},
-        {{"-reverse"},
-         false,
-         Action::kNoDisplay,
-         "kestrun-recorder: needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
-         "record with kestrun-record instead\n"},
-        {{"-style"},
-         true,
-         Action::kUsageError,
-         "kestrun-recorder: -style needs a value\n" + RecorderUsage()},
-        {{"flight.dat"},
-         true,
-         Action::kUsageError,
-         "kestrun-recorder: unexpected argument flight.dat\n" + RecorderUsage()},
+        {{"-reverse"}, false, Action::kNoDisplay, ""},
+        {{"-style"}, true, Action::kUsageError, "-style needs a value"},
         {{"-platform", "xcb", "--platform"},
          false,
          Action::kUsageError,
-         "kestrun-recorder: --platform needs a value\n" + RecorderUsage()},
-        {{"--bogus", "--help"},
-         true,
-         Action::kUsageError,
-         "kestrun-recorder: unknown option --bogus\n" + RecorderUsage()},
-        {{"-style", "Fusion", "-v"}, false, Action::kVersion, "kestrun-recorder 1.0\n"},
+         "--platform needs a value"},
+        {{"flight.dat"}, true, Action::kUsageError, "unexpected argument flight.dat"},
+        {{"--bogus", "--help"}, true, Action::kUsageError, "unknown option --bogus"},
+        {{"-style", "Fusion", "-h"}, false, Action::kHelp, ""},
     };
     for (const auto& c : cases) {
         const RecorderCommandLine read = ReadRecorderCommandLine(c.arguments, c.has_display);
-        EXPECT_EQ(read.action, c.action) << c.text;
-        EXPECT_EQ(read.text, c.text);
+        EXPECT_EQ(read.action, c.action) << c.problem;
+        if (!c.problem.empty()) {
+            EXPECT_EQ(read.text, "kestrun-recorder: " + c.problem + "\n" + RecorderUsage());
+        }
     }
-    EXPECT_EQ(ReadRecorderCommandLine({"-h"}, false).text, RecorderUsage());
     EXPECT_EQ(RecorderUsage(),
               "Usage: kestrun-recorder [--help] [--version] [Qt options]\n"
               "The window of the Kestrun Digital Flight Recorder: \"Connect to FS\" links it to a\n"
