@@ -10,6 +10,7 @@
 
 #include "cli/number_option.h"
 #include "host/flightgear/flightgear_state.h"
+#include "playback/playback_clock.h"
 
 namespace kestrun {
 namespace {
@@ -139,7 +140,8 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             ->excludes(start);
     std::string speed_text;
     app.add_option("--speed", speed_text,
-                   "Replay at X times the recorded speed, 0.1 to 64 (default 1)")
+                   fmt::format("Replay at X times the recorded speed, {} to {} (default 1)",
+                               PlaybackClock::kMinSpeed, PlaybackClock::kMaxSpeed))
         ->option_text("X")
         ->needs(replay_file);
     app.add_flag("--loop", replay.loop, "Replay the flight again from its start after its end")
@@ -166,7 +168,10 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
         if (!update_text.empty()) {
             options.update_hz = NumberOption("--update-rate", update_text, 10, 100);
         }
-        if (!speed_text.empty()) replay.speed = NumberOption("--speed", speed_text, 0.1, 64);
+        if (!speed_text.empty()) {
+            replay.speed = NumberOption("--speed", speed_text, PlaybackClock::kMinSpeed,
+                                        PlaybackClock::kMaxSpeed);
+        }
         if (flightgear->count() > 0) {
             FlightGearAddress address;
             if (!flightgear_text.empty()) {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/number_option.h"
 #include "flightgear/flightgear_address.h"
 #include "playback/clock_text.h"
 #include "playback/flight_file.h"
@@ -79,12 +80,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
                    "Where FlightGear listens (default 127.0.0.1:5501; a bare port means this "
                    "machine)")
         ->option_text("[ADDRESS:]PORT");
-    app.add_option("--rate", options.rate_hz, "Datagrams a second (default 30)")
-        ->option_text("HZ")
-        ->check(CLI::Range(1.0, 120.0));
-    app.add_option("--speed", options.speed, "Times the recorded speed (default 1)")
-        ->option_text("X")
-        ->check(CLI::Range(PlaybackClock::kMinSpeed, PlaybackClock::kMaxSpeed));
+    std::string rate_text, speed_text;
+    app.add_option("--rate", rate_text, "Datagrams a second, 1 to 120 (default 30)")
+        ->option_text("HZ");
+    app.add_option("--speed", speed_text,
+                   fmt::format("Times the recorded speed, {} to {} (default 1)",
+                               PlaybackClock::kMinSpeed, PlaybackClock::kMaxSpeed))
+        ->option_text("X");
     const auto clock_time = Checked(
         [](const std::string& text) { return ParseClockTime(text).has_value(); }, "HH:MM:SS");
     app.add_option("--from", from_text, "Start at this clock time of the file")
@@ -102,6 +104,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
                         "a date of the form YYYY-MM-DD"));
     try {
         app.parse(argc, argv);
+        if (!rate_text.empty()) options.rate_hz = NumberOption("--rate", rate_text, 1, 120);
+        if (!speed_text.empty()) {
+            options.speed = NumberOption("--speed", speed_text, PlaybackClock::kMinSpeed,
+                                         PlaybackClock::kMaxSpeed);
+        }
         if (!address_text.empty()) {
             FlightGearAddress to;
             if (Status status = ParseFlightGearAddress(address_text, to); !status.ok()) {
