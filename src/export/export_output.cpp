@@ -1,6 +1,7 @@
 #include "export/export_output.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +37,15 @@ Status ExportOutput::Close() {
         }
     }
     return status;
+}
+
+void ExportOutput::Discard() {
+    if (buffer_) buffer_->Discard();
+    if (fd_ <= STDOUT_FILENO) return;
+    struct stat info {};
+    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(name_.c_str());
+    ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace kestrun

@@ -23,6 +23,10 @@ class ExportOutput {
     // Writes out what is buffered and closes the file: the first failure of
     // the whole output, if any.
     Status Close();
+    // Drops what is buffered and closes without writing it; a regular file
+    // made for the export is removed, so that a failed export leaves nothing
+    // that could pass for a result.
+    void Discard();
 
   private:
     int fd_ = -1;

@@ -129,12 +129,7 @@ int Run(int argc, char** argv) {
     }
     if (records == 0) {
         // Nothing was exported: no document at all, and no file left behind.
-        out.Discard();
-        struct stat info {};
-        if (fd != STDOUT_FILENO) {
-            if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(output.c_str());
-            ::close(fd);
-        }
+        sink.Discard();
         return kExitFailed;
     }
     writer->EndDocument();
