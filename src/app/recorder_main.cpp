@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         QString::fromLatin1(kestrun::kRecorderVersion.data(),
                             static_cast<qsizetype>(kestrun::kRecorderVersion.size())));
     // Lets a desktop match the window to its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("kestrun-recorder"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrun.FlightRecorder"));
 
     kestrun::qt::RecorderWindow window;
     kestrun::PosixLinkPlatform link_platform;
