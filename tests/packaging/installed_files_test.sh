@@ -4,11 +4,11 @@
 # page that gives its exit status and a bash completion that offers every
 # option its --help lists, and the window's AppStream entry, desktop entry and
 # icons agree.
-#   installed_files_test.sh BUILD_DIR
+#   installed_files_test.sh CMAKE BUILD_DIR
 set -euo pipefail
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-cmake --install "$1" --prefix "$root" >/dev/null
+"$1" --install "$2" --prefix "$root" >/dev/null
 
 failures=0
 fail() {
