@@ -168,7 +168,9 @@ int Run(int argc, char** argv) {
         "kestrun-logbook"};
     app.require_subcommand(1);
     std::string db_path = DefaultLogbookPath();
-    app.add_option("--db", db_path, "The logbook database (default " + db_path + ")")
+    app.add_option("--db", db_path,
+                   "The logbook database (default $XDG_DATA_HOME/kestrun/logbook.sqlite, else "
+                   "~/.local/share/kestrun/logbook.sqlite)")
         ->option_text("PATH");
 
     CLI::App* scan = app.add_subcommand("scan", "Find flights in record files and folders");
