@@ -46,7 +46,7 @@ done
 
 # Values with a fixed set of choices complete to them.
 choices=$(complete_words kestrun-export --format '' | tr '\n' ' ')
-[[ $choices == "csv gpx kml svg summary " ]] || fail "kestrun-export --format completes to '$choices'"
+[[ $choices == "csv gpx kml svg summary igc " ]] || fail "kestrun-export --format completes to '$choices'"
 
 if [[ -d $root/share/metainfo ]] && command -v appstreamcli >/dev/null; then
     appstreamcli validate-tree --no-net "$root" >&2 || fail "appstreamcli refuses the installed tree"
