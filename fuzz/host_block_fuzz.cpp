@@ -1,7 +1,8 @@
 // Fuzz target for the host's block serving: whatever a client leaves in its
-// block, ServeBlock must stay inside the block and the image, leave a refused
-// block and the image exactly as they were, and on a served block keep every
-// header in place and hand each read the image's bytes.
+// block, ServeBlock must refuse one that is not well formed, stay inside the
+// block and the image, leave a refused block and the image exactly as they
+// were, and on a served block keep every header in place and hand each read
+// the image's bytes.
 //
 // Input: the start of the block; the rest of the block is zeros.
 
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -22,15 +24,14 @@ using namespace kestrun;
 
 using kestrun::fuzz::Check;
 
-// The requests of a block, in order; empty when it is not well formed.
-std::vector<Request> Requests(std::span<const std::byte> block) {
+// The requests of a block, in order; none when it is not well formed.
+std::optional<std::vector<Request>> Requests(std::span<const std::byte> block) {
     std::vector<Request> found;
     RequestWalker walker(block);
-    Request request;
-    for (;;) {
+    for (Request request;;) {
         const RequestWalker::Step step = walker.Next(request);
         if (step == RequestWalker::Step::kEnd) return found;
-        if (step == RequestWalker::Step::kDamaged) return {};
+        if (step == RequestWalker::Step::kDamaged) return std::nullopt;
         found.push_back(request);
     }
 }
@@ -64,7 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     image = fresh;
 
     const int answer = ServeBlock(block, image);
-    Check(answer == kAnswerProcessed || answer == kAnswerRefused);
+    const auto walked = Requests(sent);
+    // A damaged block is refused whole, even after requests that looked good.
+    Check(answer == kAnswerRefused || (answer == kAnswerProcessed && walked.has_value()));
     if (answer == kAnswerRefused) {
         Check(block == sent);
         Check(Bytes(image) == Bytes(fresh));
@@ -72,13 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    const std::vector<Request> requests = Requests(sent);
-    const std::vector<Request> served = Requests(block);
-    Check(served.size() == requests.size());
+    const std::vector<Request>& requests = *walked;
+    const auto served = Requests(block);
+    Check(served && served->size() == requests.size());
     for (std::size_t i = 0; i < requests.size(); ++i) {
         const Request& r = requests[i];
-        Check(served[i].identifier == r.identifier && served[i].offset == r.offset &&
-              served[i].count == r.count && served[i].data_at == r.data_at);
+        const Request& s = (*served)[i];
+        Check(s.identifier == r.identifier && s.offset == r.offset && s.count == r.count &&
+              s.data_at == r.data_at);
         if (r.identifier != kReadIdentifier || r.count == 0) continue;
         bool written = r.offset + r.count > 0x3300 && r.offset < 0x3310;  // the host's own words
         for (const Request& other : requests) {
@@ -113,7 +117,6 @@ std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random) {
     const std::size_t end = block.size();
     block.resize(end + kTerminatorSize);
     EncodeTerminator(block.data() + end);
-    std::vector<std::uint8_t> input(block.size());
-    std::memcpy(input.data(), block.data(), block.size());
-    return input;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(block.data());
+    return {bytes, bytes + block.size()};
 }
