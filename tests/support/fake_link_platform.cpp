@@ -41,9 +41,9 @@ void FakeLinkPlatform::ScriptReplies(std::vector<HostReply> replies) {
 
 std::vector<std::string> FakeLinkPlatform::Calls(std::string_view call) const {
     std::vector<std::string> found;
-    std::copy_if(log_.begin(), log_.end(), std::back_inserter(found), [&](const std::string& line) {
-        return line == call || line.starts_with(std::string(call) + ' ');
-    });
+    for (const std::string& line : log_) {
+        if (line == call || line.starts_with(std::string(call) + ' ')) found.push_back(line);
+    }
     return found;
 }
 
@@ -83,13 +83,10 @@ void FakeLinkPlatform::DeleteAtom(std::uint16_t atom) {
 
 MappingHandleValue FakeLinkPlatform::CreateMapping(std::string_view name, std::uint32_t size) {
     log_.push_back(fmt::format("CreateMapping {} {}", name, size));
-    if (faults.create_mapping) {
-        last_error_ = 12;  // ENOMEM
-        return 0;
-    }
+    last_error_ = faults.create_mapping ? 12 : faults.mapping_exists ? kErrorAlreadyExists : 0;
+    if (faults.create_mapping) return 0;  // ENOMEM
     mappings_.emplace(next_mapping_,
                       Mapping{std::string(name), size, std::vector<std::byte>(size)});
-    last_error_ = faults.mapping_exists ? kErrorAlreadyExists : 0;
     return next_mapping_++;
 }
 
@@ -98,9 +95,7 @@ std::byte* FakeLinkPlatform::MapView(MappingHandleValue mapping) {
     const auto found = mappings_.find(mapping);
     if (faults.map_view || found == mappings_.end()) return nullptr;
     View view{mapping, std::vector<std::byte>(found->second.size)};
-    std::byte* const base = view.bytes.data();
-    views_.emplace(base, std::move(view));
-    return base;
+    return views_.emplace(view.bytes.data(), std::move(view)).first->first;
 }
 
 void FakeLinkPlatform::UnmapView(std::byte* view) {
@@ -115,22 +110,19 @@ FakeLinkPlatform::Mapping* FakeLinkPlatform::MappingOf(std::byte* view) {
     return mapping == mappings_.end() ? nullptr : &mapping->second;
 }
 
-// Like pwrite into a shared-memory object: writing past the end grows it
-// only as far as the write reaches.
 bool FakeLinkPlatform::FlushView(std::byte* view, std::size_t length) {
     Mapping* mapping = MappingOf(view);
     if (mapping == nullptr || faults.flush_view || length > mapping->size) {
         last_error_ = 28;  // ENOSPC
         return false;
     }
-    if (mapping->bytes.size() < length) mapping->bytes.resize(length);
     std::copy_n(view, length, mapping->bytes.begin());
     return true;
 }
 
 bool FakeLinkPlatform::RefreshView(std::byte* view, std::size_t length) {
     Mapping* mapping = MappingOf(view);
-    if (mapping == nullptr || mapping->bytes.size() != mapping->size || length > mapping->size) {
+    if (mapping == nullptr || length > mapping->size) {
         last_error_ = 5;  // EIO
         return false;
     }
@@ -149,11 +141,8 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
     log_.push_back(fmt::format("SendMessageTimeout {:X} {:X} {:08X} {} {}", window, message,
                                static_cast<std::uint32_t>(wparam), lparam, timeout_ms));
     ++sends_;
-    HostReply reply = default_reply;
-    if (!script_.empty()) {
-        reply = std::move(script_.front());
-        script_.pop_front();
-    }
+    HostReply reply = script_.empty() ? default_reply : std::move(script_.front());
+    if (!script_.empty()) script_.pop_front();
     if (host_gone_) reply = HostReply::Fail(kFakeConnectionReset);
     if (!windows_.contains(window)) reply = HostReply::Fail(9);  // EBADF: no such window
 
@@ -166,9 +155,8 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
             if (mapping.name == atom->second) shared = &mapping.bytes;
         }
     }
-    // A block someone shrank is refused, as a real host refuses a short read.
     std::span<std::byte> block;
-    if (shared != nullptr && shared->size() == kBlockSize) block = *shared;
+    if (shared != nullptr) block = *shared;
     if (!block.empty() && reply.kind != HostReply::Kind::kFail) {
         last_block_.assign(block.begin(), block.end());
     }
@@ -187,10 +175,6 @@ bool FakeLinkPlatform::SendMessageTimeout(WindowHandle window, std::uint32_t mes
         case HostReply::Kind::kServe:
             answer = block.empty() ? kAnswerRefused : ServeBlock(block, image_);
             if (reply.damage && !block.empty()) reply.damage(block);
-            return true;
-        case HostReply::Kind::kShrink:
-            if (shared != nullptr) shared->resize(static_cast<std::size_t>(reply.value));
-            answer = 1;
             return true;
     }
     return false;

@@ -31,7 +31,6 @@ struct HostReply {
         kAnswer,   // touch nothing and answer `answer`
         kTimeOut,  // no answer: the send fails with last error 0
         kFail,     // the send fails with last error `value`
-        kShrink,   // shrink the block to `value` bytes and answer 1
     };
     Kind kind = Kind::kServe;
     std::int32_t value = 0;
@@ -41,7 +40,6 @@ struct HostReply {
     static HostReply Answer(std::int32_t answer) { return {Kind::kAnswer, answer, {}}; }
     static HostReply TimeOut() { return {Kind::kTimeOut, 0, {}}; }
     static HostReply Fail(std::int32_t error) { return {Kind::kFail, error, {}}; }
-    static HostReply Shrink(std::int32_t size) { return {Kind::kShrink, size, {}}; }
     static HostReply ServeAndDamage(std::function<void(std::span<std::byte>)> damage) {
         return {Kind::kServe, 0, std::move(damage)};
     }
