@@ -75,8 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(ok ? result == kestrun::kResultOkay : result == kestrun::kResultBadData);
     Check(harness.link.state().WriteCursor == harness.link.state().ViewBase);
     for (std::size_t i = 0; i < kMaxReads; ++i) {
-        const auto from = i < reads ? static_cast<std::size_t>(counts[i]) : 0;
-        for (std::size_t at = from; at < kSlot + kGuard; ++at) {
+        for (auto at = static_cast<std::size_t>(i < reads ? counts[i] : 0); at < kSlot + kGuard;
+             ++at) {
             Check(destinations[i][at] == kCanary);
         }
     }

@@ -34,11 +34,10 @@ class CheckingSink final : public RecordSink {
     explicit CheckingSink(std::size_t size) : size_(size) {}
     void OnRecord(const FlightRecord& r, std::uint64_t offset) override {
         Check(r.Header1 == kHeader1 && r.Header2 == kHeader2 && r.Header3 == kHeader3 &&
-              r.Header4 == kHeader4);
-        Check(r.Hour >= 0 && r.Hour < 24 && r.Minute >= 0 && r.Minute < 60 && r.Second >= 0 &&
-              r.Second < 60);
-        Check(offset + kFlightRecordSize <= size_);
-        Check(seen.empty() || offset >= seen.back() + kFlightRecordSize);
+              r.Header4 == kHeader4 && r.Hour >= 0 && r.Hour < 24 && r.Minute >= 0 &&
+              r.Minute < 60 && r.Second >= 0 && r.Second < 60 &&
+              offset + kFlightRecordSize <= size_ &&
+              (seen.empty() || offset >= seen.back() + kFlightRecordSize));
         seen.push_back(offset);
     }
     std::vector<std::uint64_t> seen;
@@ -70,12 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CheckingSink whole(file.size());
     const ScanCounts counts = ScanBytes(file, whole);
-    Check(counts.bytes == file.size());
-    Check(counts.records * kFlightRecordSize + counts.skipped_bytes + counts.damaged_bytes +
-              counts.truncated_bytes ==
-          counts.bytes);
-    Check(counts.records == whole.seen.size());
-    Check(counts.truncated_bytes < kFlightRecordSize);
+    Check(counts.bytes == file.size() && counts.records == whole.seen.size() &&
+          counts.truncated_bytes < kFlightRecordSize &&
+          counts.records * kFlightRecordSize + counts.skipped_bytes + counts.damaged_bytes +
+                  counts.truncated_bytes ==
+              counts.bytes);
 
     RecordScanner scanner;
     CheckingSink pieces(file.size());
@@ -87,29 +85,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(held.size() - used < RecordScanner::kLookahead);
         held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
     }
-    Check(scanner.Scan(held, true, pieces) == held.size());
-    Check(pieces.seen == whole.seen);
-    const ScanCounts& piece_counts = scanner.counts();
-    Check(piece_counts.skipped_bytes == counts.skipped_bytes);
-    Check(piece_counts.damaged_bytes == counts.damaged_bytes);
-    Check(piece_counts.truncated_bytes == counts.truncated_bytes);
+    Check(scanner.Scan(held, true, pieces) == held.size() && pieces.seen == whole.seen);
+    const ScanCounts& in_pieces = scanner.counts();
+    Check(in_pieces.skipped_bytes == counts.skipped_bytes &&
+          in_pieces.damaged_bytes == counts.damaged_bytes &&
+          in_pieces.truncated_bytes == counts.truncated_bytes);
 
     static const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     OutputBuffer out(null_fd, "/dev/null", 4096);
     std::vector<std::unique_ptr<FlightFormat>> owned;
     std::vector<FlightFormat*> formats;
-    for (const ExportFormat format :
-         {ExportFormat::kCsv, ExportFormat::kGpx, ExportFormat::kSvg, ExportFormat::kSummary}) {
-        owned.push_back(MakeFlightFormat(format, out, 1));
-        formats.push_back(owned.back().get());
-    }
     FlightInfo flight;
     flight.path = flight.name = "fuzz.dat";
     flight.first_date = CivilDate::FromYmd(2024, 2, 29);
     flight.date_known = true;
-    for (FlightFormat* format : formats) {
-        format->BeginDocument();
-        format->BeginFlight(flight);
+    for (const ExportFormat format :
+         {ExportFormat::kCsv, ExportFormat::kGpx, ExportFormat::kSvg, ExportFormat::kSummary}) {
+        formats.push_back(owned.emplace_back(MakeFlightFormat(format, out, 1)).get());
+        formats.back()->BeginDocument();
+        formats.back()->BeginFlight(flight);
     }
     WritersSink writers(formats);
     static_cast<void>(ScanBytes(file, writers));
