@@ -22,10 +22,9 @@ using kestrun::qt::RecorderWindow;
 
 namespace {
 
-// Counts ticks and unloads; a click on cmdRecord runs `on_record_click`.
+// Counts unloads; a click on cmdRecord runs `on_record_click`.
 class CountedEvents final : public kestrun::qt::WindowEvents {
   public:
-    int ticks = 0;
     int unloads = 0;
     std::function<void()> on_record_click;
 
@@ -35,7 +34,7 @@ class CountedEvents final : public kestrun::qt::WindowEvents {
     void cmdRecord_Click() override { on_record_click(); }
     void cmdStop_Click() override {}
     void cmdSetPath_Click() override {}
-    void RecTimer_Timer() override { ++ticks; }
+    void RecTimer_Timer() override {}
 };
 
 QWidget* Find(const RecorderWindow& window, const char* name) {
