@@ -6,6 +6,7 @@
 #include "export/gpx_format.h"
 #include "export/igc_format.h"
 #include "export/kml_format.h"
+#include "export/record_spool.h"
 #include "export/summary_format.h"
 #include "export/svg_format.h"
 #include "export/xml_text.h"
@@ -13,17 +14,6 @@
 
 namespace kestrun {
 namespace {
-
-class TimelineSink final : public RecordSink {
-  public:
-    void OnRecord(const FlightRecord& record, std::uint64_t) override {
-        static_cast<void>(timeline_.Place(record.Hour, record.Minute, record.Second));
-    }
-    const FlightTimeline& timeline() const { return timeline_; }
-
-  private:
-    FlightTimeline timeline_;
-};
 
 class FormatSink final : public RecordSink {
   public:
@@ -100,14 +90,24 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, s
         LocalDateAndTime(facts.modified, modified_date, second_of_day);
         if (!IsWritableDate(modified_date)) return UnwritableDate(path, modified_date);
         if (format_.NeedsDateUpFront()) {
-            // Only the times are needed; this pass is as fast as the disk.
-            TimelineSink times;
+            // The midnights are counted in the one pass that also keeps the
+            // records; the writer gets them once the date is known.
+            RecordSpool spool(spool_bytes_);
             ScanCounts counts;
-            status = ScanRecordFileRange(path, from, to, times, counts);
+            status = ScanRecordFileRange(path, from, to, spool, counts);
             if (!status.ok()) return status;
-            flight.first_date = FirstDateFromModification(facts.modified, times.timeline());
+            flight.first_date = FirstDateFromModification(facts.modified, spool.timeline());
             if (!IsWritableDate(flight.first_date)) return UnwritableDate(path, flight.first_date);
             flight.date_known = true;
+            if (spool.complete()) {
+                format_.BeginFlight(flight);
+                report.exported = true;
+                FormatSink feed(format_);
+                spool.Replay(feed);
+                report.scan = counts;
+                format_.EndFlight(flight, report.scan, feed.timeline());
+                return status;
+            }
         }
     }
 

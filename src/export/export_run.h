@@ -35,9 +35,11 @@ struct FlightReport {
 class ExportDriver {
   public:
     // With `date`, every flight's first record is on that date; without, it
-    // comes from each file's modification time.
-    ExportDriver(FlightFormat& format, std::optional<CivilDate> date)
-        : format_(format), date_(date) {}
+    // comes from each file's modification time, and a file of up to
+    // `spool_bytes` of records is read once, a longer one twice.
+    ExportDriver(FlightFormat& format, std::optional<CivilDate> date,
+                 std::size_t spool_bytes = std::size_t{16} << 20)
+        : format_(format), date_(date), spool_bytes_(spool_bytes) {}
 
     // Exports one file as one flight. Fails without writing anything when the
     // file cannot be opened; when reading fails part-way, the flight is closed
@@ -49,6 +51,7 @@ class ExportDriver {
   private:
     FlightFormat& format_;
     std::optional<CivilDate> date_;
+    std::size_t spool_bytes_;
 };
 
 // The notes about a flight for the user (date used, anything skipped), one

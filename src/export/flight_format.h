@@ -49,8 +49,8 @@ class FlightFormat {
     virtual ~FlightFormat() = default;
 
     // True when the writer needs each record's date as the record arrives.
-    // Without --date the driver then reads the file twice: once to count the
-    // midnights from the end of the file back to its start.
+    // Without --date the driver then counts the midnights from the end of the
+    // file back to its start before the writer sees the first record.
     virtual bool NeedsDateUpFront() const = 0;
 
     virtual void BeginDocument() = 0;

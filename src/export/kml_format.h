@@ -7,8 +7,8 @@
 // end points.
 //
 // KML lists all of a track's times before all of its coordinates, and the
-// path follows the track; both are spooled to temporary files so that memory
-// stays bounded.
+// path follows the track; both are spooled, in memory up to `spool_buffer`
+// bytes and to temporary files beyond, so that memory stays bounded.
 
 #include "export/flight_format.h"
 #include "export/output_buffer.h"
@@ -18,7 +18,8 @@ namespace kestrun {
 
 class KmlFormat final : public FlightFormat {
   public:
-    explicit KmlFormat(OutputBuffer& out) : out_(out) {}
+    explicit KmlFormat(OutputBuffer& out, std::size_t spool_buffer = SpoolFile::kDefaultBuffer)
+        : out_(out), track_coords_(spool_buffer), path_coords_(spool_buffer) {}
 
     bool NeedsDateUpFront() const override { return true; }
     void BeginDocument() override;

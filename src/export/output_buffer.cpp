@@ -46,13 +46,15 @@ char* WriteFixed(char* out, double value, int decimals) {
 }
 
 OutputBuffer::OutputBuffer(int fd, std::string name, std::size_t capacity)
-    : fd_(fd), name_(std::move(name)), buffer_(capacity < kMinCapacity ? kMinCapacity : capacity) {}
+    : fd_(fd), name_(std::move(name)), capacity_(std::max(capacity, kMinCapacity)) {
+    buffer_.reset(new char[capacity_]);
+}
 
 void OutputBuffer::Append(std::string_view text) {
     while (!text.empty()) {
-        if (used_ == buffer_.size()) Drain();
-        const std::size_t n = std::min(text.size(), buffer_.size() - used_);
-        std::memcpy(buffer_.data() + used_, text.data(), n);
+        if (used_ == capacity_) Drain();
+        const std::size_t n = std::min(text.size(), capacity_ - used_);
+        std::memcpy(buffer_.get() + used_, text.data(), n);
         used_ += n;
         text.remove_prefix(n);
     }
@@ -79,7 +81,7 @@ bool OutputBuffer::Flush() {
     }
     std::size_t done = 0;
     while (done < used_) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
+        const ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             Fail("cannot write " + name_ + ": " + std::strerror(errno));

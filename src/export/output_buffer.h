@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,7 +61,7 @@ class OutputBuffer {
 
     void Append(std::string_view text);
     void Append(char c) {
-        if (used_ == buffer_.size()) Drain();
+        if (used_ == capacity_) Drain();
         buffer_[used_++] = c;
     }
     void AppendInt(std::int64_t value);
@@ -69,10 +70,17 @@ class OutputBuffer {
     // Room for at least `n` chars at the returned pointer; Commit(end) marks
     // them used. For formatters that write straight into the buffer.
     char* Reserve(std::size_t n) {
-        if (buffer_.size() - used_ < n) Drain();
-        return buffer_.data() + used_;
+        if (capacity_ - used_ < n) Drain();
+        return buffer_.get() + used_;
     }
-    void Commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_.data()); }
+    void Commit(char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
+
+    // What is buffered and not yet written, and dropping it: a spool that
+    // never filled its buffer hands it on without a trip through its file.
+    std::string_view buffered() const { return {buffer_.get(), used_}; }
+    void DropBuffered() { used_ = 0; }
+    // Bytes that reached the descriptor.
+    std::uint64_t flushed() const { return flushed_; }
 
     // Writes out everything buffered. False (and ok() false) on failure.
     bool Flush();
@@ -92,7 +100,9 @@ class OutputBuffer {
 
     int fd_;
     std::string name_;
-    std::vector<char> buffer_;
+    // Not zeroed: a large buffer costs memory only as far as it is used.
+    std::unique_ptr<char[]> buffer_;
+    std::size_t capacity_;
     std::size_t used_ = 0;
     std::uint64_t flushed_ = 0;
     std::string error_;

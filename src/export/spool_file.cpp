@@ -9,19 +9,28 @@
 namespace kestrun {
 namespace {
 
-constexpr std::size_t kSpoolBuffer = std::size_t{64} << 10;
+constexpr std::size_t kCopyChunk = std::size_t{64} << 10;
 
 }  // namespace
 
-SpoolFile::SpoolFile() : file_(std::tmpfile()) {
+// A flight's worth of spooled text usually stays in the buffer and never
+// reaches the file; writing to a file costs several times what reading the
+// input does.
+SpoolFile::SpoolFile(std::size_t buffer) : file_(std::tmpfile()) {
     const int saved = errno;
     out_ = std::make_unique<OutputBuffer>(file_ ? fileno(file_.get()) : -1, "a temporary file",
-                                          kSpoolBuffer);
+                                          buffer);
     if (!file_) out_->Fail(std::string("cannot create a temporary file: ") + std::strerror(saved));
 }
 
 void SpoolFile::MoveTo(OutputBuffer& dest) {
     if (empty()) return;
+    if (out_->flushed() == file_mark_) {
+        dest.Append(out_->buffered());
+        out_->DropBuffered();
+        copied_ = out_->written();
+        return;
+    }
     if (!out_->Flush()) {
         dest.Fail(out_->error());
         return;
@@ -31,7 +40,7 @@ void SpoolFile::MoveTo(OutputBuffer& dest) {
         dest.Fail(std::string("cannot rewind a temporary file: ") + std::strerror(errno));
         return;
     }
-    char chunk[kSpoolBuffer];
+    char chunk[kCopyChunk];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n == 0) break;
@@ -48,6 +57,11 @@ void SpoolFile::MoveTo(OutputBuffer& dest) {
 
 void SpoolFile::Clear() {
     if (empty()) return;
+    if (out_->flushed() == file_mark_) {
+        out_->DropBuffered();
+        copied_ = out_->written();
+        return;
+    }
     // Whatever is still buffered has to reach the file before it is cut. A
     // failure stays recorded in the spool and surfaces at the next MoveTo.
     if (!out_->Flush()) return;
@@ -59,6 +73,7 @@ bool SpoolFile::Truncate() {
     const int fd = fileno(file_.get());
     if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) return false;
     copied_ = out_->written();
+    file_mark_ = out_->flushed();
     return true;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // SpoolFile: an anonymous temporary file for parts of a document that must
 // be written later than they are produced (KML wants all of a track's times
-// before all of its coordinates). It keeps memory bounded on any flight; the
-// file vanishes when the spool is destroyed or the process ends.
+// before all of its coordinates). Text stays in memory up to a bound and goes
+// to the file beyond it, so memory is bounded on any flight; the file vanishes
+// when the spool is destroyed or the process ends.
 
 #include <cstdio>
 #include <memory>
@@ -13,7 +14,10 @@ namespace kestrun {
 
 class SpoolFile {
   public:
-    SpoolFile();
+    static constexpr std::size_t kDefaultBuffer = std::size_t{8} << 20;
+
+    // Text up to `buffer` bytes between clears stays in memory.
+    explicit SpoolFile(std::size_t buffer = kDefaultBuffer);
     SpoolFile(const SpoolFile&) = delete;
     SpoolFile& operator=(const SpoolFile&) = delete;
 
@@ -36,7 +40,8 @@ class SpoolFile {
     };
     std::unique_ptr<std::FILE, CloseFile> file_;
     std::unique_ptr<OutputBuffer> out_;
-    std::uint64_t copied_ = 0;  // out_->written() at the last clear
+    std::uint64_t copied_ = 0;     // out_->written() at the last clear
+    std::uint64_t file_mark_ = 0;  // out_->flushed() then: the file is empty while equal
 };
 
 }  // namespace kestrun
