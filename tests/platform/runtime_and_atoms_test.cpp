@@ -81,6 +81,15 @@ TEST_F(AtomTableTest, ReusesAStringsAtomAndGivesNewStringsTheLowestFreeNumber) {
     EXPECT_EQ(DeleteAtom(dir_, 0xC000), 0);
     EXPECT_EQ(FindAtom(dir_, 0xC000).error, ENOENT);
     EXPECT_EQ(Add("HOSTLINK:IPC:5E6F:1"), 0xC000);
+    // The number came back with another string: the old string's way to its
+    // atom went with the delete, so it gets a new one.
+    EXPECT_EQ(Add("HOSTLINK:IPC:1A2B:1"), 0xC002);
+    // An index left pointing at a number that now holds another string is
+    // not believed, and is mended by the next add of its string.
+    ASSERT_EQ(::unlink((dir_ + "/C002").c_str()), 0);
+    std::ofstream(dir_ + "/C002") << "someone else";
+    EXPECT_EQ(Add("HOSTLINK:IPC:1A2B:1"), 0xC003);
+    EXPECT_EQ(Add("HOSTLINK:IPC:1A2B:1"), 0xC003);
 
     EXPECT_EQ(AddAtom(dir_, "").error, EINVAL);
     EXPECT_EQ(AddAtom(dir_, std::string(kMaxAtomName + 1, 'x')).error, ENAMETOOLONG);
@@ -93,9 +102,10 @@ TEST_F(AtomTableTest, NeverTakesOverANumberThatIsAlreadyHeld) {
     std::ofstream(dir_ + "/c001") << "lower case is no atom";
     EXPECT_EQ(Add("mine"), 0xC001);
     EXPECT_EQ(FindAtom(dir_, 0xC000).value, "held by someone else");
-    // Nothing of the exclusive creation is left lying about.
+    // Nothing of the exclusive creation is left lying about: the two files
+    // above, the atom and its index entry.
     const auto files = std::distance(std::filesystem::directory_iterator(dir_), {});
-    EXPECT_EQ(files, 3);
+    EXPECT_EQ(files, 4);
 
     // A full table gives no atom but still finds the strings it holds.
     for (unsigned atom = 0xC002; atom <= 0xFFFF; ++atom) {

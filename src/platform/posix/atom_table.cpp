@@ -74,6 +74,56 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+// Beside the atom files, an index entry per string: a symbolic link named by
+// the string's 64-bit FNV-1a hash that points at the atom's file name, so
+// that finding a string's atom reads one link and one file instead of every
+// atom file. The atom file stays the truth: an entry is used only when that
+// file holds exactly the string.
+std::string IndexPath(const std::string& directory, std::string_view name) {
+    std::uint64_t hash = 0xCBF29CE484222325u;
+    for (const char c : name) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001B3u;
+    }
+    return fmt::format("{}/.name-{:016X}", directory, hash);
+}
+
+// The atom an index entry points at; empty when there is no such entry.
+std::optional<std::uint16_t> ReadIndex(const std::string& index) {
+    char target[8];
+    const ssize_t n = ::readlink(index.c_str(), target, sizeof target - 1);
+    if (n != 4) return std::nullopt;
+    target[4] = '\0';
+    std::uint16_t atom = 0;
+    if (!ParseAtomFileName(target, atom)) return std::nullopt;
+    return atom;
+}
+
+// The atom the index gives for `name`, when its file still holds the name.
+std::optional<std::uint16_t> IndexedAtom(const std::string& directory, const std::string& index,
+                                         std::string_view name) {
+    const auto atom = ReadIndex(index);
+    if (!atom) return std::nullopt;
+    const auto content = ReadSmallFile(directory + "/" + AtomFileName(*atom));
+    if (!content.ok() || content.value != name) return std::nullopt;
+    return atom;
+}
+
+// The lowest atom whose file holds `name`, found by reading every atom file.
+std::optional<std::uint16_t> LowestHolding(const std::string& directory, std::string_view name) {
+    DIR* dir = ::opendir(directory.c_str());
+    if (dir == nullptr) return std::nullopt;
+    std::optional<std::uint16_t> found;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::uint16_t atom = 0;
+        if (!ParseAtomFileName(entry->d_name, atom) || (found && *found < atom)) continue;
+        const auto content = ReadSmallFile(directory + "/" + entry->d_name);
+        if (content.ok() && content.value == name) found = atom;
+    }
+    ::closedir(dir);
+    return found;
+}
+
 }  // namespace
 
 std::string AtomFileName(std::uint16_t atom) {
@@ -85,22 +135,21 @@ SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view 
     if (name.empty()) return Result::Failure(EINVAL);
     if (name.size() > kMaxAtomName) return Result::Failure(ENAMETOOLONG);
 
+    const std::string index = IndexPath(directory, name);
+    if (const auto indexed = IndexedAtom(directory, index, name)) return Result::Success(*indexed);
+
+    // Only the names of the folder are listed, not the files read: with
+    // hundreds of recorders opening at once, reading every atom for every add
+    // cost time in the square of their number.
     std::bitset<kAtomCount> used;
     {
         DIR* dir = ::opendir(directory.c_str());
         if (dir == nullptr) return Result::Failure(errno);
-        std::uint16_t found = 0;
         while (const dirent* entry = ::readdir(dir)) {
             std::uint16_t atom = 0;
-            if (!ParseAtomFileName(entry->d_name, atom)) continue;
-            used.set(atom - kFirstAtom);
-            const auto content = ReadSmallFile(directory + "/" + entry->d_name);
-            if (content.ok() && content.value == name && (found == 0 || atom < found)) {
-                found = atom;
-            }
+            if (ParseAtomFileName(entry->d_name, atom)) used.set(atom - kFirstAtom);
         }
         ::closedir(dir);
-        if (found != 0) return Result::Success(found);
     }
 
     // Write the name into a private file first, then hard-link it under the
@@ -136,12 +185,27 @@ SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view 
         }
     }
     ::unlink(staging.c_str());
+    if (result.ok()) {
+        // A stale entry (its atom deleted by someone else, or the string's
+        // hash shared with another name) gives way; a fresh one of a
+        // simultaneous add of the same string stays.
+        ::unlink(index.c_str());
+        static_cast<void>(::symlink(AtomFileName(result.value).c_str(), index.c_str()));
+    } else if (result.error == ENOSPC) {
+        // A full table may still hold the string under an atom that has no
+        // index entry (written by hand, or by an add that died half-way).
+        if (const auto held = LowestHolding(directory, name)) return Result::Success(*held);
+    }
     return result;
 }
 
 int DeleteAtom(const std::string& directory, std::uint16_t atom) {
     if (atom < kFirstAtom) return EINVAL;
     const std::string path = directory + "/" + AtomFileName(atom);
+    if (const auto content = ReadSmallFile(path); content.ok()) {
+        const std::string index = IndexPath(directory, content.value);
+        if (ReadIndex(index) == std::optional<std::uint16_t>(atom)) ::unlink(index.c_str());
+    }
     return ::unlink(path.c_str()) == 0 ? 0 : errno;
 }
 
@@ -153,10 +217,15 @@ std::size_t RemoveStaleAtoms(const std::string& directory) {
         const std::string path = directory + "/" + entry->d_name;
         std::uint16_t atom = 0;
         std::optional<pid_t> owner;
+        std::string index;  // the atom's index entry, removed with it
         if (ParseAtomFileName(entry->d_name, atom)) {
             // An atom names a block, and the block's name its creator.
             const auto content = ReadSmallFile(path);
-            if (content.ok()) owner = BlockCreator(content.value);
+            if (content.ok()) {
+                owner = BlockCreator(content.value);
+                const std::string entry_path = IndexPath(directory, content.value);
+                if (ReadIndex(entry_path) == std::optional<std::uint16_t>(atom)) index = entry_path;
+            }
         } else if (std::string_view name = entry->d_name; name.starts_with(".new-")) {
             // A staging file of an add that was killed half-way: ".new-<pid>-<n>".
             name.remove_prefix(5);
@@ -164,7 +233,10 @@ std::size_t RemoveStaleAtoms(const std::string& directory) {
             const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
             if (error == std::errc() && end != name.data() && *end == '-') owner = pid;
         }
-        if (owner && ProcessGone(*owner) && ::unlink(path.c_str()) == 0) ++removed;
+        if (owner && ProcessGone(*owner) && ::unlink(path.c_str()) == 0) {
+            ++removed;
+            if (!index.empty()) ::unlink(index.c_str());
+        }
     }
     ::closedir(dir);
     return removed;

@@ -23,7 +23,10 @@ std::string AtomFileName(std::uint16_t atom);
 // Returns the atom of `name`: the existing one when some atom already holds
 // exactly this string, otherwise the lowest free number, claimed exclusively
 // so that two processes adding at once never share one. The file appears with
-// its whole content at once, so a reader never sees half a name.
+// its whole content at once, so a reader never sees half a name. An existing
+// atom is found through an index entry beside it (".name-<hash>", a symbolic
+// link to its file) that every add here leaves, so an add reads no other
+// atom; an atom made without one is found only once the table is full.
 // Errors: EINVAL for an empty name, ENAMETOOLONG past kMaxAtomName bytes,
 // ENOSPC when every number is taken, or the errno of a failed file call.
 SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view name);
