@@ -1,10 +1,12 @@
 #include "host/event_loop.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/signalfd.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 #include "platform/posix/posix_error.h"
@@ -16,17 +18,41 @@ double SteadySeconds() {
         .count();
 }
 
+// poll's and epoll's flags for these events are the same bits on Linux.
+static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLERR == EPOLLERR &&
+              POLLHUP == EPOLLHUP);
+
+EventLoop::EventLoop() : epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
+    if (!epoll_.valid()) epoll_error_ = errno;
+}
+
+void EventLoop::Control(int operation, int fd, const Entry& entry) {
+    epoll_event event{};
+    event.events = static_cast<std::uint32_t>(static_cast<unsigned short>(entry.events));
+    event.data.u64 = std::uint64_t{entry.generation} << 32 | static_cast<std::uint32_t>(fd);
+    // A failure (no memory, a descriptor epoll cannot watch) leaves the
+    // descriptor unwatched, as a closed one would be; its owner sees nothing
+    // more of it, and the rest of the loop goes on.
+    static_cast<void>(::epoll_ctl(epoll_.get(), operation, fd, &event));
+}
+
 void EventLoop::Watch(int fd, short events, Handler handler) {
-    entries_[fd] = Entry{events, next_generation_++, std::make_shared<Handler>(std::move(handler))};
+    Entry entry{events, next_generation_++, std::make_shared<Handler>(std::move(handler))};
+    const auto [it, added] = entries_.insert_or_assign(fd, std::move(entry));
+    Control(added ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, it->second);
 }
 
 void EventLoop::SetEvents(int fd, short events) {
     const auto it = entries_.find(fd);
-    if (it != entries_.end()) it->second.events = events;
+    // Most wake-ups leave the events as they were: no system call for those.
+    if (it == entries_.end() || it->second.events == events) return;
+    it->second.events = events;
+    Control(EPOLL_CTL_MOD, fd, it->second);
 }
 
 void EventLoop::Unwatch(int fd) {
-    entries_.erase(fd);
+    if (entries_.erase(fd) == 0) return;
+    static_cast<void>(::epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr));
 }
 
 Status EventLoop::AddTimer(std::chrono::nanoseconds period, std::function<void(double)> tick) {
@@ -73,29 +99,24 @@ Status EventLoop::StopOnSignals(std::initializer_list<int> signals) {
 }
 
 Status EventLoop::Run() {
+    if (!epoll_.valid()) return PosixError("Cannot create the host's event loop", epoll_error_);
     running_ = true;
-    std::vector<pollfd> polled;
-    std::vector<std::uint64_t> generations;
+    std::array<epoll_event, 64> ready{};
     while (running_) {
-        polled.clear();
-        generations.clear();
-        for (const auto& [fd, entry] : entries_) {
-            polled.push_back(pollfd{fd, entry.events, 0});
-            generations.push_back(entry.generation);
-        }
-        const int ready = ::poll(polled.data(), polled.size(), -1);
-        if (ready < 0) {
+        const int count = ::epoll_wait(epoll_.get(), ready.data(), ready.size(), -1);
+        if (count < 0) {
             if (errno == EINTR) continue;
-            return PosixError("The host's poll loop failed", errno);
+            return PosixError("The host's event loop failed", errno);
         }
-        for (std::size_t i = 0; i < polled.size() && running_; ++i) {
-            if (polled[i].revents == 0) continue;
+        for (int i = 0; i < count && running_; ++i) {
+            const std::uint64_t data = ready[static_cast<std::size_t>(i)].data.u64;
+            const auto fd = static_cast<int>(static_cast<std::uint32_t>(data));
             // A callback earlier in this round may have closed this
             // descriptor, and the number may even be in use again.
-            const auto it = entries_.find(polled[i].fd);
-            if (it == entries_.end() || it->second.generation != generations[i]) continue;
+            const auto it = entries_.find(fd);
+            if (it == entries_.end() || it->second.generation != data >> 32) continue;
             const std::shared_ptr<Handler> handler = it->second.handler;
-            (*handler)(polled[i].revents);
+            (*handler)(static_cast<short>(ready[static_cast<std::size_t>(i)].events));
         }
     }
     return Status::Ok();

@@ -1,17 +1,19 @@
 #pragma once
-// The host's single poll loop. Everything the host waits for is a descriptor
+// The host's single event loop. Everything the host waits for is a descriptor
 // with a callback: listening sockets, client connections, the aircraft's
 // timer, the stop signals, and any further feed a source brings along.
 // Callbacks may watch and unwatch descriptors (their own included) while the
-// loop runs.
+// loop runs. The set lives in the kernel (epoll), so a wake-up costs what the
+// ready descriptors cost, not what all of them do: a host serving hundreds of
+// recorders wakes for one.
 
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/posix/unique_fd.h"
@@ -21,10 +23,11 @@ namespace kestrun {
 
 class EventLoop {
   public:
-    // Called with poll's revents for the descriptor.
+    // Called with the ready events for the descriptor, as poll's flags
+    // (POLLIN, POLLOUT, POLLERR, POLLHUP).
     using Handler = std::function<void(short revents)>;
 
-    EventLoop() = default;
+    EventLoop();
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
@@ -43,7 +46,7 @@ class EventLoop {
     // the whole process, so call it before starting any thread.
     Status StopOnSignals(std::initializer_list<int> signals);
 
-    // Runs until Stop() or a stop signal; an error when poll itself fails.
+    // Runs until Stop() or a stop signal; an error when waiting itself fails.
     Status Run();
     void Stop() { running_ = false; }
 
@@ -53,12 +56,18 @@ class EventLoop {
   private:
     struct Entry {
         short events = 0;
-        std::uint64_t generation = 0;
+        // Tells a descriptor from an earlier one of the same number, whose
+        // events may still be in the batch being handled.
+        std::uint32_t generation = 0;
         // Shared, so that a handler that unwatches itself can finish running.
         std::shared_ptr<Handler> handler;
     };
-    std::map<int, Entry> entries_;
-    std::uint64_t next_generation_ = 1;
+    void Control(int operation, int fd, const Entry& entry);
+
+    UniqueFd epoll_;
+    int epoll_error_ = 0;  // errno of a failed epoll_create1
+    std::unordered_map<int, Entry> entries_;
+    std::uint32_t next_generation_ = 1;
     std::vector<UniqueFd> owned_;
     bool running_ = false;
     int stop_signal_ = 0;
