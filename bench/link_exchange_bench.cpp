@@ -6,12 +6,14 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 
 #include "bench/sample_exchange.h"
 #include "link/host_link.h"
@@ -42,6 +44,33 @@ void RawRoundTrip(benchmark::State& state, int fd) {
         }
         benchmark::DoNotOptimize(reply);
     }
+}
+
+// The allocation count that bench/alloc_count.c keeps for `pid`; 0 when the
+// counter is not preloaded.
+std::uint64_t AllocationsOf(const char* dir, pid_t pid) {
+    const UniqueFd fd(::open(fmt::format("{}/{}", dir, pid).c_str(), O_RDONLY | O_CLOEXEC));
+    std::uint64_t count = 0;
+    if (!fd.valid() || ::pread(fd.get(), &count, sizeof count, 0) != sizeof count) return 0;
+    return count;
+}
+
+// Heap allocations per exchange on both sides, counted across many exchanges
+// so that one-off allocations do not hide a per-exchange one.
+void ReportAllocations(HostLink& link, pid_t host) {
+    const char* dir = std::getenv("KESTRUN_ALLOC_DIR");
+    if (dir == nullptr) return;
+    constexpr int kExchanges = 10000;
+    FlightRecord record;
+    static_cast<void>(SampleHost(link, record));  // anything lazily set up
+    const std::uint64_t client_before = AllocationsOf(dir, ::getpid());
+    const std::uint64_t host_before = AllocationsOf(dir, host);
+    for (int i = 0; i < kExchanges; ++i) static_cast<void>(SampleHost(link, record));
+    const std::uint64_t client = AllocationsOf(dir, ::getpid()) - client_before;
+    const std::uint64_t host_count = AllocationsOf(dir, host) - host_before;
+    std::printf("allocations per exchange: recorder %.4f, host %.4f (over %d exchanges)\n",
+                static_cast<double>(client) / kExchanges,
+                static_cast<double>(host_count) / kExchanges, kExchanges);
 }
 
 }  // namespace
@@ -86,6 +115,7 @@ int main(int argc, char** argv) {
     })->MinTime(0.5);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    ReportAllocations(link, host.pid());
     link.CloseLink();
     return 0;
 }

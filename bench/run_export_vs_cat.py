@@ -1,0 +1,70 @@
+"""Runs the export benchmark; bench/export_vs_cat.sh builds what it needs."""
+import argparse, os, random, resource, shutil, statistics, subprocess, sys, tempfile, time
+
+parser = argparse.ArgumentParser()
+parser.add_argument("build")
+parser.add_argument("--records", type=int, default=10_000_000)
+parser.add_argument("--rounds", type=int, default=5)
+parser.add_argument("--sinks", default="null,pipe,file")
+parser.add_argument("--formats", default="csv,gpx,kml,svg,summary")
+args = parser.parse_args()
+
+exporter = os.path.join(args.build, "tools/export/kestrun-export")
+work = tempfile.mkdtemp(prefix="kestrun-bench-")
+flight = os.path.join(work, "flight.dat")
+output = os.path.join(work, "out")
+print(f"writing {args.records} records to {flight}", file=sys.stderr)
+subprocess.run([os.path.join(args.build, "bench/make_flight"), flight, str(args.records)], check=True)
+
+
+def run(command, sink):
+    """Wall seconds, CPU seconds and peak resident KiB of one run."""
+    start = time.perf_counter()
+    if sink == "pipe":
+        child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        fd = child.stdout.fileno()
+        while os.read(fd, 1 << 20):
+            pass
+    else:
+        target = open(os.devnull if sink == "null" else output, "wb")
+        child = subprocess.Popen(command, stdout=target, stderr=subprocess.DEVNULL)
+        target.close()
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+    child.returncode = 0
+    if status != 0:
+        sys.exit(f"failed ({status}): {' '.join(command)}")
+    if sink == "file":
+        os.unlink(output)
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+cases = {}
+for sink in args.sinks.split(","):
+    cases[("cat", sink)] = ["cat", flight]
+    for fmt in args.formats.split(","):
+        cases[(f"{fmt} --date", sink)] = [exporter, flight, "-f", fmt, "--date", "2024-06-01"]
+        cases[(fmt, sink)] = [exporter, flight, "-f", fmt]
+
+results = {case: [] for case in cases}
+try:
+    for round_ in range(args.rounds):
+        order = list(cases)
+        random.shuffle(order)
+        for case in order:
+            results[case].append(run(cases[case], case[1]))
+        print(f"round {round_ + 1} of {args.rounds} done", file=sys.stderr)
+finally:
+    shutil.rmtree(work)
+
+print(f"{args.records} records, {args.rounds} interleaved rounds; median wall time [min-max], "
+      "ratio of medians to cat into the same output, CPU time, peak resident memory")
+print(f"{'case':16} {'output':5} {'wall ms':>8} {'spread ms':>13} {'x cat':>6} {'cpu ms':>7} {'peak MiB':>8}")
+for case, runs in results.items():
+    walls = [r[0] * 1000 for r in runs]
+    cat = statistics.median(r[0] * 1000 for r in results[("cat", case[1])])
+    wall = statistics.median(walls)
+    cpu = statistics.median(r[1] * 1000 for r in runs)
+    peak = max(r[2] for r in runs) / 1024
+    print(f"{case[0]:16} {case[1]:5} {wall:8.0f} {min(walls):6.0f}-{max(walls):<6.0f} "
+          f"{wall / cat:6.2f} {cpu:7.0f} {peak:8.1f}")
