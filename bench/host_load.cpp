@@ -2,6 +2,8 @@
 // processes share CLIENTS recorders; each process opens its recorders (timing
 // every open), waits until all have, then runs them for SECONDS at RATE
 // exchanges a second each, phases spread evenly, and times every exchange.
+// A link names its shared block after its process, so "link" recorders need
+// a process each.
 //   host_load link|raw CLIENTS RATE SECONDS PROCESSES
 // "link": each recorder is a HostLink doing the recorder's eight-read sample.
 // "raw": each recorder is a bare connection sending 16-byte request frames and
@@ -191,6 +193,7 @@ int main(int argc, char** argv) {
     int ready[2], go[2];
     if (::pipe(ready) != 0 || ::pipe(go) != 0) return 1;
     std::vector<std::pair<pid_t, int>> children;
+    const double open_start = Now();
     for (int p = 0; p < processes; ++p) {
         int out[2];
         if (::pipe(out) != 0) return 1;
@@ -204,7 +207,6 @@ int main(int argc, char** argv) {
         ::close(out[1]);
         children.emplace_back(pid, out[0]);
     }
-    const double open_start = Now();
     char byte = 0;
     for (int p = 0; p < processes; ++p) static_cast<void>(ReadAll(ready[0], &byte, 1));
     const double all_open = Now() - open_start;
