@@ -50,15 +50,19 @@ started = time.time()
 
 
 def sample(pid):
-    """Peak and current resident KiB, and context switches of all threads."""
+    """Peak and current resident KiB, proportional and private KiB, and
+    context switches of all threads."""
     status = open(f"/proc/{pid}/status").read()
     hwm = int(re.search(r"VmHWM:\s+(\d+)", status).group(1))
     rss = int(re.search(r"VmRSS:\s+(\d+)", status).group(1))
+    rollup = open(f"/proc/{pid}/smaps_rollup").read()
+    pss = int(re.search(r"^Pss:\s+(\d+)", rollup, re.M).group(1))
+    private = sum(int(v) for v in re.findall(r"^Private_\w+:\s+(\d+)", rollup, re.M))
     switches = 0
     for task in glob.glob(f"/proc/{pid}/task/*/status"):
         text = open(task).read()
         switches += sum(int(v) for v in re.findall(r"ctxt_switches:\s+(\d+)", text))
-    return hwm, rss, switches, time.time()
+    return hwm, rss, switches, time.time(), pss, private
 
 
 measured = [name for name, (_, m) in programs.items() if m]
@@ -73,10 +77,12 @@ host.send_signal(signal.SIGTERM)
 host.wait()
 
 print(f"{seconds} s of recording, all programs at once; offscreen Qt")
-print(f"{'program':18} {'peak KiB':>9} {'RSS KiB':>8} {'wake-ups/s':>10}")
+print("peak and current resident memory; PSS shares each shared library page among the "
+      "processes that map it; private is the program's own")
+print(f"{'program':18} {'peak KiB':>9} {'RSS KiB':>8} {'PSS KiB':>8} {'private':>8} {'wake-ups/s':>10}")
 for name in measured:
     a, b = first[name], last[name]
-    print(f"{name:18} {b[0]:9} {b[1]:8} {(b[2] - a[2]) / (b[3] - a[3]):10.2f}")
+    print(f"{name:18} {b[0]:9} {b[1]:8} {b[4]:8} {b[5]:8} {(b[2] - a[2]) / (b[3] - a[3]):10.2f}")
 print(f"kestrun-record / bare ticker peak: {last['kestrun-record'][0] / last['bare-ticker'][0]:.2f}; "
       f"window recording / bare window: {last['window-recording'][0] / last['bare-window'][0]:.2f}; "
       f"idle window / bare window: {last['window-idle'][0] / last['bare-window'][0]:.2f}")
