@@ -1,5 +1,7 @@
 #include "export/kml_format.h"
 
+#include <cstring>
+
 #include "export/xml_text.h"
 
 namespace kestrun {
@@ -13,17 +15,21 @@ constexpr int kAltitudeDecimals = 2;
 constexpr std::uint64_t kPathChunk = 50000;
 constexpr std::string_view kPathStart =
     "<LineString><altitudeMode>absolute</altitudeMode><coordinates>\n";
-
-// "lon<sep>lat<sep>alt" as KML wants it.
-char* WriteCoordinates(char* p, const FlightSample& s, char separator) {
-    p = WriteFixed(p, LongitudeForPrint(s.longitude_deg, kDegreeDecimals), kDegreeDecimals);
-    *p++ = separator;
-    p = WriteFixed(p, s.latitude_deg, kDegreeDecimals);
-    *p++ = separator;
-    return WriteFixed(p, s.altitude_m, kAltitudeDecimals);
-}
+// Room for one coordinate line of either kind.
+constexpr std::size_t kMaxCoordinates = 192;
 
 }  // namespace
+
+// "lon<sep>lat<sep>alt" as KML wants it.
+template <char Separator>
+static char* WriteCoordinates(char* p, double longitude_deg, double latitude_deg,
+                              double altitude_m) {
+    p = WriteFixed<kDegreeDecimals>(p, LongitudeForPrint(longitude_deg, kDegreeDecimals));
+    *p++ = Separator;
+    p = WriteFixed<kDegreeDecimals>(p, latitude_deg);
+    *p++ = Separator;
+    return WriteFixed<kAltitudeDecimals>(p, altitude_m);
+}
 
 void KmlFormat::BeginDocument() {
     out_.Append(
@@ -39,6 +45,7 @@ void KmlFormat::BeginFlight(const FlightInfo& flight) {
     first_date_ = flight.first_date;
     in_track_ = false;
     points_ = 0;
+    positions_.Clear();
     out_.Append("<Folder><name>");
     AppendXmlText(out_, flight.name);
     out_.Append("</name><description>");
@@ -49,9 +56,27 @@ void KmlFormat::BeginFlight(const FlightInfo& flight) {
         "<gx:MultiTrack><altitudeMode>absolute</altitudeMode><gx:interpolate>0</gx:interpolate>\n");
 }
 
+void KmlFormat::ReadPositions(std::uint64_t first,
+                              const std::function<void(const Position&)>& take) {
+    const bool read = positions_.ReadFrom(
+        first * sizeof(Position), sizeof(Position), [&take](std::string_view bytes) {
+            for (std::size_t at = 0; at < bytes.size(); at += sizeof(Position)) {
+                Position p;
+                std::memcpy(&p, bytes.data() + at, sizeof p);
+                take(p);
+            }
+        });
+    if (!read) out_.Fail(positions_.error());
+}
+
 void KmlFormat::EndTrack() {
     if (!in_track_) return;
-    track_coords_.MoveTo(out_);
+    ReadPositions(track_start_, [this](const Position& p) {
+        char* end = out_.Reserve(kMaxCoordinates);
+        end = WriteText(end, "<gx:coord>");
+        end = WriteCoordinates<' '>(end, p.longitude_deg, p.latitude_deg, p.altitude_m);
+        out_.Commit(WriteText(end, "</gx:coord>\n"));
+    });
     out_.Append("</gx:Track>\n");
     in_track_ = false;
 }
@@ -66,22 +91,13 @@ void KmlFormat::AddRecord(const TimedRecord& record) {
     if (!in_track_) {
         out_.Append("<gx:Track><altitudeMode>absolute</altitudeMode>\n");
         in_track_ = true;
+        track_start_ = points_;
     }
-    OutputBuffer& path = path_coords_.out();
-    if (points_ == 0) {
-        first_ = s;
-        path.Append(kPathStart);
-    } else if (points_ % kPathChunk == 0) {
-        // A new line carries on from the last point of the one before.
-        path.Append("</coordinates></LineString>\n");
-        path.Append(kPathStart);
-        char* p = path.Reserve(160);
-        p = WriteCoordinates(p, last_, ',');
-        *p++ = '\n';
-        path.Commit(p);
-    }
+    const Position position{s.longitude_deg, s.latitude_deg, s.altitude_m};
+    if (points_ == 0) first_ = position;
+    last_ = position;
     ++points_;
-    last_ = s;
+    positions_.Append(std::string_view(reinterpret_cast<const char*>(&position), sizeof position));
 
     const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     char* p = out_.Reserve(64);
@@ -89,45 +105,59 @@ void KmlFormat::AddRecord(const TimedRecord& record) {
     p = WriteUtcTimestamp(p, utc);
     p = WriteText(p, "</when>\n");
     out_.Commit(p);
-
-    OutputBuffer& coords = track_coords_.out();
-    p = coords.Reserve(192);
-    p = WriteText(p, "<gx:coord>");
-    p = WriteCoordinates(p, s, ' ');
-    p = WriteText(p, "</gx:coord>\n");
-    coords.Commit(p);
-
-    p = path.Reserve(160);
-    p = WriteCoordinates(p, s, ',');
-    *p++ = '\n';
-    path.Commit(p);
 }
 
-void KmlFormat::AppendPoint(const char* name, const FlightSample& sample) {
+void KmlFormat::WritePath() {
+    // Lines of kPathChunk points, each new one carrying on from the last
+    // point of the one before.
+    out_.Append(kPathStart);
+    std::uint64_t index = 0;
+    Position previous{};
+    ReadPositions(0, [&](const Position& p) {
+        if (index > 0 && index % kPathChunk == 0) {
+            out_.Append("</coordinates></LineString>\n");
+            out_.Append(kPathStart);
+            char* end = out_.Reserve(kMaxCoordinates);
+            end = WriteCoordinates<','>(end, previous.longitude_deg, previous.latitude_deg,
+                                        previous.altitude_m);
+            *end++ = '\n';
+            out_.Commit(end);
+        }
+        char* end = out_.Reserve(kMaxCoordinates);
+        end = WriteCoordinates<','>(end, p.longitude_deg, p.latitude_deg, p.altitude_m);
+        *end++ = '\n';
+        out_.Commit(end);
+        previous = p;
+        ++index;
+    });
+    out_.Append("</coordinates></LineString>\n");
+}
+
+void KmlFormat::AppendPoint(const char* name, const Position& position) {
     out_.Append("<Placemark><name>");
     out_.Append(name);
     out_.Append("</name><Point><altitudeMode>absolute</altitudeMode><coordinates>");
-    char* p = out_.Reserve(160);
-    out_.Commit(WriteCoordinates(p, sample, ','));
+    char* p = out_.Reserve(kMaxCoordinates);
+    out_.Commit(WriteCoordinates<','>(p, position.longitude_deg, position.latitude_deg,
+                                      position.altitude_m));
     out_.Append("</coordinates></Point></Placemark>\n");
 }
 
 void KmlFormat::EndFlight(const FlightInfo&, const ScanCounts&, const FlightTimeline&) {
     EndTrack();
     out_.Append("</gx:MultiTrack></Placemark>\n");
+    // A path needs two points.
     if (points_ >= 2) {
         out_.Append("<Placemark><name>Path</name><styleUrl>#flight</styleUrl><MultiGeometry>\n");
-        path_coords_.MoveTo(out_);
-        out_.Append("</coordinates></LineString>\n</MultiGeometry></Placemark>\n");
-    } else {
-        // A path needs two points; drop what was spooled for it.
-        path_coords_.Clear();
+        WritePath();
+        out_.Append("</MultiGeometry></Placemark>\n");
     }
     if (points_ >= 1) {
         AppendPoint("Start", first_);
         AppendPoint("End", last_);
     }
     out_.Append("</Folder>\n");
+    positions_.Clear();
 }
 
 void KmlFormat::EndDocument() {

@@ -7,8 +7,11 @@
 // end points.
 //
 // KML lists all of a track's times before all of its coordinates, and the
-// path follows the track; both are spooled, in memory up to `spool_buffer`
-// bytes and to temporary files beyond, so that memory stays bounded.
+// path follows the track: the flight's positions are spooled, in memory up to
+// `spool_buffer` bytes and to a temporary file beyond, so that memory stays
+// bounded, and each is written out twice from there.
+
+#include <functional>
 
 #include "export/flight_format.h"
 #include "export/output_buffer.h"
@@ -19,7 +22,7 @@ namespace kestrun {
 class KmlFormat final : public FlightFormat {
   public:
     explicit KmlFormat(OutputBuffer& out, std::size_t spool_buffer = SpoolFile::kDefaultBuffer)
-        : out_(out), track_coords_(spool_buffer), path_coords_(spool_buffer) {}
+        : out_(out), positions_(spool_buffer) {}
 
     bool NeedsDateUpFront() const override { return true; }
     void BeginDocument() override;
@@ -29,18 +32,29 @@ class KmlFormat final : public FlightFormat {
     void EndDocument() override;
 
   private:
+    // A spooled position, as written.
+    struct Position {
+        double longitude_deg;
+        double latitude_deg;
+        double altitude_m;
+    };
+
     void EndTrack();
-    void AppendPoint(const char* name, const FlightSample& sample);
+    void WritePath();
+    void AppendPoint(const char* name, const Position& position);
+    // Hands the spooled positions from the `first` on to `take`; a spool that
+    // failed fails the output.
+    void ReadPositions(std::uint64_t first, const std::function<void(const Position&)>& take);
 
     OutputBuffer& out_;
-    SpoolFile track_coords_;
-    SpoolFile path_coords_;
+    SpoolFile positions_;  // every position of the flight
     CivilDate first_date_;
     LocalToUtc to_utc_;
     bool in_track_ = false;
+    std::uint64_t track_start_ = 0;  // index of the track's first position
     std::uint64_t points_ = 0;
-    FlightSample first_;
-    FlightSample last_;
+    Position first_{};
+    Position last_{};
 };
 
 }  // namespace kestrun

@@ -1,12 +1,16 @@
 #pragma once
-// SpoolFile: an anonymous temporary file for parts of a document that must
-// be written later than they are produced (KML wants all of a track's times
-// before all of its coordinates). Text stays in memory up to a bound and goes
-// to the file beyond it, so memory is bounded on any flight; the file vanishes
-// when the spool is destroyed or the process ends.
+// SpoolFile: bytes a writer produces now and needs again later (KML wants all
+// of a track's times before all of its coordinates, and the whole path after
+// the track). They stay in memory up to a bound and go to an anonymous
+// temporary file beyond it, so memory is bounded on any flight; the file
+// vanishes when the spool is destroyed or the process ends.
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "export/output_buffer.h"
 
@@ -16,32 +20,34 @@ class SpoolFile {
   public:
     static constexpr std::size_t kDefaultBuffer = std::size_t{8} << 20;
 
-    // Text up to `buffer` bytes between clears stays in memory.
+    // Up to `buffer` bytes between clears stay in memory.
     explicit SpoolFile(std::size_t buffer = kDefaultBuffer);
     SpoolFile(const SpoolFile&) = delete;
     SpoolFile& operator=(const SpoolFile&) = delete;
 
-    // Where to write. Its error, if any, says the spool could not be written.
-    OutputBuffer& out() { return *out_; }
-    bool empty() const { return out_->written() == copied_; }
+    void Append(std::string_view bytes) { out_->Append(bytes); }
+    // Bytes appended since the last Clear.
+    std::uint64_t size() const { return out_->written() - cleared_at_; }
 
-    // Appends everything spooled since the last Clear to `dest`, then clears.
-    // A failure of the spool is reported through dest.Fail().
-    void MoveTo(OutputBuffer& dest);
-    // Drops everything spooled since the last clear.
+    // Hands the bytes from `offset` (counted from the last Clear) to the end
+    // to `take`, in order, in pieces whose sizes are multiples of `unit`.
+    // False with error() set when the spool could not be written or read.
+    bool ReadFrom(std::uint64_t offset, std::size_t unit,
+                  const std::function<void(std::string_view)>& take);
+    // Drops everything spooled.
     void Clear();
 
-  private:
-    // Empties the file; false with errno set on failure.
-    bool Truncate();
+    bool ok() const { return out_->ok(); }
+    const std::string& error() const { return out_->error(); }
 
+  private:
     struct CloseFile {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, CloseFile> file_;
     std::unique_ptr<OutputBuffer> out_;
-    std::uint64_t copied_ = 0;     // out_->written() at the last clear
-    std::uint64_t file_mark_ = 0;  // out_->flushed() then: the file is empty while equal
+    std::uint64_t cleared_at_ = 0;  // out_->written() at the last clear
+    std::uint64_t file_start_ = 0;  // out_->flushed() then: the file holds what came after
 };
 
 }  // namespace kestrun
