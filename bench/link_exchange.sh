@@ -21,8 +21,10 @@ for ((round = 1; round <= rounds; round++)); do
     for cpus in 0 "0,$((cores > 1 ? 1 : 0))"; do
         taskset -c "$cpus" "$bin/ping_pong" 20000 3 | sed "s/^/$cpus /" >>"$work/ping"
         taskset -c "$cpus" "$bin/link_exchange_bench" --benchmark_filter=EightReadExchange \
-            --benchmark_min_time=1 --benchmark_format=json 2>/dev/null |
-            python3 -c 'import json,sys; r=json.load(sys.stdin)["benchmarks"][0]; print(sys.argv[1], r["real_time"] * {"ns":1,"us":1e3,"ms":1e6}[r["time_unit"]])' "$cpus" >>"$work/exchange"
+            --benchmark_min_time=1 --benchmark_out="$work/run.json" --benchmark_out_format=json \
+            >/dev/null 2>&1
+        python3 -c 'import json,sys; r=json.load(open(sys.argv[2]))["benchmarks"][0]; print(sys.argv[1], r["real_time"] * {"ns":1,"us":1e3,"ms":1e6}[r["time_unit"]])' \
+            "$cpus" "$work/run.json" >>"$work/exchange"
     done
 done
 python3 - "$work" <<'PY'
