@@ -139,6 +139,12 @@ TEST_F(AtomTableTest, StaleAtomsOfGoneProcessesAreSwept) {
     EXPECT_TRUE(FindAtom(dir_, mine).ok());
     EXPECT_TRUE(FindAtom(dir_, other).ok());
     EXPECT_TRUE(std::filesystem::exists(dir_ + "/.new-1-0"));
+    // The swept atom's index entry went with it; the others' stay.
+    std::size_t entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+        if (e.path().filename().string().starts_with(".name-")) ++entries;
+    }
+    EXPECT_EQ(entries, 2u);
 }
 
 }  // namespace
