@@ -36,6 +36,10 @@ clicked = [exe("bench/recorder_clicked"), str(seconds)]
 programs = {
     # name: (command, measured for memory and wake-ups)
     "record-traced": (trace("record-traced") + record, False),
+    # The machine's own timing on the same load: the bare ticker, traced alike.
+    "ticker-traced": (trace("ticker-traced") + [exe("bench/bare_ticker"),
+                                                os.path.join(work, "ticker-traced.dat"),
+                                                str(seconds)], False),
     "window-traced": (trace("window-traced") + clicked, False),
     "kestrun-record": (record, True),
     "bare-ticker": ([exe("bench/bare_ticker"), os.path.join(work, "bare-ticker.dat"), str(seconds)], True),
@@ -88,7 +92,7 @@ print(f"kestrun-record / bare ticker peak: {last['kestrun-record'][0] / last['ba
       f"idle window / bare window: {last['window-idle'][0] / last['bare-window'][0]:.2f}")
 
 line = re.compile(r"^(?:\d+\s+)?(\d+\.\d+) pwrite64\(\d+, .*, 80, (\d+)\) = 80")
-for name in ("record-traced", "window-traced"):
+for name in ("ticker-traced", "record-traced", "window-traced"):
     writes = []
     for text in open(os.path.join(work, name + ".trace")):
         m = line.match(text)
