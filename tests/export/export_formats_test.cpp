@@ -233,7 +233,11 @@ TEST(ExportTest, ModificationTimesOutsideTheYearsOneTo9999AreRefused) {
                                    "with --date") != std::string::npos,
                       c.refused)
                 << run.err;
-            if (std::string_view(format) == "gpx" && !c.refused) CheckXml(dir, run.out, GPX_SCHEMA);
+            // Without the schema beside the project the GPX is still checked
+            // as well-formed; the schema test reports its own skip.
+            if (std::string_view(format) == "gpx" && !c.refused) {
+                CheckXml(dir, run.out, std::filesystem::exists(GPX_SCHEMA) ? GPX_SCHEMA : "");
+            }
         }
     }
     std::filesystem::remove(file);
