@@ -115,6 +115,28 @@ struct Totals {
 };
 
 // One process's share; writes its totals and latencies (seconds) to `out`.
+bool ReadAll(int fd, void* into, std::size_t size) {
+    auto* p = static_cast<char*>(into);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const void* from, std::size_t size) {
+    const auto* p = static_cast<const char*>(from);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 void RunShare(bool raw, int clients, double rate, double seconds, int ready, int go, int out) {
     std::vector<std::unique_ptr<Recorder>> recorders;
     Totals totals;
@@ -136,8 +158,8 @@ void RunShare(bool raw, int clients, double rate, double seconds, int ready, int
         }
     }
     char byte = 1;
-    static_cast<void>(::write(ready, &byte, 1));
-    static_cast<void>(::read(go, &byte, 1));
+    static_cast<void>(WriteAll(ready, &byte, 1));
+    static_cast<void>(ReadAll(go, &byte, 1));
     std::vector<double> latencies;
     if (!recorders.empty() && seconds > 0) {
         const double step = 1.0 / (rate * static_cast<double>(recorders.size()));
@@ -154,9 +176,9 @@ void RunShare(bool raw, int clients, double rate, double seconds, int ready, int
             if (!ok) ++totals.failed;
         }
     }
-    static_cast<void>(::write(out, &totals, sizeof totals));
+    static_cast<void>(WriteAll(out, &totals, sizeof totals));
     const std::size_t n = latencies.size();
-    static_cast<void>(::write(out, &n, sizeof n));
+    static_cast<void>(WriteAll(out, &n, sizeof n));
     const char* p = reinterpret_cast<const char*>(latencies.data());
     std::size_t left = n * sizeof(double);
     while (left > 0) {
@@ -165,17 +187,6 @@ void RunShare(bool raw, int clients, double rate, double seconds, int ready, int
         p += w;
         left -= static_cast<std::size_t>(w);
     }
-}
-
-bool ReadAll(int fd, void* into, std::size_t size) {
-    auto* p = static_cast<char*>(into);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -218,7 +229,7 @@ int main(int argc, char** argv) {
     if (std::fgets(answer.data(), static_cast<int>(answer.size()), stdin) == nullptr) {
         // No one measuring: go at once.
     }
-    for (int p = 0; p < processes; ++p) static_cast<void>(::write(go[1], "g", 1));
+    for (int p = 0; p < processes; ++p) static_cast<void>(WriteAll(go[1], "g", 1));
     Totals all;
     std::vector<double> latencies;
     for (const auto& [pid, fd] : children) {

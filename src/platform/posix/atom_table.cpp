@@ -188,9 +188,12 @@ SysResult<std::uint16_t> AddAtom(const std::string& directory, std::string_view 
     if (result.ok()) {
         // A stale entry (its atom deleted by someone else, or the string's
         // hash shared with another name) gives way; a fresh one of a
-        // simultaneous add of the same string stays.
+        // simultaneous add of the same string stays. Without the entry this
+        // add still holds its atom; only a later add cannot find it by name.
         ::unlink(index.c_str());
-        static_cast<void>(::symlink(AtomFileName(result.value).c_str(), index.c_str()));
+        if (::symlink(AtomFileName(result.value).c_str(), index.c_str()) != 0) {
+            // Nothing to undo: the atom file is complete.
+        }
     } else if (result.error == ENOSPC) {
         // A full table may still hold the string under an atom that has no
         // index entry (written by hand, or by an add that died half-way).
