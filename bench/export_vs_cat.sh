@@ -4,7 +4,7 @@
 # to a pipe and to a file, interleaved in a fresh random order each round.
 # Prints medians, spread and the ratio to cat into the same kind of output.
 #   bench/export_vs_cat.sh [--records N] [--rounds N] [--sinks null,pipe,file]
-#                          [--formats csv,gpx,kml,svg,summary]
+#                          [--formats csv,gpx,kml,svg,summary,igc]
 # Target: every case at most 4 times cat, in constant memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."

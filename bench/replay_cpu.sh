@@ -29,14 +29,18 @@ with open(sys.argv[1], "wb") as out:
         out.write(struct.pack("<7hqqIiiiIIi22x", 8, 0, 1, 0, t // 3600, t // 60 % 60, t % 60,
                               *words))
 PY
-# A sink that reads whatever comes, as FlightGear would.
-port=5599
+# A sink that reads whatever comes, as FlightGear would, on a port the system
+# picks: a fixed one may be taken, and datagrams to a closed port fail.
 python3 -c "
-import socket
+import socket, sys
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.bind(('127.0.0.1', $port))
-while True: s.recv(2048)" &
+s.bind(('127.0.0.1', 0))
+print(s.getsockname()[1], flush=True)
+sys.stdout.close()
+while True: s.recv(2048)" >"$work/port" &
 sink=$!
+while [[ ! -s $work/port ]]; do kill -0 "$sink" || exit 1; sleep 0.05; done
+port=$(<"$work/port")
 
 TIMEFORMAT='%U %S %R'
 for rate in 30 120; do

@@ -6,7 +6,7 @@ parser.add_argument("build")
 parser.add_argument("--records", type=int, default=10_000_000)
 parser.add_argument("--rounds", type=int, default=5)
 parser.add_argument("--sinks", default="null,pipe,file")
-parser.add_argument("--formats", default="csv,gpx,kml,svg,summary")
+parser.add_argument("--formats", default="csv,gpx,kml,svg,summary,igc")
 args = parser.parse_args()
 
 exporter = os.path.join(args.build, "tools/export/kestrun-export")
@@ -17,8 +17,16 @@ print(f"writing {args.records} records to {flight}", file=sys.stderr)
 subprocess.run([os.path.join(args.build, "bench/make_flight"), flight, str(args.records)], check=True)
 
 
+# A child's peak resident size as wait4() reports it includes the memory of
+# the process it was spawned from (the kernel keeps the high-water mark across
+# exec), which here is this Python; GNU time's own child starts small.
+peak_file = os.path.join(work, "peak")
+timer = ["/usr/bin/time", "-f", "%M", "-o", peak_file] if os.access("/usr/bin/time", os.X_OK) else []
+
+
 def run(command, sink):
     """Wall seconds, CPU seconds and peak resident KiB of one run."""
+    command = timer + command
     start = time.perf_counter()
     if sink == "pipe":
         child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -36,7 +44,8 @@ def run(command, sink):
         sys.exit(f"failed ({status}): {' '.join(command)}")
     if sink == "file":
         os.unlink(output)
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    peak = float(open(peak_file).read().split()[-1]) if timer else float("nan")
+    return wall, usage.ru_utime + usage.ru_stime, peak
 
 
 cases = {}
