@@ -1,5 +1,7 @@
 #include "host/flightgear/flightgear_state.h"
 
+#include "protocol/host_units.h"
+
 namespace kestrun {
 
 AircraftState ToAircraftState(const FlightGearState& state) {

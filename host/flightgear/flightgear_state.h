@@ -14,8 +14,6 @@ namespace kestrun {
 // ASCII, far from the small codes other simulators report.
 inline constexpr std::uint16_t kFlightGearSimulatorCode = 0x4647;
 
-inline constexpr double kMetresPerFoot = 0.3048;
-
 // Feet become metres; FlightGear's signs are already the aircraft state's
 // (pitch positive nose up, roll positive right wing down, climb positive).
 AircraftState ToAircraftState(const FlightGearState& state);

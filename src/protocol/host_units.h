@@ -38,6 +38,8 @@ struct HostAltitude {
 };
 HostAltitude AltitudeToHost(double metres);
 double AltitudeFromHost(HostAltitude altitude);
+// Pilots, FlightGear and the export formats count altitudes in feet.
+inline constexpr double kMetresPerFoot = 0.3048;
 
 // Angles: degrees = v * 360 / 2^32. Host pitch is negative nose up and host
 // bank negative right wing down; callers convert signs, not these helpers.

@@ -2,11 +2,10 @@
 // FlightSample: one record's host words as the physical values people read,
 // with the signs pilots expect.
 
+#include "protocol/host_units.h"
 #include "recording/flight_record.h"
 
 namespace kestrun {
-
-inline constexpr double kMetresPerFoot = 0.3048;
 
 struct FlightSample {
     // False when the record holds no position: the recorder writes zeros in

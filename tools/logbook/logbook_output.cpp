@@ -5,6 +5,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
+#include "protocol/host_units.h"
 #include "recordfile/civil_date.h"
 
 namespace kestrun {
@@ -12,7 +13,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr double kFeetPerMetre = 1 / 0.3048;
+constexpr double kFeetPerMetre = 1 / kMetresPerFoot;
 constexpr double kMetresPerNauticalMile = 1852;
 
 std::int64_t SecondOfDay(std::int64_t local) {
