@@ -4,13 +4,14 @@
 #include <cmath>
 #include <numbers>
 
+#include "protocol/host_units.h"
 #include "recording/flight_record.h"
 
 namespace kestrun {
 namespace {
 
 // Light aircraft lift off above 40 kt and none flies below 30 kt, so below
-// taxi speed an aircraft is on the ground whatever its altitude says, and
+// taxi speed an aircraft that has been seen on the ground is still on it, and
 // below flying speed it has not taken off yet.
 constexpr double kFlyingKt = 40;
 constexpr double kTaxiKt = 30;
@@ -18,13 +19,21 @@ constexpr double kTaxiKt = 30;
 constexpr double kRollStartKt = 20;
 // Slower than this over the ground is at rest (simulators jitter a little).
 constexpr double kRestKt = 2;
+// A simulator that is still loading, or paused, holds the aircraft still
+// with its airspeed at zero wherever it is, in the air too, and an airspeed
+// indicator may read zero while the aircraft flies. Only rolling proves the
+// ground: moving, slower than flying speed both over the ground and through
+// the air, with the altitude steady. An aircraft never seen rolling that
+// shows flying speed while moving at least this fast over the ground was in
+// the air.
+constexpr double kMovingKt = 30;
 // Heights above the ground level: within the band an aircraft may be rolling
 // on it (gear, runway slope, altitude noise); above the lift-off height it
 // is surely in the air.
 constexpr double kGroundBandM = 2.5;
 constexpr double kLiftoffHeightM = 10;
 // Below this height above the arrival field the final descent is the approach.
-constexpr double kApproachHeightM = 1000 * 0.3048;
+constexpr double kApproachHeightM = 1000 * kMetresPerFoot;
 // The vertical trend is the altitude's slope over this many seconds; it must
 // hold this long to begin a new phase, so turbulence and a few seconds of
 // levelling off do not split the flight into pieces.
@@ -40,7 +49,7 @@ constexpr std::int64_t kTouchdownWindowS = 3;
 // ground roll for looking back at a takeoff.
 constexpr std::size_t kAirKept = 900;
 constexpr std::size_t kGroundKept = 180;
-constexpr double kFeetPerMetre = 1 / 0.3048;
+constexpr double kFeetPerMetre = 1 / kMetresPerFoot;
 constexpr double kKnotsPerMps = 3600.0 / 1852.0;
 
 // A once-a-second step is short enough for a flat earth.
@@ -86,14 +95,16 @@ std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t 
 void FlightDetector::Add(const FlightPoint& p) {
     if (!p.has_position) return;
     const bool stretch_start = !last_ || p.new_stretch;
-    bool at_rest = false;
+    Motion motion;
     if (stretch_start) {
-        at_rest = resume_at_rest_ && !last_;
+        motion.at_rest = resume_at_rest_ && !last_;
     } else if (p.seconds > last_->seconds) {
-        const double metres = ShortDistanceMetres(*last_, p);
-        at_rest = metres / static_cast<double>(p.seconds - last_->seconds) * kKnotsPerMps < kRestKt;
+        const auto dt = static_cast<double>(p.seconds - last_->seconds);
+        motion.ground_kt = ShortDistanceMetres(*last_, p) / dt * kKnotsPerMps;
+        motion.at_rest = *motion.ground_kt < kRestKt;
+        motion.steady = std::fabs(p.altitude_m - last_->altitude_m) / dt < kTrendRateMps;
     }
-    if (at_rest) {
+    if (motion.at_rest) {
         if (!rest_run_start_) rest_run_start_ = p.seconds;
     } else {
         rest_run_start_.reset();
@@ -101,13 +112,13 @@ void FlightDetector::Add(const FlightPoint& p) {
 
     switch (state_) {
         case State::kGround:
-            OnGround(p, stretch_start, at_rest);
+            OnGround(p, stretch_start, motion);
             break;
         case State::kAir:
-            InAir(p, stretch_start);
+            InAir(p, stretch_start, motion);
             break;
         case State::kRollout:
-            RollingOut(p, stretch_start, at_rest);
+            RollingOut(p, stretch_start, motion);
             break;
     }
     last_ = p;
@@ -118,10 +129,11 @@ void FlightDetector::BeginGroundStretch(const FlightPoint& p) {
     last_rest_.reset();
     ground_recent_.clear();
     ground_level_m_ = p.altitude_m;
+    rolled_ = false;
     roll_start_ = p.seconds;
 }
 
-void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, bool at_rest) {
+void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, const Motion& motion) {
     if (stretch_start) {
         if (p.airspeed_kt >= kFlyingKt) {
             StartInAir(p);
@@ -130,13 +142,23 @@ void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, bool at_
         BeginGroundStretch(p);
     }
     Keep(ground_recent_, p, kGroundKept);
-    if (at_rest) {
+    if (motion.at_rest) {
         last_rest_ = p;
         resume_ = ResumePoint{p.offset, p.seconds};
     }
-    if (p.airspeed_kt < kTaxiKt) ground_level_m_ = p.altitude_m;
+    const bool rolling = motion.ground_kt && !motion.at_rest && *motion.ground_kt < kFlyingKt &&
+                         motion.steady && p.airspeed_kt < kFlyingKt;
+    if (rolling) rolled_ = true;
+    if (p.airspeed_kt < kTaxiKt || rolling) ground_level_m_ = p.altitude_m;
     if (p.airspeed_kt <= kRollStartKt) roll_start_ = p.seconds;
-    if (p.airspeed_kt >= kFlyingKt && p.altitude_m > ground_level_m_ + kLiftoffHeightM) TakeOff();
+    if (p.airspeed_kt < kFlyingKt) return;
+    if (!rolled_) {
+        // Flying speed straight from standing still: a simulator that was
+        // frozen in the air has started. Its takeoff was never recorded.
+        if (motion.ground_kt && *motion.ground_kt >= kMovingKt) StartInAir(p);
+    } else if (p.altitude_m > ground_level_m_ + kLiftoffHeightM) {
+        TakeOff();
+    }
 }
 
 void FlightDetector::TakeOff() {
@@ -171,6 +193,7 @@ void FlightDetector::TakeOff() {
     }
     departure_level_m_ = ground_level_m_;
     touching_ = false;
+    below_field_ = false;
     landed_ = false;
     state_ = State::kAir;
 }
@@ -186,6 +209,7 @@ void FlightDetector::StartInAir(const FlightPoint& p) {
     Track(p, true);
     departure_level_m_.reset();
     touching_ = false;
+    below_field_ = false;
     landed_ = false;
     state_ = State::kAir;
 }
@@ -197,16 +221,17 @@ void FlightDetector::Track(const FlightPoint& p, bool airborne) {
     if (airborne) track_.Add(p.latitude_deg, p.longitude_deg);
 }
 
-void FlightDetector::InAir(const FlightPoint& p, bool stretch_start) {
+void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motion& motion) {
     if (stretch_start) {
         air_recent_.clear();
         touching_ = false;
+        below_field_ = false;
         pending_trend_ = Trend::kNone;
         if (p.airspeed_kt < kTaxiKt) {
             // It came down while the recorder was off: the landing is unknown.
             Emit(true);
             state_ = State::kGround;
-            OnGround(p, true, false);
+            OnGround(p, true, Motion{});
             return;
         }
     }
@@ -215,16 +240,31 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start) {
     FollowTrend(p);
 
     if (departure_level_m_) {
+        // Only coming down onto the field's level is a touch; a sloping
+        // runway may put it some metres below where the roll began. An
+        // aircraft that flew well below it (a valley, a lower field) and
+        // climbs back up through it touched nothing.
         const double height = p.altitude_m - *departure_level_m_;
-        if (height <= kGroundBandM) {
-            touching_ = true;
-        } else if (touching_ && height > kLiftoffHeightM) {
+        if (height < -kLiftoffHeightM) {
+            below_field_ = true;
             touching_ = false;
-            ++flight_.touch_and_goes;
+        } else if (height <= kGroundBandM) {
+            if (!below_field_) touching_ = true;
+        } else {
+            below_field_ = false;
+            if (touching_ && height > kLiftoffHeightM) {
+                touching_ = false;
+                ++flight_.touch_and_goes;
+            }
         }
     }
+    // Slow through the air is not enough: an airspeed indicator reading 0
+    // in level flight would land the aircraft.
     const std::optional<double> rate = ClimbRate(p.seconds - kTrendWindowS / 2, p.seconds);
-    if (p.airspeed_kt < kTaxiKt && rate && std::fabs(*rate) < kTrendRateMps) Land(p);
+    if (p.airspeed_kt < kTaxiKt && rate && std::fabs(*rate) < kTrendRateMps && motion.ground_kt &&
+        *motion.ground_kt < kFlyingKt) {
+        Land(p);
+    }
 }
 
 void FlightDetector::FollowTrend(const FlightPoint& p) {
@@ -308,29 +348,27 @@ void FlightDetector::Land(const FlightPoint& p) {
     state_ = State::kRollout;
 }
 
-void FlightDetector::RollingOut(const FlightPoint& p, bool stretch_start, bool at_rest) {
+void FlightDetector::RollingOut(const FlightPoint& p, bool stretch_start, const Motion& motion) {
     if (stretch_start) {
         Emit(true);  // stopped recording before the stop: on-block unknown
         state_ = State::kGround;
-        OnGround(p, true, false);
+        OnGround(p, true, Motion{});
         return;
     }
     Track(p, false);
-    if (at_rest) {
+    const bool stopped = motion.at_rest;
+    // Off again without stopping: the flight ends before this roll.
+    if (!stopped && p.airspeed_kt < kFlyingKt) return;
+    if (stopped) {
         flight_.on_block = p.seconds;
         last_ = p;
-        Emit(true);
-        landed_ = true;
-        state_ = State::kGround;
-        BeginGroundStretch(p);
-        OnGround(p, false, true);
-    } else if (p.airspeed_kt >= kFlyingKt) {
-        // Off again without stopping: the flight ends before this roll.
-        Emit(true);
-        state_ = State::kGround;
-        BeginGroundStretch(p);
-        OnGround(p, false, false);
     }
+    Emit(true);
+    landed_ = stopped;
+    state_ = State::kGround;
+    BeginGroundStretch(p);
+    rolled_ = true;  // it has just rolled out on this ground
+    OnGround(p, false, motion);
 }
 
 void FlightDetector::Emit(bool complete) {

@@ -4,11 +4,15 @@
 // above the ground, so ground and air are told apart from airspeed, altitude
 // and how both change:
 //  - On the ground, the altitude while slow (below taxi speed) is the ground
-//    level. Takeoff is seen once the aircraft is at flying speed and 10 m
-//    above it; the takeoff moment is the last record still on the ground.
+//    level. Takeoff is seen once the aircraft, having been seen rolling, is
+//    at flying speed and 10 m above it; the takeoff moment is the last record
+//    still on the ground. Standing still proves nothing: simulators hold an
+//    aircraft still in the air while they load or pause, so one that goes
+//    from standing to flying without a roll was in the air all along.
 //  - In the air, a landing is seen once the airspeed falls below taxi speed
-//    with the altitude steady; the touchdown is the first record of the
-//    final run at the level where it then rolls.
+//    with the altitude steady and the ground speed below flying speed; the
+//    touchdown is the first record of the final run at the level where it
+//    then rolls.
 //  - Coming within a few metres of a ground level already known for the
 //    flight and climbing away again without slowing is a touch-and-go.
 //  - The flight runs from the last stop before takeoff (a record at rest) to
@@ -73,10 +77,16 @@ class FlightDetector {
   private:
     enum class State { kGround, kAir, kRollout };
     enum class Trend { kNone, kClimb, kLevel, kDescent };
+    // How a record moved since the one before, in the same stretch.
+    struct Motion {
+        std::optional<double> ground_kt;  // empty at a stretch's first record
+        bool at_rest = false;
+        bool steady = false;  // altitude changing less than 1 m/s
+    };
 
-    void OnGround(const FlightPoint& p, bool stretch_start, bool at_rest);
-    void InAir(const FlightPoint& p, bool stretch_start);
-    void RollingOut(const FlightPoint& p, bool stretch_start, bool at_rest);
+    void OnGround(const FlightPoint& p, bool stretch_start, const Motion& motion);
+    void InAir(const FlightPoint& p, bool stretch_start, const Motion& motion);
+    void RollingOut(const FlightPoint& p, bool stretch_start, const Motion& motion);
 
     void BeginGroundStretch(const FlightPoint& p);
     void TakeOff();
@@ -97,6 +107,7 @@ class FlightDetector {
     FlightPoint stretch_start_;
     std::optional<FlightPoint> last_rest_;
     double ground_level_m_ = 0;
+    bool rolled_ = false;  // seen rolling on the ground in this stretch
     std::int64_t roll_start_ = 0;
     std::deque<FlightPoint> ground_recent_;
     std::optional<std::int64_t> rest_run_start_;
@@ -108,6 +119,7 @@ class FlightDetector {
     std::deque<FlightPoint> air_recent_;
     std::optional<double> departure_level_m_;
     bool touching_ = false;
+    bool below_field_ = false;
     Trend trend_ = Trend::kNone;
     Trend pending_trend_ = Trend::kNone;
     std::int64_t pending_since_ = 0;

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "flights/landing_watch.h"
 #include "tests/flights/synthetic_flight.h"
+#include "tests/support/test_files.h"
 
 namespace kestrun {
 namespace {
@@ -52,10 +54,20 @@ TEST(FlightDetectorTest, TouchAndGoesStayInOneFlight) {
     f.Depart();
     f.Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 500).Fly(120, 90, 500);
     f.Arrive();
-    const auto flights = Detect(f.points());
+    auto flights = Detect(f.points());
     ASSERT_EQ(flights.size(), 1u);
     EXPECT_EQ(flights[0].touch_and_goes, 1);
     EXPECT_TRUE(flights[0].landing);
+
+    // From a field at 500 m down into a valley and back up through the
+    // field's level: nothing touched.
+    SyntheticFlight valley(10 * 3600, 500);
+    valley.Depart();
+    valley.Fly(120, 90, 300).Fly(120, 90, 900);
+    valley.Arrive();
+    flights = Detect(valley.points());
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_EQ(flights[0].touch_and_goes, 0);
 }
 
 TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
@@ -64,10 +76,18 @@ TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
     const std::int64_t touchdown = in_air.Arrive();
     auto flights = Detect(in_air.points());
     ASSERT_EQ(flights.size(), 1u);
-    EXPECT_FALSE(flights[0].takeoff);
-    EXPECT_FALSE(flights[0].off_block);
+    EXPECT_FALSE(flights[0].takeoff || flights[0].off_block);
     EXPECT_EQ(flights[0].landing, touchdown);
     EXPECT_TRUE(flights[0].complete);
+
+    // An airspeed indicator that reads 0 while the aircraft flies on, at
+    // the start and in level flight: no field under it, no landing.
+    auto dead = in_air.points();
+    for (std::size_t i = 0; i < 6; ++i) dead[i].airspeed_kt = dead[150 + i].airspeed_kt = 0;
+    flights = Detect(dead);
+    ASSERT_EQ(flights.size(), 1u);
+    EXPECT_FALSE(flights[0].takeoff);
+    EXPECT_EQ(flights[0].landing, touchdown);
 
     SyntheticFlight cut_short;
     cut_short.Depart();
@@ -76,6 +96,34 @@ TEST(FlightDetectorTest, RecordingsThatStartOrEndInTheAirSaySo) {
     EXPECT_TRUE(flights[0].takeoff);
     EXPECT_FALSE(flights[0].landing);
     EXPECT_FALSE(flights[0].complete);
+}
+
+// The flights in a recording kept beside these tests.
+std::vector<DetectedFlight> DetectFile(const std::string& name) {
+    std::vector<FlightPoint> points;
+    FlightTimeline timeline;
+    for (const FlightRecord& r : testing::ReadFlightRecords(KESTRUN_FLIGHTS_DATA "/" + name)) {
+        points.push_back(PointFromRecord(r, timeline.Place(r.Hour, r.Minute, r.Second),
+                                         points.size() * kFlightRecordSize));
+    }
+    EXPECT_FALSE(points.empty()) << name;
+    return Detect(points);
+}
+
+// Recordings of a real FlightGear through kestrun-host --flightgear, cut
+// short. Started in the air over San Francisco Bay: FlightGear held the
+// aircraft still with its airspeed at 0 for the first 28 s while it loaded,
+// then flew it, pitching and rolling on its own, through the level where it
+// had stood. Started parked on a runway: the simulator's own noise.
+TEST(FlightDetectorTest, RealFlightGearRecordings) {
+    const auto in_air = DetectFile("flightgear-in-air.dat");
+    ASSERT_EQ(in_air.size(), 1u);
+    EXPECT_EQ(in_air[0].begin_offset, 28u * kFlightRecordSize);  // the first that moved
+    EXPECT_FALSE(in_air[0].takeoff || in_air[0].off_block || in_air[0].landing);
+    EXPECT_EQ(in_air[0].touch_and_goes, 0);
+    EXPECT_FALSE(in_air[0].complete);
+
+    EXPECT_TRUE(DetectFile("flightgear-parked.dat").empty());
 }
 
 TEST(FlightDetectorTest, APauseIsNoLandingButLandingUnseenEndsTheFlight) {
