@@ -140,10 +140,13 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             ->excludes(start);
     std::string speed_text;
     app.add_option("--speed", speed_text,
-                   fmt::format("Replay at X times the recorded speed, {} to {} (default 1)",
+                   fmt::format("Fly the pattern or the replay at X times real time, {} to {} "
+                               "(default 1); --hold is in the aircraft's sped-up seconds. A "
+                               "recorder still records once a real second, so its records "
+                               "show every speed and rate X times as high",
                                PlaybackClock::kMinSpeed, PlaybackClock::kMaxSpeed))
         ->option_text("X")
-        ->needs(replay_file);
+        ->excludes(flightgear);
     app.add_flag("--loop", replay.loop, "Replay the flight again from its start after its end")
         ->needs(replay_file);
 
@@ -169,8 +172,9 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             options.update_hz = NumberOption("--update-rate", update_text, 10, 100);
         }
         if (!speed_text.empty()) {
-            replay.speed = NumberOption("--speed", speed_text, PlaybackClock::kMinSpeed,
-                                        PlaybackClock::kMaxSpeed);
+            options.speed = NumberOption("--speed", speed_text, PlaybackClock::kMinSpeed,
+                                         PlaybackClock::kMaxSpeed);
+            replay.speed = options.speed;
         }
         if (flightgear->count() > 0) {
             FlightGearAddress address;

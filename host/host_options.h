@@ -20,6 +20,8 @@ struct HostOptions {
     Airfield airfield = DefaultAirfield();
     double update_hz = 20;
     double hold_seconds = PatternAircraft::kDefaultHoldSeconds;
+    // The pattern's or the replay's time against the host's clock.
+    double speed = 1;
     // Follow FlightGear's datagrams instead of flying the pattern.
     std::optional<FlightGearAddress> flightgear;
     // Fly this recorded flight instead of the pattern.

@@ -59,7 +59,7 @@ int Run(const kestrun::HostOptions& options) {
 
     OffsetImage image;
     WriteHostIdentity(options.version_word, options.simulator_code, image);
-    PatternAircraft pattern(options.airfield, options.hold_seconds);
+    PatternAircraft pattern(options.airfield, options.hold_seconds, options.speed);
     AircraftSource* aircraft = &pattern;
     const auto console = [](std::string_view line) {
         fmt::print("kestrun-host: {}\n", line);
@@ -79,6 +79,7 @@ int Run(const kestrun::HostOptions& options) {
     }
     std::unique_ptr<AircraftSource> replay;
     std::string flying = "flying from " + options.airfield.name;
+    if (options.speed != 1) flying += fmt::format(" at x{:g}", options.speed);
     if (options.replay) {
         Status status;
         replay = OpenReplayAircraft(*options.replay, console, flying, status);

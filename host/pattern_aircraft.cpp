@@ -93,8 +93,8 @@ Airfield DefaultAirfield() {
     return Airfield{"Palo Alto (KPAO), runway 31", 37.4611, -122.1150, 2.0, 323.0};
 }
 
-PatternAircraft::PatternAircraft(Airfield airfield, double hold_seconds)
-    : airfield_(std::move(airfield)), hold_seconds_(hold_seconds) {
+PatternAircraft::PatternAircraft(Airfield airfield, double hold_seconds, double speed)
+    : airfield_(std::move(airfield)), hold_seconds_(hold_seconds), speed_(speed) {
     altitude_m_ = airfield_.elevation_m;
     heading_deg_ = Wrap360(airfield_.runway_heading_deg);
 }
@@ -103,7 +103,7 @@ void PatternAircraft::Update(double now_seconds, OffsetImage& image) {
     if (started_) {
         // A host stopped for minutes (a debugger, a suspended laptop) resumes
         // where it was rather than replaying the whole gap.
-        Advance(std::clamp(now_seconds - last_update_, 0.0, 5.0));
+        Advance(std::clamp(now_seconds - last_update_, 0.0, 5.0) * speed_);
     }
     started_ = true;
     last_update_ = now_seconds;

@@ -52,8 +52,11 @@ class PatternAircraft final : public AircraftSource {
         kLineUp,
     };
 
-    // `hold_seconds`: how long it waits at the threshold before each takeoff.
-    explicit PatternAircraft(Airfield airfield, double hold_seconds = kDefaultHoldSeconds);
+    // `hold_seconds`: how long it waits at the threshold before each takeoff,
+    // in the aircraft's own time, which runs `speed` times as fast as the
+    // host's clock.
+    explicit PatternAircraft(Airfield airfield, double hold_seconds = kDefaultHoldSeconds,
+                             double speed = 1);
 
     void Update(double now_seconds, OffsetImage& image) override;
 
@@ -76,6 +79,7 @@ class PatternAircraft final : public AircraftSource {
 
     Airfield airfield_;
     double hold_seconds_;
+    double speed_;
     Phase phase_ = Phase::kHold;
     double phase_time_ = 0;  // seconds spent in the current phase
     double turned_deg_ = 0;  // heading change so far in a ground turn
