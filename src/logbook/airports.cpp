@@ -268,12 +268,13 @@ Status NearestAirport(Database& db, double latitude_deg, double longitude_deg, s
     const double dlat = kAirportReachMetres / kMetresPerDegree * 1.01;
     const double cos_lat = std::cos(latitude_deg * std::numbers::pi / 180);
     const double dlon = cos_lat > dlat / 90 ? std::min(180.0, dlat / cos_lat) : 180.0;
-    Statement query;
-    Status status = db.Prepare(
+    Statement* kept = nullptr;
+    Status status = db.PrepareKept(
         "SELECT a.ident, a.latitude, a.longitude FROM airport_boxes b JOIN airports a ON a.id = "
         "b.id WHERE b.max_lat >= ?1 AND b.min_lat <= ?2 AND b.max_lon >= ?3 AND b.min_lon <= ?4",
-        query);
+        kept);
     if (!status.ok()) return status;
+    Statement& query = *kept;
     double best = kAirportReachMetres;
     // Near the date line the box wraps round: look on both sides.
     for (const double shift : {0.0, -360.0, 360.0}) {

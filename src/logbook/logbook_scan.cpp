@@ -103,16 +103,17 @@ std::optional<std::int64_t> LocalTime(std::int64_t day_start, std::optional<std:
 
 Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
                    const DetectedFlight& f) {
-    Statement insert;
-    Status status = db.Prepare(
+    Statement* kept = nullptr;
+    Status status = db.PrepareKept(
         "INSERT INTO flights(file_id, begin_offset, end_offset, complete, first_time, last_time, "
         "off_block, takeoff, landing, on_block, distance_m, max_altitude_m, max_ias_kt, "
         "takeoff_lat, takeoff_lon, touchdown_lat, touchdown_lon, touchdown_fpm, "
         "touchdown_ias_kt, touchdown_pitch_deg, touchdown_bank_deg, touch_and_goes, departure, "
         "arrival) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
         "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24)",
-        insert);
+        kept);
     if (!status.ok()) return status;
+    Statement& insert = *kept;
     insert.Bind(1, file_id)
         .Bind(2, static_cast<std::int64_t>(f.begin_offset))
         .Bind(3, static_cast<std::int64_t>(f.end_offset))
@@ -146,10 +147,10 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
     if (!status.ok()) return status;
 
     const std::int64_t flight_id = db.LastInsertId();
-    Statement phase;
-    status = db.Prepare("INSERT INTO phases VALUES (?1, ?2, ?3, ?4)", phase);
+    Statement* phase = nullptr;
+    status = db.PrepareKept("INSERT INTO phases VALUES (?1, ?2, ?3, ?4)", phase);
     for (std::size_t i = 0; status.ok() && i < f.phases.size(); ++i) {
-        status = phase.Bind(1, flight_id)
+        status = phase->Bind(1, flight_id)
                      .Bind(2, static_cast<std::int64_t>(i))
                      .Bind(3, PhaseName(f.phases[i].phase))
                      .Bind(4, day_start + f.phases[i].seconds)
@@ -159,19 +160,22 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
 }
 
 std::optional<FileRow> FindFile(Database& db, const std::string& path, Status& status) {
-    Statement query;
-    status = db.Prepare(
+    Statement* kept = nullptr;
+    status = db.PrepareKept(
         "SELECT id, size, mtime_ns, head_hash, tail_hash, first_date, date_given, resume_offset, "
         "resume_seconds FROM files WHERE path = ?1",
-        query);
+        kept);
     if (!status.ok()) return std::nullopt;
+    Statement& query = *kept;
     query.Bind(1, path);
     if (!query.Step()) {
         status = query.status();
         return std::nullopt;
     }
-    return FileRow{query.Int(0), query.Int(1),      query.Int(2), query.Int(3),   query.Int(4),
-                   query.Int(5), query.Int(6) != 0, query.Int(7), query.OptInt(8)};
+    FileRow row{query.Int(0), query.Int(1),      query.Int(2), query.Int(3),   query.Int(4),
+                query.Int(5), query.Int(6) != 0, query.Int(7), query.OptInt(8)};
+    query.Reset();  // a kept statement left on a row would hold its read open
+    return row;
 }
 
 }  // namespace

@@ -111,6 +111,7 @@ Status Database::Open(const std::string& path, int flags) {
 }
 
 void Database::Close() {
+    kept_.clear();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
 }
@@ -131,6 +132,19 @@ Status Database::Prepare(std::string_view sql, Statement& statement) {
         return Status::Error(ErrorText());
     }
     statement = Statement(db_, stmt);
+    return Status::Ok();
+}
+
+Status Database::PrepareKept(std::string_view sql, Statement*& statement) {
+    auto found = kept_.find(std::string(sql));
+    if (found == kept_.end()) {
+        Statement fresh;
+        if (Status status = Prepare(sql, fresh); !status.ok()) return status;
+        found = kept_.emplace(std::string(sql), std::move(fresh)).first;
+    } else {
+        found->second.Reset();
+    }
+    statement = &found->second;
     return Status::Ok();
 }
 

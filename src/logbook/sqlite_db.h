@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/status.h"
 
@@ -70,6 +71,10 @@ class Database {
     Status Exec(std::string_view sql);
     // Fails with the statement's text in the message when SQL is wrong.
     Status Prepare(std::string_view sql, Statement& statement);
+    // The same, for statements run once a flight or a file, whose parsing
+    // would otherwise cost more than running them: prepared once and kept
+    // while the database is open; `statement` points at it, reset.
+    Status PrepareKept(std::string_view sql, Statement*& statement);
     // The first column of the first row of a query, or an error.
     Status QueryInt(std::string_view sql, std::int64_t& value);
     std::int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
@@ -77,6 +82,7 @@ class Database {
 
   private:
     sqlite3* db_ = nullptr;
+    std::unordered_map<std::string, Statement> kept_;
 };
 
 }  // namespace kestrun
