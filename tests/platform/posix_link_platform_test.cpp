@@ -197,6 +197,15 @@ TEST_F(PosixLinkPlatformTest, ABlockNameIsReclaimedOnlyFromAGoneProcessOfOurs) {
         EXPECT_EQ(other.LastError(), kErrorAlreadyExists);
         platform.CloseMapping(mapping);
     }
+    // A relay names each link after the thread serving it: a name left with
+    // that thread's id by a thread gone before is taken back as well.
+    std::thread([&] {
+        const auto thread = static_cast<std::uint32_t>(::gettid());
+        const std::string name = fmt::format("HOSTLINK:IPC:{:X}:1", thread);
+        ASSERT_TRUE(plant(name).valid());
+        PosixLinkPlatform relay_link({}, thread);
+        EXPECT_NE(relay_link.CreateMapping(name, 0x8000), 0);
+    }).join();
     // Process 1 lives.
     const UniqueFd planted = plant(unique("1:1"));
     EXPECT_EQ(platform.CreateMapping(unique("1:1"), 0x8000), 0);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,8 +24,10 @@ namespace {
 constexpr std::string_view kSharedMemoryDirectory = "/dev/shm";
 
 // Names of the blocks this process has made and not yet removed: a name that
-// carries this process's id is a leftover of an earlier process with the same
-// id only when this process does not hold it itself.
+// carries the id of this process, or of one of its threads (a relay names its
+// links after the threads that serve them), is a leftover of an earlier
+// process or thread with the same id only when this process does not hold it
+// itself.
 std::mutex held_mutex;
 std::set<std::string, std::less<>>& HeldNames() {
     static std::set<std::string, std::less<>> names;
@@ -34,6 +37,11 @@ std::set<std::string, std::less<>>& HeldNames() {
 bool HeldHere(std::string_view name) {
     const std::lock_guard lock(held_mutex);
     return HeldNames().contains(name);
+}
+
+// True when `id` is this process's or one of its living threads'.
+bool OwnId(pid_t id) {
+    return id == ::getpid() || ::syscall(SYS_tgkill, ::getpid(), id, 0) == 0;
 }
 
 }  // namespace
@@ -108,7 +116,7 @@ SysResult<BlockHolder> InspectSharedBlock(std::string_view name) {
     holder.uid = info.st_uid;
     if (info.st_uid == ::geteuid() && !HeldHere(name)) {
         const auto creator = BlockCreator(name);
-        holder.stale = creator && (*creator == ::getpid() || ProcessGone(*creator));
+        holder.stale = creator && (OwnId(*creator) || ProcessGone(*creator));
     }
     return SysResult<BlockHolder>::Success(holder);
 }

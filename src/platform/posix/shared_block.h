@@ -46,8 +46,8 @@ bool ProcessGone(pid_t pid);
 struct BlockHolder {
     uid_t uid = 0;
     // True when the name is ours, made by a process that is gone (or by an
-    // earlier process with this process's id), and may be removed and made
-    // again.
+    // earlier process or thread with the id of this process or one of its
+    // threads), and may be removed and made again.
     bool stale = false;
 };
 SysResult<BlockHolder> InspectSharedBlock(std::string_view name);
