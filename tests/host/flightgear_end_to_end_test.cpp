@@ -2,12 +2,10 @@
 // kestrun-record, and kestrun-export --format csv: what went in comes out.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -38,7 +36,6 @@ std::uint16_t FreeUdpPort() {
 
 TEST(FlightGearEndToEndTest, RecordedAndExportedFlightShowsWhatFlightGearSent) {
     testing::RuntimeSandbox sandbox;
-    ::setenv("XDG_CONFIG_HOME", sandbox.root().c_str(), 1);
     const std::uint16_t port = FreeUdpPort();
     testing::HostProcess host;
     ASSERT_TRUE(host.Start({"--flightgear", "127.0.0.1:" + std::to_string(port)}));
@@ -55,16 +52,12 @@ TEST(FlightGearEndToEndTest, RecordedAndExportedFlightShowsWhatFlightGearSent) {
     while (sent < 3) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const std::string flight = sandbox.root() + "/flight.dat";
     const std::string csv = sandbox.root() + "/flight.csv";
-    const int recorded = std::system(
-        (std::string(KESTRUN_RECORD_PATH) + " --seconds 3 --output " + flight + " >/dev/null")
-            .c_str());
+    const int recorded = testing::RunProgram(KESTRUN_RECORD_PATH,
+                                             {"--seconds", "3", "--output", flight}, "/dev/null");
     flying = false;
     flightgear.join();
     ASSERT_EQ(recorded, 0);
-    ASSERT_EQ(
-        std::system(
-            (std::string(KESTRUN_EXPORT_PATH) + " --format csv -o " + csv + " " + flight).c_str()),
-        0);
+    ASSERT_EQ(testing::RunProgram(KESTRUN_EXPORT_PATH, {"--format", "csv", "-o", csv, flight}), 0);
 
     std::ifstream in(csv);
     std::string line;

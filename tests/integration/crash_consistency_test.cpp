@@ -52,7 +52,6 @@ TEST(CrashConsistencyTest, KilledRecordersLeaveOnlyWholeRecords) {
         static_cast<unsigned>(EnvNumber("KESTRUN_CRASH_SEED", std::random_device{}()));
     std::mt19937 random(seed);
     testing::RuntimeSandbox sandbox;
-    ::setenv("XDG_CONFIG_HOME", sandbox.root().c_str(), 1);
     testing::HostProcess host;
     ASSERT_TRUE(host.Start({}));
     const std::string output = sandbox.root() + "/flight.dat";

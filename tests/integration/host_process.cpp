@@ -44,14 +44,34 @@ int WaitForChild(pid_t pid) {
     return status;
 }
 
+int ExitStatus(int wait_status) {
+    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& output, const std::string& errors) {
+    const pid_t pid = SpawnProgram(program, arguments, output, errors);
+    return pid > 0 ? ExitStatus(WaitForChild(pid)) : -1;
+}
+
 std::optional<int> WaitForChildWithin(pid_t pid, std::chrono::milliseconds limit) {
-    const auto give_up = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return status;
-        if (std::chrono::steady_clock::now() >= give_up) return std::nullopt;
+    int status = 0;
+    if (Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit)) return status;
+    return std::nullopt;
+}
+
+bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    for (const auto give_up = std::chrono::steady_clock::now() + limit;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= give_up) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+bool Accepting(const std::string& path) {
+    const auto probe = ConnectEndpoint(path);
+    if (probe.ok()) ::close(probe.value);
+    return probe.ok();
 }
 
 HostProcess::~HostProcess() {
@@ -62,17 +82,12 @@ bool HostProcess::Start(const std::vector<std::string>& arguments, std::string_v
                         const std::string& output) {
     pid_ = SpawnProgram(KESTRUN_HOST_PATH, arguments, output, output);
     const std::string endpoint = EndpointPath(RuntimeDirectoryPath(), window_class);
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (running() && std::chrono::steady_clock::now() < give_up) {
-        if (const auto probe = ConnectEndpoint(endpoint); probe.ok()) {
-            ::close(probe.value);
-            return true;
-        }
+    const bool settled = Eventually([&] {
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;  // it gave up
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+        if (running() && ::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;  // it gave up
+        return !running() || Accepting(endpoint);
+    });
+    return settled && running();
 }
 
 int HostProcess::Stop(int signal) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,9 +21,21 @@ pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& a
                    const std::string& output = "", const std::string& errors = "");
 // Waits for `pid` to end and returns its wait status.
 int WaitForChild(pid_t pid);
+// The exit status a wait status holds; -1 when a signal ended the program.
+int ExitStatus(int wait_status);
+// Starts `program` as SpawnProgram does and waits for it: its exit status, or
+// -1 when it could not start or a signal ended it.
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               const std::string& output = "", const std::string& errors = "");
 // Waits up to `limit` for `pid` to end; its wait status, or nullopt while it
 // still runs.
 std::optional<int> WaitForChildWithin(pid_t pid, std::chrono::milliseconds limit);
+
+// Asks `done` every 20 ms until it holds or `limit` has passed; whether it held.
+bool Eventually(const std::function<bool()>& done,
+                std::chrono::milliseconds limit = std::chrono::seconds(5));
+// True when something accepts connections on the socket file `path`.
+bool Accepting(const std::string& path);
 
 class HostProcess {
   public:

@@ -2,7 +2,6 @@
 // terminal meets it: the real executables, their exit status and their words.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -12,21 +11,6 @@
 
 namespace kestrun {
 namespace {
-
-struct Finished {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs `command` through env(1), so that a case can set or unset variables.
-Finished RunCommand(const std::vector<std::string>& command) {
-    const testing::ScratchDir dir;
-    const std::string out = (dir / "out").string(), err = (dir / "err").string();
-    const pid_t pid = testing::SpawnProgram("env", command, out, err);
-    const int status = pid > 0 ? testing::WaitForChild(pid) : -1;
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::ReadFile(out),
-            testing::ReadFile(err)};
-}
 
 TEST(ProgramMessagesTest, BadInputIsRefusedInWordsWithTheRightStatus) {
     const std::string more = "Run with --help for more information.\n";
@@ -92,29 +76,14 @@ TEST(ProgramMessagesTest, BadInputIsRefusedInWordsWithTheRightStatus) {
          "instead\n"},
 #endif
     };
+    // Each runs through env(1), so that a case can set or unset variables.
+    const testing::ScratchDir dir;
+    const std::string out = (dir / "out").string(), err = (dir / "err").string();
     for (const auto& c : cases) {
-        const Finished run = RunCommand(c.command);
-        EXPECT_EQ(run.status, c.status) << c.err_ends;
-        EXPECT_EQ(run.out, c.out);
-        EXPECT_TRUE(run.err.ends_with(c.err_ends)) << run.err;
+        EXPECT_EQ(testing::RunProgram("env", c.command, out, err), c.status) << c.err_ends;
+        EXPECT_EQ(testing::ReadFile(out), c.out);
+        EXPECT_TRUE(testing::ReadFile(err).ends_with(c.err_ends)) << testing::ReadFile(err);
     }
-}
-
-TEST(ProgramMessagesTest, TheHostSaysWhatItIs) {
-    const Finished run = RunCommand({KESTRUN_HOST_PATH, "--help"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out.substr(0, run.out.find("Usage:")),
-              "kestrun-host: a pretend flight simulator for the Kestrun flight recorder.\n"
-              "Where no simulator runs, start it and the recorder (kestrun-recorder or\n"
-              "kestrun-record) records its flight: a light aircraft flying left-hand traffic\n"
-              "patterns, by default from Palo Alto (KPAO), runway 31\n"
-              "(threshold 37.4611, -122.1150, elevation 2 m, runway heading 323 degrees true).\n"
-              "With --flightgear it passes on the flight of a running FlightGear instead,\n"
-              "with --replay a flight recorded before.\n"
-              "Its fault options make it misbehave on purpose, to show the recorder's errors.\n"
-              "It waits in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>) until Ctrl-C or\n"
-              "SIGTERM, which stop it and remove its socket files.\n"
-              "Exit status: 0 stopped; 1 could not start (the reason is printed); 2 usage.\n");
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <ctime>
@@ -26,8 +25,6 @@ constexpr const char* kDefaultSettings = "[OutputFile]\r\ncheckride.dat\r\n";
 
 class RecordHostTest : public ::testing::Test {
   protected:
-    RecordHostTest() { ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1); }
-
     // Starts kestrun-record with its standard output going to a file.
     void StartRecorder(const std::vector<std::string>& args) {
         recorder_ = testing::SpawnProgram(KESTRUN_RECORD_PATH, args, printed_, errors_);
@@ -35,20 +32,12 @@ class RecordHostTest : public ::testing::Test {
     }
     // Waits for the recorder; its exit status, and what it printed.
     std::pair<int, std::string> WaitForRecorder() {
-        const int status = testing::WaitForChild(recorder_);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::ReadFile(printed_)};
+        return {testing::ExitStatus(testing::WaitForChild(recorder_)), testing::ReadFile(printed_)};
     }
     // Waits up to five seconds for the output file to hold `count` records.
     void WaitForRecords(std::uintmax_t count) const {
-        const auto give_up = std::chrono::steady_clock::now() + 5s;
-        const auto size = [this] {
-            std::error_code missing;
-            return std::filesystem::exists(output_, missing) ? std::filesystem::file_size(output_)
-                                                             : 0;
-        };
-        while (std::chrono::steady_clock::now() < give_up && size() < count * kFlightRecordSize) {
-            std::this_thread::sleep_for(50ms);
-        }
+        testing::Eventually(
+            [&] { return testing::ReadFile(output_).size() >= count * kFlightRecordSize; });
     }
     std::vector<FlightRecord> Records() const {
         EXPECT_EQ(std::filesystem::file_size(output_) % kFlightRecordSize, 0u) << "a torn record";
@@ -132,11 +121,7 @@ TEST_F(RecordHostTest, KeepsOnlyAnOpenedOutputAndLetsOneRecorderWriteAFile) {
     WaitForRecords(1);
     // A second recorder, overwriting the file the first one just remembered.
     const std::string second = sandbox_.root() + "/second.txt";
-    const pid_t other =
-        testing::SpawnProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, second, errors_);
-    ASSERT_GT(other, 0);
-    const int other_status = testing::WaitForChild(other);
-    EXPECT_EQ(WIFEXITED(other_status) ? WEXITSTATUS(other_status) : -1, 4);
+    EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, second, errors_), 4);
     EXPECT_NE(testing::ReadFile(second).find("\nFile error: another recorder is writing " +
                                              output_ + "\n"),
               std::string::npos)
@@ -176,7 +161,7 @@ TEST_F(RecordHostTest, StopsOnSigtermWhileTheHostNeverAnswers) {
     }
     const std::string printed = testing::ReadFile(printed_);
     ASSERT_TRUE(ended) << "still recording 40 s after SIGTERM:\n" << printed;
-    EXPECT_EQ(WIFEXITED(*ended) ? WEXITSTATUS(*ended) : -1, 5);
+    EXPECT_EQ(testing::ExitStatus(*ended), 5);
     EXPECT_NE(printed.find("Processing error: IPC timed out all retries\n"
                            "Recording stopped. File Saved.\n"),
               std::string::npos)

@@ -3,7 +3,6 @@
 // the same track.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -75,15 +74,8 @@ std::vector<FlightSample> Samples(const std::string& path) {
     return samples;
 }
 
-int RunToEnd(const std::string& program, const std::vector<std::string>& args,
-             const std::string& out) {
-    const int status = testing::WaitForChild(testing::SpawnProgram(program, args, out, out));
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(ReplayRoundTripTest, ARecordedFlightReplayedAndRecordedAgainLiesOnTheSameTrack) {
     testing::RuntimeSandbox sandbox;
-    ::setenv("XDG_CONFIG_HOME", sandbox.root().c_str(), 1);
     const std::string original = RecordPattern(sandbox);
     const std::string again = sandbox.root() + "/again.dat";
     const std::string host_log = sandbox.root() + "/host.log";
@@ -93,11 +85,12 @@ TEST(ReplayRoundTripTest, ARecordedFlightReplayedAndRecordedAgainLiesOnTheSameTr
                            host_log));
     // Past the end, so the held final state is recorded too.
     const int seconds = static_cast<int>(kSeconds / kSpeed) + 3;
-    ASSERT_EQ(
-        RunToEnd(KESTRUN_RECORD_PATH, {"--seconds", std::to_string(seconds), "--output", again},
-                 sandbox.root() + "/record.log"),
-        0)
-        << testing::ReadFile(sandbox.root() + "/record.log");
+    const std::string record_log = sandbox.root() + "/record.log";
+    ASSERT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH,
+                                  {"--seconds", std::to_string(seconds), "--output", again},
+                                  record_log, record_log),
+              0)
+        << testing::ReadFile(record_log);
     host.Stop(SIGTERM);
     const std::string said = testing::ReadFile(host_log);
     EXPECT_NE(said.find("ended at 10:04:59; holding the last state"), std::string::npos) << said;
@@ -130,7 +123,8 @@ TEST(ReplayRoundTripTest, ARecordedFlightReplayedAndRecordedAgainLiesOnTheSameTr
     EXPECT_LT(end.across_m + end.altitude_m, 0.05);
 
     sandbox.Write("empty.dat", "");
-    EXPECT_EQ(RunToEnd(KESTRUN_HOST_PATH, {"--replay", sandbox.root() + "/empty.dat"}, host_log),
+    EXPECT_EQ(testing::RunProgram(KESTRUN_HOST_PATH, {"--replay", sandbox.root() + "/empty.dat"},
+                                  host_log, host_log),
               1);
     EXPECT_NE(testing::ReadFile(host_log).find("holds no flight records"), std::string::npos);
 }

@@ -5,15 +5,19 @@
 namespace kestrun::testing {
 
 RuntimeSandbox::RuntimeSandbox() {
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) previous_ = old;
-    ::setenv("XDG_RUNTIME_DIR", root().c_str(), 1);
+    for (std::size_t i = 0; i < std::size(kVariables); ++i) {
+        if (const char* old = std::getenv(kVariables[i])) previous_[i] = old;
+        ::setenv(kVariables[i], root().c_str(), 1);
+    }
 }
 
 RuntimeSandbox::~RuntimeSandbox() {
-    if (previous_) {
-        ::setenv("XDG_RUNTIME_DIR", previous_->c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
+    for (std::size_t i = 0; i < std::size(kVariables); ++i) {
+        if (previous_[i]) {
+            ::setenv(kVariables[i], previous_[i]->c_str(), 1);
+        } else {
+            ::unsetenv(kVariables[i]);
+        }
     }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// A fresh private XDG_RUNTIME_DIR for one test, so that test runs never meet
-// each other or a user's host. Restores the previous value and removes the
-// directory when it goes.
+// A fresh private folder for one test, as both XDG_RUNTIME_DIR and
+// XDG_CONFIG_HOME, so that test runs never meet each other or a user's host
+// or settings. Restores the previous values and removes the folder when it
+// goes.
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -15,13 +17,14 @@ class RuntimeSandbox : public ScratchDir {
     RuntimeSandbox();
     ~RuntimeSandbox();
 
-    // The directory XDG_RUNTIME_DIR points at.
+    // The folder both variables point at.
     std::string root() const { return path().string(); }
     // The kestrun runtime directory inside it (not created here).
     std::string runtime() const { return root() + "/kestrun"; }
 
   private:
-    std::optional<std::string> previous_;
+    static constexpr const char* kVariables[] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"};
+    std::array<std::optional<std::string>, std::size(kVariables)> previous_;
 };
 
 }  // namespace kestrun::testing
