@@ -1,19 +1,13 @@
 // The link against a real kestrun-host process, each test in its own runtime
 // directory.
 
-#include <fcntl.h>
 #include <fmt/core.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -22,7 +16,6 @@
 #include <vector>
 
 #include "link/host_link.h"
-#include "platform/posix/atom_table.h"
 #include "platform/posix/endpoint.h"
 #include "platform/posix/posix_link_platform.h"
 #include "platform/posix/runtime_directory.h"
@@ -77,10 +70,7 @@ TEST_F(HostLinkIntegrationTest, HandshakeAndEightReadsInOneExchangeAgainstARealH
     EXPECT_EQ(ConnectedStatusText(link_.HostVersion),
               "Connected to Flight Simulator (host ver3.280)");
     EXPECT_EQ(link_.SimulatorVersion, 6);
-    for (int second = 0; second < 3; ++second) {
-        EXPECT_TRUE(SampledNear(link_, -33.9461, 151.1772, 6));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
+    EXPECT_TRUE(SampledNear(link_, -33.9461, 151.1772, 6));
     // The first client's write of its library version left the marker intact,
     // so the next handshake passes too.
     link_.CloseLink();
@@ -106,65 +96,19 @@ TEST_F(HostLinkIntegrationTest, AnOldNetworkClientAndFaultyHostsGiveTheirResults
     }
 }
 
-TEST_F(HostLinkIntegrationTest, TwoRecordersShareOneHostAtOnce) {
-    ASSERT_TRUE(host_.Start({}));
-    // The other recorder: kestrun-record, a process of its own, as each
-    // names its block after its process id. Exit status 0: every second read.
-    ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1);
-    const pid_t other = testing::SpawnProgram(
-        KESTRUN_RECORD_PATH, {"--seconds", "3", "--output", sandbox_.root() + "/other.dat"},
-        sandbox_.root() + "/printed.txt");
-    ASSERT_GT(other, 0);
-    ASSERT_EQ(Open(), kResultOkay);
-    for (int i = 0; i < 20; ++i) {
-        EXPECT_TRUE(SampledNear(link_, 37.4611, -122.1150, 2));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    const int status = testing::WaitForChild(other);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-}
-
 TEST_F(HostLinkIntegrationTest, TheHostRemovesItsSocketOnStopAndKeepsALiveOneFromASecondHost) {
     const std::string endpoint = sandbox_.runtime() + "/HOSTMAIN";
     for (int signal : {SIGINT, SIGTERM}) {
         ASSERT_TRUE(host_.Start({}));
         // A second host refuses to take over a live endpoint (1), and does
         // not stay (timeout's 124).
-        const int refused = std::system("timeout 5 " KESTRUN_HOST_PATH " 2>/dev/null");
-        EXPECT_TRUE(WIFEXITED(refused) && WEXITSTATUS(refused) == 1) << refused;
+        EXPECT_EQ(testing::ExitStatus(std::system("timeout 5 " KESTRUN_HOST_PATH " 2>/dev/null")),
+                  1);
         struct stat info {};
         EXPECT_EQ(::stat(endpoint.c_str(), &info), 0);
-        const int status = host_.Stop(signal);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(testing::ExitStatus(host_.Stop(signal)), 0);
         EXPECT_NE(::stat(endpoint.c_str(), &info), 0) << "after signal " << signal;
     }
-}
-
-// A host that empties the recorder's block before it answers: the recorder
-// must see a bad reply, not die touching memory that is gone.
-TEST_F(HostLinkIntegrationTest, AHostThatShrinksTheBlockGivesThirteen) {
-    std::string runtime;
-    ASSERT_TRUE(PrepareRuntimeDirectory(runtime).ok());
-    const auto listening = ListenEndpoint(EndpointPath(runtime, kHostWindowClass));
-    ASSERT_TRUE(listening.ok());
-    const UniqueFd listener(listening.value);
-    std::thread shrinking_host([&] {
-        pollfd entry{listener.get(), POLLIN, 0};
-        ASSERT_EQ(::poll(&entry, 1, 5000), 1);
-        const UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        std::array<std::byte, kRequestFrameSize> bytes{};
-        ASSERT_EQ(::recv(client.get(), bytes.data(), bytes.size(), MSG_WAITALL), 16);
-        const RequestFrame request = DecodeRequestFrame(bytes.data());
-        const auto name = FindAtom(AtomDirectoryPath(runtime),
-                                   static_cast<std::uint16_t>(request.wparam & 0xFFFF));
-        const UniqueFd block(::shm_open(("/" + name.value).c_str(), O_RDWR, 0));
-        ASSERT_EQ(::ftruncate(block.get(), 0), 0);
-        const auto reply = EncodeReplyFrame({request.sequence, 1});
-        ::send(client.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
-    });
-    EXPECT_EQ(Open(), kResultBadData);
-    EXPECT_FALSE(link_.IsOpen());
-    shrinking_host.join();
 }
 
 // CPU seconds `pid` has used so far.
@@ -215,14 +159,6 @@ TEST_F(HostLinkIntegrationTest, AHostOutOfDescriptorsKeepsServingAndAcceptsAgain
     const auto first = said.find("out of file descriptors");
     EXPECT_NE(first, std::string::npos) << said;
     EXPECT_EQ(said.find("out of file descriptors", first + 1), std::string::npos) << said;
-}
-
-TEST_F(HostLinkIntegrationTest, AHostThatNeverAnswersTimesOutAfterEveryRetry) {
-    ASSERT_TRUE(host_.Start({"--never-answer"}));
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Open(), kResultTimedOut);
-    // Eleven sends of two seconds each and ten pauses of 100 ms.
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(23000));
 }
 
 }  // namespace

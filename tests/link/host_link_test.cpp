@@ -54,18 +54,6 @@ TEST(GeneralTest, ResultTextsCoverExactlyTheCodes) {
     EXPECT_EQ(general.ResultMessage(-1), "");
 }
 
-TEST_F(HostLinkTest, ClosedLinkRefusesQueueAndProcessWithNine) {
-    std::int32_t value = 0;
-    for (int round = 0; round < 2; ++round) {  // never opened, then opened and closed
-        result_ = 0;
-        EXPECT_FALSE(link_.QueueRead(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
-        EXPECT_FALSE(link_.QueueWrite(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
-        EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNotOpen);
-        Open();
-        link_.CloseLink();
-    }
-}
-
 TEST_F(HostLinkTest, OpenHandshakesOnceWithAHealthyHostAndOnlyOnce) {
     EXPECT_EQ(OpenResult(), kResultOkay);
     EXPECT_EQ(link_.HostVersion, static_cast<std::int32_t>(FakeLinkPlatform::kDefaultHostVersion));
@@ -140,15 +128,18 @@ TEST_F(HostLinkTest, HandshakeOutcomes) {
         std::int32_t requested;
         HostReply reply;
         LinkResult expected;
+        int sends;
     } cases[] = {
-        {"old host", 0x19980004, kSix, false, 0, {}, kResultWrongVersion},
-        {"old client", 0x19980004, kSix, true, 0, {}, kResultWrongVersionViaClient},
-        {"no marker", 0x19980005, 0xFADF0006, true, 0, {}, kResultWrongVersionViaClient},
-        {"oldest client that will do", 0x19980005, kSix, true, 0, {}, kResultOkay},
-        {"the simulator asked for", kNew, kSix, false, 6, {}, kResultOkay},
-        {"another simulator", kNew, kSix, false, 2, {}, kResultWrongSimulator},
-        {"no answer", kNew, kSix, false, 0, HostReply::TimeOut(), kResultTimedOut},
-        {"answer 0", kNew, kSix, false, 0, HostReply::Answer(0), kResultBadData},
+        {"old host", 0x19980004, kSix, false, 0, {}, kResultWrongVersion, 1},
+        {"old client", 0x19980004, kSix, true, 0, {}, kResultWrongVersionViaClient, 1},
+        {"no marker", 0x19980005, 0xFADF0006, true, 0, {}, kResultWrongVersionViaClient, 1},
+        {"oldest client that will do", 0x19980005, kSix, true, 0, {}, kResultOkay, 1},
+        // A host not yet ready shows a zero version: asked five times.
+        {"zero version", 0, kSix, false, 0, {}, kResultWrongVersion, 5},
+        {"the simulator asked for", kNew, kSix, false, 6, {}, kResultOkay, 1},
+        {"another simulator", kNew, kSix, false, 2, {}, kResultWrongSimulator, 1},
+        {"no answer", kNew, kSix, false, 0, HostReply::TimeOut(), kResultTimedOut, 11},
+        {"answer 0", kNew, kSix, false, 0, HostReply::Answer(0), kResultBadData, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -156,7 +147,9 @@ TEST_F(HostLinkTest, HandshakeOutcomes) {
         fake_.SetWindow(kSimulatorWindowClass, c.via_client);
         fake_.SetVersions(c.host_version, c.simulator_word);
         fake_.default_reply = c.reply;
+        const int sends = fake_.sends();
         EXPECT_EQ(OpenResult(c.requested), c.expected);
+        EXPECT_EQ(fake_.sends() - sends, c.sends);
         // The host's simulator code is kept even when it is not the one asked for.
         EXPECT_TRUE(c.requested == 0 || link_.SimulatorVersion == 6);
         if (c.expected != kResultOkay) ExpectClosedAndReleased();
@@ -164,15 +157,17 @@ TEST_F(HostLinkTest, HandshakeOutcomes) {
     }
 }
 
-TEST_F(HostLinkTest, ZeroVersionKeepsHandshakingFiveTimesThenFails) {
-    fake_.SetVersions(0, FakeLinkPlatform::kDefaultSimulatorWord);
-    EXPECT_EQ(OpenResult(), kResultWrongVersion);
-    EXPECT_EQ(fake_.sends(), 5);
-    EXPECT_EQ(fake_.Calls("Sleep"), std::vector<std::string>(5, "Sleep 100"));
-    ExpectClosedAndReleased();
-}
-
-TEST_F(HostLinkTest, CloseReleasesWindowAtomViewMappingInOrderOnce) {
+// Closing releases everything once, in order; a link never opened, or opened
+// and closed, refuses every call with 9.
+TEST_F(HostLinkTest, CloseReleasesInOrderOnceAndAClosedLinkRefusesWithNine) {
+    std::int32_t value = 0;
+    const auto refused_with_nine = [&] {
+        result_ = 0;
+        EXPECT_FALSE(link_.QueueRead(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
+        EXPECT_FALSE(link_.QueueWrite(0x0560, 4, &value, result_) || result_ != kResultNotOpen);
+        EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultNotOpen);
+    };
+    refused_with_nine();
     Open();
     link_.CloseLink();
     EXPECT_THAT(fake_.log(), ElementsAre("ReleaseWindow 100", "DeleteAtom C000", "UnmapView",
@@ -182,6 +177,7 @@ TEST_F(HostLinkTest, CloseReleasesWindowAtomViewMappingInOrderOnce) {
     fake_.ClearLog();
     link_.CloseLink();
     EXPECT_TRUE(fake_.log().empty());
+    refused_with_nine();
 }
 
 TEST_F(HostLinkTest, QueueSizesAndTheCapacityBoundary) {
@@ -308,6 +304,12 @@ TEST_F(HostLinkTest, BadRepliesGiveThirteenAndCopyNothing) {
         EXPECT_EQ(guarded, (std::array<std::int32_t, 3>{-1, -1, -1}));
         EXPECT_EQ(Used(), 0);
     }
+    // A block the host shrank before it answered: nothing of it is taken.
+    fake_.faults.refresh_view = true;
+    std::int32_t value = -1;
+    ASSERT_TRUE(link_.QueueRead(0x02BC, 4, &value, result_));
+    EXPECT_FALSE(link_.ProcessQueue(result_) || result_ != kResultBadData);
+    EXPECT_EQ(value, -1);
 }
 
 }  // namespace

@@ -27,8 +27,6 @@
 namespace kestrun {
 namespace {
 
-using namespace std::string_view_literals;
-
 class PosixLinkPlatformTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(PrepareRuntimeDirectory(runtime_).ok()); }
@@ -39,7 +37,11 @@ class PosixLinkPlatformTest : public ::testing::Test {
         ASSERT_TRUE(listening.ok());
         listener_.Reset(listening.value);
     }
-    UniqueFd AcceptBlocking() {
+    // Links the platform to that host: the window, and the host's end.
+    UniqueFd Linked(WindowHandle& window) {
+        ListenAsHost();
+        window = platform_.FindHostWindow(kHostWindowClass);
+        EXPECT_NE(window, 0);
         pollfd entry{listener_.get(), POLLIN, 0};
         EXPECT_EQ(::poll(&entry, 1, 2000), 1);
         return UniqueFd(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
@@ -106,14 +108,15 @@ TEST_F(PosixLinkPlatformTest, TheEndpointAppearsOnlyOnceItAccepts) {
 }
 
 TEST_F(PosixLinkPlatformTest, WaitsForItsOwnReplyDiscardsLateOnesAndFailsOnceTheHostHangsUp) {
-    ListenAsHost();
-    const WindowHandle window = platform_.FindHostWindow(kHostWindowClass);
-    ASSERT_NE(window, 0);
-    UniqueFd host = AcceptBlocking();
+    WindowHandle window = 0;
+    UniqueFd host = Linked(window);
 
-    // The host stays silent: a time-out, with the last error left at 0.
+    // The host stays silent: a time-out, not before the time asked for, with
+    // the last error left at 0.
     std::int32_t answer = -1;
+    const auto asked = std::chrono::steady_clock::now();
     EXPECT_FALSE(platform_.SendMessageTimeout(window, 0xC123, -16384, 0, 50, answer));
+    EXPECT_GE(std::chrono::steady_clock::now() - asked, std::chrono::milliseconds(50));
     EXPECT_EQ(platform_.LastError(), 0u);
 
     // Then it answers the first request late, just before the second, and
@@ -148,10 +151,8 @@ TEST_F(PosixLinkPlatformTest, WaitsForItsOwnReplyDiscardsLateOnesAndFailsOnceThe
 // A host answering requests it has not been sent yet would have the link
 // take an unserved block for a served one.
 TEST_F(PosixLinkPlatformTest, AReplyAheadOfTheRequestCutsTheConnection) {
-    ListenAsHost();
-    const WindowHandle window = platform_.FindHostWindow(kHostWindowClass);
-    ASSERT_NE(window, 0);
-    UniqueFd host = AcceptBlocking();
+    WindowHandle window = 0;
+    UniqueFd host = Linked(window);
     std::thread eager_host([&] {
         const RequestFrame first = ReadRequest(host.get());
         std::array<std::byte, 3 * kReplyFrameSize> replies{};
@@ -224,23 +225,30 @@ TEST_F(PosixLinkPlatformTest, ABlockNameIsReclaimedOnlyFromAGoneProcessOfOurs) {
     RemoveSharedBlock(name);
 }
 
-TEST_F(PosixLinkPlatformTest, LeavesNothingBehindWhenDestroyedWithTheLinkOpen) {
-    const auto name = "HOSTLINK:IPC:8888:1\0"sv;
+TEST_F(PosixLinkPlatformTest, RefusesAShrunkBlockAndLeavesNothingBehindWhenDestroyedOpen) {
+    // This process's own name, as /dev/shm is shared by every test run.
+    const std::string name = fmt::format("HOSTLINK:IPC:{:X}:1", ::getpid());
     std::uint16_t atom = 0;
     {
         PosixLinkPlatform platform;
-        atom = platform.AddAtom(name);
+        atom = platform.AddAtom(name + '\0');
         ASSERT_GE(atom, kFirstAtom);
         // The atom holds the name up to its NUL, as a host will look it up.
-        EXPECT_EQ(FindAtom(AtomDirectoryPath(runtime_), atom).value, "HOSTLINK:IPC:8888:1");
-        const MappingHandleValue mapping = platform.CreateMapping(name, 0x8000);
+        EXPECT_EQ(FindAtom(AtomDirectoryPath(runtime_), atom).value, name);
+        const MappingHandleValue mapping = platform.CreateMapping(name + '\0', 0x8000);
         ASSERT_NE(mapping, 0);
         std::byte* view = platform.MapView(mapping);
         ASSERT_NE(view, nullptr);
         view[0x7FFF] = std::byte{1};  // the whole block is writable
+        ASSERT_TRUE(platform.FlushView(view, 0x8000));
+        // A host that shrinks the block before it answers: what is read back
+        // is not the block that was sent.
+        const UniqueFd block(::shm_open(("/" + name).c_str(), O_RDWR, 0));
+        ASSERT_EQ(::ftruncate(block.get(), 0), 0);
+        EXPECT_FALSE(platform.RefreshView(view, 0x8000));
     }
     EXPECT_EQ(FindAtom(AtomDirectoryPath(runtime_), atom).error, ENOENT);
-    EXPECT_EQ(::shm_open("/HOSTLINK:IPC:8888:1", O_RDONLY, 0), -1);
+    EXPECT_EQ(::shm_open(("/" + name).c_str(), O_RDONLY, 0), -1);
     EXPECT_EQ(errno, ENOENT);
 }
 

@@ -2,40 +2,26 @@
 // stop, disconnect and close, as a pilot clicks through them. The run has
 // runtime and settings folders of its own, so no user's host or files are met.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <optional>
 #include <string>
-#include <thread>
 
-#include "platform/posix/endpoint.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
-#include "platform/qt/close_on_signals.h"
 #include "platform/qt/recorder_window.h"
 #include "platform/qt/window_events.h"
+#include "tests/integration/host_process.h"
+#include "tests/integration/runtime_sandbox.h"
 #include "window/form1.h"
 
 using kestrun::qt::RecorderWindow;
 
 namespace {
-
-bool Listening(const std::string& endpoint) {
-    const auto connected = kestrun::ConnectEndpoint(endpoint);
-    if (connected.ok()) ::close(connected.value);
-    return connected.ok();
-}
 
 constexpr int kTickTimeoutMs = 5000;
 
@@ -82,25 +68,12 @@ class RecorderHostTest : public QObject {
     Q_OBJECT
 
   private:
-    QTemporaryDir runtime_;
-    QTemporaryDir work_;
-    QProcess host_;
-    QString output_;
-    QString settings_;
-
-    void StartHost() {
-        if (host_.state() == QProcess::Running) return;
-        host_.setProgram(QStringLiteral(KESTRUN_HOST_PATH));
-        // A version of its own, so the digits shown can only come from it.
-        host_.setArguments({QStringLiteral("--version-word"), QStringLiteral("0x51230000")});
-        host_.setProcessChannelMode(QProcess::ForwardedChannels);
-        host_.start();
-        QVERIFY(host_.waitForStarted());
-        // Up once it accepts a connection: the socket file alone says less.
-        const std::string endpoint =
-            runtime_.filePath(QStringLiteral("kestrun/HOSTMAIN")).toStdString();
-        QTRY_VERIFY_WITH_TIMEOUT(Listening(endpoint), 5000);
-    }
+    // The recorder and the host meet in this process's own runtime folder.
+    kestrun::testing::RuntimeSandbox sandbox_;
+    kestrun::testing::HostProcess host_;
+    QString output_ = QString::fromStdString(sandbox_.root() + "/flight.dat");
+    QString settings_ = QString::fromStdString(sandbox_.Write(
+        "KestrunFlightRecorder.ini", "[OutputFile]\r\n" + output_.toStdString() + "\r\n"));
 
     // The count of records in the output file; -1 when it ends in a part.
     qint64 Records() {
@@ -109,7 +82,7 @@ class RecorderHostTest : public QObject {
     }
 
     bool LinkLeftNothingBehind() {
-        const QDir atoms(runtime_.filePath(QStringLiteral("kestrun/atoms")));
+        const QDir atoms(QString::fromStdString(sandbox_.runtime() + "/atoms"));
         // This process's shared block, by the name the link gives it.
         const QString block =
             QStringLiteral("/dev/shm/HOSTLINK:IPC:%1:1")
@@ -118,31 +91,15 @@ class RecorderHostTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        QVERIFY(runtime_.isValid() && work_.isValid());
-        // The recorder and the host meet in this process's runtime folder.
-        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", work_.filePath(QStringLiteral("config")).toLocal8Bit());
-        output_ = work_.filePath(QStringLiteral("flight.dat"));
-        settings_ = work_.filePath(QStringLiteral("KestrunFlightRecorder.ini"));
-        QFile settings(settings_);
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write(QStringLiteral("[OutputFile]\r\n%1\r\n").arg(output_).toLocal8Bit());
-    }
-
-    void cleanupTestCase() {
-        host_.terminate();
-        host_.waitForFinished();
-    }
-
-    void ConnectsRecordsWholeRecordsStopsAndDisconnects() {
+    void ConnectsRecordsStopsDisconnectsAndClosesWhileRecording() {
         Recorder recorder(settings_);
         recorder.Click("Connect");  // No host yet.
         QCOMPARE(recorder.Status(),
                  QStringLiteral("Error: Cannot link to the simulator host or network client"));
         QCOMPARE(recorder.Enabled(), QStringLiteral("Connect Disconnect chkOverwrite cmdSetPath"));
 
-        StartHost();
+        // A version of its own, so the digits shown can only come from it.
+        QVERIFY(host_.Start({"--version-word", "0x51230000"}));
         recorder.Click("Connect");
         QCOMPARE(recorder.Status(),
                  QStringLiteral("Connected to Flight Simulator (host ver5.123)"));
@@ -169,11 +126,8 @@ class RecorderHostTest : public QObject {
         QCOMPARE(recorder.Status(), QStringLiteral("Not Connected to Flight Simulator"));
         QCOMPARE(recorder.Enabled(), QStringLiteral("Connect Disconnect chkOverwrite cmdSetPath"));
         QVERIFY(LinkLeftNothingBehind());
-    }
 
-    void ClosingWhileRecordingKeepsWholeRecordsAndClosesTheLink() {
-        StartHost();
-        Recorder recorder(settings_);
+        // Closed while recording: whole records, and the link closed.
         recorder.Click("Connect");
         recorder.Click("cmdRecord");
         QTRY_COMPARE_WITH_TIMEOUT(Records(), 1, kTickTimeoutMs);
@@ -182,35 +136,6 @@ class RecorderHostTest : public QObject {
         QVERIFY(closed_at >= 1);
         QTest::qWait(1500);  // The run has stopped: no more records.
         QCOMPARE(Records(), closed_at);
-        QVERIFY(LinkLeftNothingBehind());
-    }
-
-    // A host that stops answering makes every tick overrun; SIGTERM must
-    // still close the window once the exchange in progress gives up.
-    void SigtermClosesTheWindowWhileTheHostNeverAnswers() {
-        StartHost();
-        const kestrun::qt::CloseOnSignals close_on_signals;
-        Recorder recorder(settings_);
-        recorder.Click("Connect");
-        recorder.Click("cmdRecord");
-        QTRY_COMPARE_WITH_TIMEOUT(Records(), 1, kTickTimeoutMs);
-        const auto host = static_cast<pid_t>(host_.processId());
-        ::kill(host, SIGSTOP);
-        // The signal has to arrive while a tick blocks the window's thread.
-        std::thread terminate([] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            ::kill(::getpid(), SIGTERM);
-        });
-        QElapsedTimer since;
-        since.start();
-        // One tick, one exchange with all its retries (about 23 s), and room
-        // for a loaded machine.
-        QTRY_VERIFY_WITH_TIMEOUT(!recorder.window.isVisible(), 40000);
-        terminate.join();
-        ::kill(host, SIGCONT);
-        QVERIFY(since.elapsed() < 30000);
-        QCOMPARE(recorder.Status(), QStringLiteral("Not Connected to Flight Simulator"));
-        QVERIFY(Records() >= 1);
         QVERIFY(LinkLeftNothingBehind());
     }
 };

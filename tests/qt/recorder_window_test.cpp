@@ -4,6 +4,8 @@
 
 #include "platform/qt/recorder_window.h"
 
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
@@ -13,6 +15,7 @@
 #include <QTest>
 #include <QThread>
 #include <csignal>
+#include <thread>
 
 #include "platform/qt/close_on_signals.h"
 #include "platform/qt/rec_timer.h"
@@ -179,7 +182,8 @@ class RecorderWindowTest : public QObject {
         window.SetEvents(&events);
         const kestrun::qt::CloseOnSignals close_on_signals;
         window.show();
-        std::raise(SIGTERM);
+        // From another thread, as a signal sent to the process may arrive.
+        std::thread([] { ::kill(::getpid(), SIGTERM); }).join();
         QTRY_VERIFY(!window.isVisible());
         window.Unload();  // Already delivered by the close: not again.
         QCOMPARE(events.unloads, 1);

@@ -122,7 +122,7 @@ bool FakeLinkPlatform::FlushView(std::byte* view, std::size_t length) {
 
 bool FakeLinkPlatform::RefreshView(std::byte* view, std::size_t length) {
     Mapping* mapping = MappingOf(view);
-    if (mapping == nullptr || length > mapping->size) {
+    if (mapping == nullptr || faults.refresh_view || length > mapping->size) {
         last_error_ = 5;  // EIO
         return false;
     }

@@ -62,6 +62,7 @@ class FakeLinkPlatform : public LinkPlatform {
         bool mapping_exists = false;    // CreateMapping returns a handle, last error 183
         bool map_view = false;          // MapView returns nullptr
         bool flush_view = false;        // FlushView fails, last error ENOSPC
+        bool refresh_view = false;      // RefreshView fails, last error EIO (a shrunk block)
     };
     Faults faults;
 

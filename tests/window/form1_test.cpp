@@ -11,6 +11,7 @@
 #include "tests/support/recorder_fakes.h"
 #include "tests/support/test_files.h"
 #include "window/headless_window.h"
+#include "window/status_texts.h"
 
 namespace kestrun {
 namespace {
@@ -219,6 +220,15 @@ TEST_F(Form1Test, ASettingsFileThatCannotBeReadLeavesTheDefaultAndSaysSo) {
     EXPECT_EQ(
         window.status_text(),
         "Settings file error: cannot open /cfg/k.ini: Permission denied (using checkride.dat)");
+}
+
+TEST(ConnectedStatusTextTest, ShowsTheTopFourNibblesAsVersionDigits) {
+    EXPECT_EQ(ConnectedStatusText(0x19980005), "Connected to Flight Simulator (host ver1.998)");
+    // Nibbles above 9 continue after '9' in code order: 10 is ':', 15 is '?'.
+    EXPECT_EQ(ConnectedStatusText(0x3A0F0000), "Connected to Flight Simulator (host ver3.:0?)");
+    // A word with its top bit set still shows its own nibbles.
+    EXPECT_EQ(ConnectedStatusText(static_cast<std::int32_t>(0xA1000000u)),
+              "Connected to Flight Simulator (host ver:.100)");
 }
 
 }  // namespace

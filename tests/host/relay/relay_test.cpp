@@ -5,13 +5,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -32,6 +30,8 @@ namespace kestrun {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::Accepting;
+using testing::Eventually;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kResult14 =
@@ -41,7 +41,6 @@ constexpr const char* kResult14 =
 class RelayTest : public ::testing::Test {
   protected:
     RelayTest() {
-        ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1);
         for (const std::string& dir : {a_, b_}) std::filesystem::create_directories(dir);
         EXPECT_TRUE(WriteNewKey(key_).ok());
         // A port nobody listens on now; the server takes it later.
@@ -53,7 +52,11 @@ class RelayTest : public ::testing::Test {
         address_ = bound;
     }
     ~RelayTest() override {
+        // Stopped as a user stops them, so that their links leave no shared
+        // block behind; killed only when one does not stop.
+        for (pid_t pid : started_) ::kill(pid, SIGTERM);
         for (pid_t pid : started_) {
+            if (testing::WaitForChildWithin(pid, 5s)) continue;
             ::kill(pid, SIGKILL);
             testing::WaitForChild(pid);
         }
@@ -69,9 +72,9 @@ class RelayTest : public ::testing::Test {
         started_.push_back(pid);
         return pid;
     }
-    void StartHost() {
+    void StartHost(const std::vector<std::string>& args = {}) {
         ::setenv("XDG_RUNTIME_DIR", a_.c_str(), 1);
-        ASSERT_TRUE(host_.Start({}));
+        ASSERT_TRUE(host_.Start(args));
     }
     pid_t StartServer(const std::string& key) {
         const pid_t pid =
@@ -81,12 +84,8 @@ class RelayTest : public ::testing::Test {
     }
     void StartClient(const std::string& key) {
         Spawn(b_, KESTRUN_RELAY_PATH, {"client", "--server", address_, "--key", key}, client_log_);
-        const std::string endpoint = EndpointPath(b_ + "/kestrun", "SIMMAIN");
-        ASSERT_TRUE(Eventually([&] {
-            const auto probe = ConnectEndpoint(endpoint);
-            if (probe.ok()) ::close(probe.value);
-            return probe.ok();
-        }));
+        ASSERT_TRUE(
+            Eventually([&] { return Accepting(EndpointPath(b_ + "/kestrun", "SIMMAIN")); }));
     }
     // Starts kestrun-record on `machine`, then waits for it: its exit
     // status and what it printed.
@@ -95,9 +94,9 @@ class RelayTest : public ::testing::Test {
                      {"--seconds", std::to_string(seconds), "--output", output}, output + ".txt");
     }
     std::pair<int, std::string> Finish(pid_t recorder, const std::string& output) {
-        const int status = testing::WaitForChild(recorder);
+        const int status = testing::ExitStatus(testing::WaitForChild(recorder));
         std::erase(started_, recorder);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::ReadFile(output + ".txt")};
+        return {status, testing::ReadFile(output + ".txt")};
     }
     std::pair<int, std::string> Record(const std::string& machine, const std::string& output,
                                        int seconds) {
@@ -113,13 +112,6 @@ class RelayTest : public ::testing::Test {
         }
         return fd;
     }
-    static bool Eventually(const std::function<bool()>& done) {
-        for (const auto give_up = Clock::now() + 5s; Clock::now() < give_up;) {
-            if (done()) return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
 
     testing::RuntimeSandbox sandbox_;
     std::string a_ = sandbox_.root() + "/a";
@@ -131,52 +123,22 @@ class RelayTest : public ::testing::Test {
     std::vector<pid_t> started_;
 };
 
-TEST_F(RelayTest, RecordsTheSameTrackAsStraightFromTheHost) {
-    StartHost();  // holds still at the runway threshold for its first 5 s
-    StartServer(key_);
-    StartClient(key_);
-    const std::string direct = sandbox_.root() + "/direct.dat";
-    const std::string relayed = sandbox_.root() + "/relayed.dat";
-    const pid_t straight_recorder = StartRecorder(a_, direct, 2);
-    const auto [status, printed] = Record(b_, relayed, 2);
-    EXPECT_EQ(status, 0) << printed;
-    EXPECT_EQ(Finish(straight_recorder, direct).first, 0);
-    const auto straight = testing::ReadFlightRecords(direct);
-    const auto through = testing::ReadFlightRecords(relayed);
-    ASSERT_EQ(straight.size(), 2u);
-    ASSERT_EQ(through.size(), 2u);
-    EXPECT_NE(through.back().Latitude, 0);
-    // The first seconds fall in the hold, where both must read alike.
-    const FlightRecord& r = through.front();
-    const FlightRecord& s = straight.front();
-    EXPECT_NE(r.Latitude, 0);
-    EXPECT_EQ(std::tie(r.Latitude, r.Longitude, r.AltitudeFraction, r.AltitudeMetres, r.Pitch,
-                       r.Bank, r.Heading, r.IAS),
-              std::tie(s.Latitude, s.Longitude, s.AltitudeFraction, s.AltitudeMetres, s.Pitch,
-                       s.Bank, s.Heading, s.IAS));
-}
-
 TEST_F(RelayTest, ShowsResult14WithoutAServerAHostOrTheRightKey) {
     const std::string other_key = sandbox_.root() + "/other.key";
     ASSERT_TRUE(WriteNewKey(other_key).ok());
-    const std::string output = sandbox_.root() + "/none.dat";
-    // No server at all.
-    StartClient(key_);
-    auto [status, printed] = Record(b_, output, 1);
-    EXPECT_EQ(status, 3);
-    EXPECT_NE(printed.find(kResult14), std::string::npos) << printed;
-    // A server, but no host behind it.
-    const pid_t server = StartServer(key_);
-    std::tie(status, printed) = Record(b_, output, 1);
-    EXPECT_EQ(status, 3);
-    EXPECT_NE(printed.find(kResult14), std::string::npos) << printed;
-    // A host and a server, but another key.
+    const auto shows_result_14 = [&] {
+        const auto [status, printed] = Record(b_, sandbox_.root() + "/none.dat", 1);
+        EXPECT_EQ(status, 3);
+        EXPECT_NE(printed.find(kResult14), std::string::npos) << printed;
+    };
+    StartClient(key_);  // no server at all
+    shows_result_14();
+    const pid_t server = StartServer(key_);  // a server, but no host behind it
+    shows_result_14();
     ::kill(server, SIGKILL);
     StartHost();
-    StartServer(other_key);
-    std::tie(status, printed) = Record(b_, output, 1);
-    EXPECT_EQ(status, 3);
-    EXPECT_NE(printed.find(kResult14), std::string::npos) << printed;
+    StartServer(other_key);  // a host and a server, but another key
+    shows_result_14();
 }
 
 TEST_F(RelayTest, KeysAreNewAndPrivate) {
@@ -190,9 +152,9 @@ TEST_F(RelayTest, KeysAreNewAndPrivate) {
     EXPECT_EQ(std::filesystem::status(key_).permissions(), std::filesystem::perms(0600));
     // Either end refuses a key that others can read, and says so.
     std::filesystem::permissions(key_, std::filesystem::perms(0640));
-    Spawn(b_, KESTRUN_RELAY_PATH, {"client", "--server", address_, "--key", key_}, client_log_);
-    EXPECT_EQ(WEXITSTATUS(testing::WaitForChild(started_.back())), 1);
-    started_.pop_back();
+    EXPECT_EQ(testing::RunProgram(KESTRUN_RELAY_PATH,
+                                  {"client", "--server", address_, "--key", key_}, client_log_),
+              1);
     EXPECT_FALSE(ReadKey(key_, first).ok());
 }
 
@@ -237,8 +199,8 @@ std::vector<std::byte> VersionBlock() {
     return block;
 }
 
-TEST_F(RelayTest, HostilePeersLeaveTheServerServingItsGoodPeers) {
-    StartHost();
+TEST_F(RelayTest, RecordsTheSameTrackAsStraightFromTheHostWhileHostilePeersTry) {
+    StartHost({"--hold", "60"});  // holding still at the runway threshold
     StartServer(key_);
     RelayKey key{};
     ASSERT_TRUE(ReadKey(key_, key).ok());
@@ -287,14 +249,27 @@ TEST_F(RelayTest, HostilePeersLeaveTheServerServingItsGoodPeers) {
         }
     });
     StartClient(key_);
-    const std::string output = sandbox_.root() + "/flight.dat";
-    const auto [status, printed] = Record(b_, output, 2);
+    const std::string direct = sandbox_.root() + "/direct.dat";
+    const std::string relayed = sandbox_.root() + "/relayed.dat";
+    const pid_t straight_recorder = StartRecorder(a_, direct, 2);
+    const auto [status, printed] = Record(b_, relayed, 2);
     stop = true;
     greedy.join();
     EXPECT_EQ(status, 0) << printed;
-    const auto records = testing::ReadFlightRecords(output);
-    ASSERT_EQ(records.size(), 2u);
-    EXPECT_NE(records.back().Latitude, 0);
+    EXPECT_EQ(Finish(straight_recorder, direct).first, 0);
+    const auto straight = testing::ReadFlightRecords(direct);
+    const auto through = testing::ReadFlightRecords(relayed);
+    ASSERT_EQ(straight.size(), 2u);
+    ASSERT_EQ(through.size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const FlightRecord& r = through[i];
+        const FlightRecord& s = straight[i];
+        EXPECT_NE(r.Latitude, 0);
+        EXPECT_EQ(std::tie(r.Latitude, r.Longitude, r.AltitudeFraction, r.AltitudeMetres, r.Pitch,
+                           r.Bank, r.Heading, r.IAS),
+                  std::tie(s.Latitude, s.Longitude, s.AltitudeFraction, s.AltitudeMetres, s.Pitch,
+                           s.Bank, s.Heading, s.IAS));
+    }
 }
 
 }  // namespace
