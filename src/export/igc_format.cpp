@@ -10,12 +10,23 @@ namespace {
 
 constexpr double kKilometresPerHourPerKnot = 1.852;
 
+// Exactly `digits` decimal digits of `value`, which is below 10^digits: every
+// field of a fix has a fixed width, and millions of fixes are written.
+char* WriteDigits(char* out, std::int64_t value, int digits) {
+    auto v = static_cast<std::uint64_t>(value);
+    for (int i = digits - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    return out + digits;
+}
+
 // Degrees as whole degrees and thousandths of minutes, rounded once so
 // that 59.9996 minutes becomes the next degree rather than minute 60.
 char* WriteAngle(char* out, double degrees, int degree_digits, char positive, char negative) {
     const auto thousandths = static_cast<std::int64_t>(std::llround(std::fabs(degrees) * 60000));
-    out =
-        fmt::format_to(out, "{:0{}}{:05}", thousandths / 60000, degree_digits, thousandths % 60000);
+    out = WriteDigits(out, thousandths / 60000, degree_digits);
+    out = WriteDigits(out, thousandths % 60000, 5);
     *out++ = degrees < 0 ? negative : positive;
     return out;
 }
@@ -23,14 +34,19 @@ char* WriteAngle(char* out, double degrees, int degree_digits, char positive, ch
 // Five characters; below sea level with a leading minus, as IGC writes it.
 char* WriteAltitude(char* out, double metres) {
     const auto whole = std::clamp<std::int64_t>(std::llround(metres), -9999, 99999);
-    return whole < 0 ? fmt::format_to(out, "-{:04}", -whole) : fmt::format_to(out, "{:05}", whole);
+    if (whole >= 0) return WriteDigits(out, whole, 5);
+    *out++ = '-';
+    return WriteDigits(out, -whole, 4);
 }
 
 }  // namespace
 
 char* WriteIgcFix(char* out, const IgcFix& fix) {
     const std::int64_t t = fix.utc_second_of_day;
-    out = fmt::format_to(out, "B{:02}{:02}{:02}", t / 3600, t / 60 % 60, t % 60);
+    *out++ = 'B';
+    out = WriteDigits(out, t / 3600, 2);
+    out = WriteDigits(out, t / 60 % 60, 2);
+    out = WriteDigits(out, t % 60, 2);
     out = WriteAngle(out, fix.latitude_deg, 2, 'N', 'S');
     out = WriteAngle(out, fix.longitude_deg, 3, 'E', 'W');
     *out++ = 'A';
@@ -39,7 +55,10 @@ char* WriteIgcFix(char* out, const IgcFix& fix) {
     const auto kmh =
         std::clamp<std::int64_t>(std::llround(fix.airspeed_kt * kKilometresPerHourPerKnot), 0, 999);
     const std::int64_t heading = std::llround(fix.heading_deg) % 360;
-    out = fmt::format_to(out, "{:03}{:03}\r\n", kmh, heading);
+    out = WriteDigits(out, kmh, 3);
+    out = WriteDigits(out, heading, 3);
+    *out++ = '\r';
+    *out++ = '\n';
     return out;
 }
 
