@@ -52,13 +52,13 @@ void GpxFormat::AddRecord(const TimedRecord& record) {
     const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     char* p = out_.Reserve(256);
     p = WriteText(p, "<trkpt lat=\"");
-    p = WriteFixed(p, s.latitude_deg, kDegreeDecimals);
+    p = WriteFixed<kDegreeDecimals>(p, s.latitude_deg);
     p = WriteText(p, "\" lon=\"");
-    p = WriteFixed(p, LongitudeForPrint(s.longitude_deg, kDegreeDecimals), kDegreeDecimals);
+    p = WriteFixed<kDegreeDecimals>(p, LongitudeForPrint(s.longitude_deg, kDegreeDecimals));
     p = WriteText(p, "\"><ele>");
-    p = WriteFixed(p, s.altitude_m, kAltitudeDecimals);
+    p = WriteFixed<kAltitudeDecimals>(p, s.altitude_m);
     p = WriteText(p, "</ele><time>");
-    p = WriteUtcTimestamp(p, utc);
+    p = stamp_.Write(p, utc);
     p = WriteText(p, "</time></trkpt>\n");
     out_.Commit(p);
 }

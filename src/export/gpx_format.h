@@ -7,6 +7,7 @@
 
 #include "export/flight_format.h"
 #include "export/output_buffer.h"
+#include "export/utc_stamp.h"
 
 namespace kestrun {
 
@@ -25,6 +26,7 @@ class GpxFormat final : public FlightFormat {
     OutputBuffer& out_;
     CivilDate first_date_;
     LocalToUtc to_utc_;
+    UtcStamp stamp_;
     bool in_segment_ = false;
 };
 

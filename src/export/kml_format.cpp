@@ -102,7 +102,7 @@ void KmlFormat::AddRecord(const TimedRecord& record) {
     const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     char* p = out_.Reserve(64);
     p = WriteText(p, "<when>");
-    p = WriteUtcTimestamp(p, utc);
+    p = stamp_.Write(p, utc);
     p = WriteText(p, "</when>\n");
     out_.Commit(p);
 }

@@ -16,6 +16,7 @@
 #include "export/flight_format.h"
 #include "export/output_buffer.h"
 #include "export/spool_file.h"
+#include "export/utc_stamp.h"
 
 namespace kestrun {
 
@@ -50,6 +51,7 @@ class KmlFormat final : public FlightFormat {
     SpoolFile positions_;  // every position of the flight
     CivilDate first_date_;
     LocalToUtc to_utc_;
+    UtcStamp stamp_;
     bool in_track_ = false;
     std::uint64_t track_start_ = 0;  // index of the track's first position
     std::uint64_t points_ = 0;

@@ -72,9 +72,12 @@ HostAltitude AltitudeToHost(double metres) {
     return altitude;
 }
 
+// The readers below work in double where that is exact: the exact sum or
+// product rounded once, as the long double path also gives, at a fraction of
+// its cost for exporters that convert millions of records.
 double AltitudeFromHost(HostAltitude altitude) {
-    return static_cast<double>(static_cast<long double>(altitude.metres) +
-                               static_cast<long double>(altitude.fraction) / kTwo32);
+    return static_cast<double>(altitude.metres) +
+           static_cast<double>(altitude.fraction) / static_cast<double>(kTwo32);
 }
 
 std::int32_t SignedAngleToHost(double degrees) {
@@ -82,7 +85,7 @@ std::int32_t SignedAngleToHost(double degrees) {
 }
 
 double SignedAngleFromHost(std::int32_t v) {
-    return static_cast<double>(static_cast<long double>(v) * 360.0L / kTwo32);
+    return static_cast<double>(v) * 360.0 / static_cast<double>(kTwo32);  // below 2^41: exact
 }
 
 std::uint32_t HeadingToHost(double degrees) {
@@ -94,7 +97,7 @@ std::uint32_t HeadingToHost(double degrees) {
 }
 
 double HeadingFromHost(std::uint32_t v) {
-    return static_cast<double>(static_cast<long double>(v) * 360.0L / kTwo32);
+    return static_cast<double>(v) * 360.0 / static_cast<double>(kTwo32);  // below 2^41: exact
 }
 
 std::int32_t AirspeedToHost(double knots) {
