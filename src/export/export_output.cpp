@@ -23,6 +23,7 @@ Status ExportOutput::Open(const std::string& path) {
         name_ = path;
     }
     buffer_.emplace(fd_, name_);
+    buffer_->WriteInBackground();
     return Status::Ok();
 }
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace kestrun {
@@ -50,6 +51,22 @@ OutputBuffer::OutputBuffer(int fd, std::string name, std::size_t capacity)
     buffer_.reset(new char[capacity_]);
 }
 
+OutputBuffer::~OutputBuffer() {
+    if (!writer_.joinable()) return;
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    writer_.join();
+}
+
+void OutputBuffer::WriteInBackground() {
+    if (writer_.joinable()) return;
+    spare_.reset(new char[capacity_]);
+    writer_ = std::thread([this] { RunWriter(); });
+}
+
 void OutputBuffer::Append(std::string_view text) {
     while (!text.empty()) {
         if (used_ == capacity_) Drain();
@@ -71,28 +88,89 @@ void OutputBuffer::AppendFixed(double value, int decimals) {
 }
 
 void OutputBuffer::Drain() {
+    if (writer_.joinable() && ok()) {
+        HandOver();
+        return;
+    }
     if (!Flush()) used_ = 0;  // dropped: the error is already recorded
 }
 
+std::string OutputBuffer::WriteOut(const char* data, std::size_t size) const {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return "cannot write " + name_ + ": " + std::strerror(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+void OutputBuffer::HandOver() {
+    WaitForWriter();
+    if (!ok()) {
+        used_ = 0;
+        return;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        std::swap(buffer_, spare_);
+        pending_ = used_;
+    }
+    changed_.notify_all();
+    flushed_ += used_;
+    used_ = 0;
+}
+
+void OutputBuffer::WaitForWriter() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ == 0; });
+    if (!writer_error_.empty()) {
+        Fail(std::move(writer_error_));
+        writer_error_.clear();
+    }
+}
+
+void OutputBuffer::RunWriter() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stop_ || pending_ != 0; });
+        if (pending_ == 0) return;  // stopped with nothing left to write
+        const char* data = spare_.get();
+        const std::size_t size = pending_;
+        lock.unlock();
+        std::string failure = WriteOut(data, size);
+        lock.lock();
+        if (writer_error_.empty()) writer_error_ = std::move(failure);
+        pending_ = 0;
+        changed_.notify_all();
+    }
+}
+
 bool OutputBuffer::Flush() {
+    if (writer_.joinable()) {
+        if (ok() && used_ > 0) HandOver();
+        WaitForWriter();
+    }
     if (!ok()) {
         used_ = 0;
         return false;
     }
-    std::size_t done = 0;
-    while (done < used_) {
-        const ssize_t n = ::write(fd_, buffer_.get() + done, used_ - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            Fail("cannot write " + name_ + ": " + std::strerror(errno));
-            used_ = 0;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (std::string failure = WriteOut(buffer_.get(), used_); !failure.empty()) {
+        Fail(std::move(failure));
+        used_ = 0;
+        return false;
     }
     flushed_ += used_;
     used_ = 0;
     return true;
+}
+
+void OutputBuffer::Discard() {
+    if (writer_.joinable()) WaitForWriter();
+    used_ = 0;
 }
 
 void OutputBuffer::Fail(std::string message) {

@@ -6,14 +6,22 @@
 // Errors are sticky: after the first failed write (or Fail()), further output
 // is dropped and ok() is false, so a writer can format a whole document and
 // the caller checks once.
+//
+// WriteInBackground() lets a thread of its own write each full buffer while
+// the next one fills: writing a gigabyte to a file or a pipe costs the kernel
+// about as much as formatting it, and the two then overlap. A failed write is
+// then seen at the next buffer handed over, and at Flush() at the latest.
 
 #include <charconv>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace kestrun {
@@ -58,6 +66,11 @@ class OutputBuffer {
     OutputBuffer(int fd, std::string name, std::size_t capacity = kDefaultCapacity);
     OutputBuffer(const OutputBuffer&) = delete;
     OutputBuffer& operator=(const OutputBuffer&) = delete;
+    ~OutputBuffer();
+
+    // Before the first output. buffered(), DropBuffered() and flushed() are
+    // for spools, which stay in the foreground.
+    void WriteInBackground();
 
     void Append(std::string_view text);
     void Append(char c) {
@@ -84,8 +97,9 @@ class OutputBuffer {
 
     // Writes out everything buffered. False (and ok() false) on failure.
     bool Flush();
-    // Drops what is buffered and not yet written.
-    void Discard() { used_ = 0; }
+    // Drops what is buffered and not yet written; a write already under way
+    // in the background is waited for.
+    void Discard();
     // Marks the output failed with `message` unless it already failed.
     void Fail(std::string message);
 
@@ -97,6 +111,14 @@ class OutputBuffer {
 
   private:
     void Drain();
+    // Writes `size` bytes of `data`; the failure's message, or empty.
+    std::string WriteOut(const char* data, std::size_t size) const;
+    // Background mode: hands the buffer to the writer and takes the spare
+    // one, once the writer is done with it.
+    void HandOver();
+    // Background mode: waits until the writer is idle and takes its error.
+    void WaitForWriter();
+    void RunWriter();
 
     int fd_;
     std::string name_;
@@ -106,6 +128,16 @@ class OutputBuffer {
     std::size_t used_ = 0;
     std::uint64_t flushed_ = 0;
     std::string error_;
+
+    // Background mode. The writer owns `spare_` from a hand-over until it
+    // sets `pending_` back to 0.
+    std::unique_ptr<char[]> spare_;
+    std::size_t pending_ = 0;  // bytes of spare_ to write; 0 when idle
+    std::string writer_error_;
+    bool stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread writer_;
 };
 
 namespace detail {
