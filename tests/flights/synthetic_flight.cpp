@@ -1,17 +1,13 @@
 #include "tests/flights/synthetic_flight.h"
 
+#include <utility>
+
 #include "tests/support/test_files.h"
 
 namespace kestrun::testing {
 namespace {
 
 constexpr double kMetresPerDegree = 6371008.8 * 3.14159265358979 / 180;
-
-class Collect final : public FlightSink {
-  public:
-    void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
-    std::vector<DetectedFlight> flights;
-};
 
 }  // namespace
 
@@ -22,29 +18,22 @@ SyntheticFlight& SyntheticFlight::Fly(int seconds, double to_kt, double to_alt_m
         kt_ = from_kt + (to_kt - from_kt) * f;
         alt_ = from_alt + (to_alt_m - from_alt) * f;
         lat_ += kt_ * 1852.0 / 3600.0 / kMetresPerDegree;
-        FlightPoint p;
-        p.offset = points_.size() * 80;
-        p.seconds = t_++;
-        p.new_stretch = break_next_;
-        break_next_ = false;
-        p.has_position = true;
-        p.latitude_deg = lat_;
-        p.longitude_deg = 8.0;
-        p.altitude_m = alt_;
-        p.airspeed_kt = kt_;
-        p.pitch_deg = 2;
-        points_.push_back(p);
+        points_.push_back({.offset = points_.size() * 80,
+                           .seconds = t_++,
+                           .new_stretch = std::exchange(break_next_, false),
+                           .has_position = true,
+                           .latitude_deg = lat_,
+                           .longitude_deg = 8.0,
+                           .altitude_m = alt_,
+                           .pitch_deg = 2,
+                           .airspeed_kt = kt_});
     }
     return *this;
 }
 
 SyntheticFlight& SyntheticFlight::Blank(int seconds) {
-    for (int i = 0; i < seconds; ++i) {
-        FlightPoint p;
-        p.offset = points_.size() * 80;
-        p.seconds = t_++;
-        points_.push_back(p);
-    }
+    for (int i = 0; i < seconds; ++i)
+        points_.push_back({.offset = points_.size() * 80, .seconds = t_++});
     return *this;
 }
 
@@ -54,50 +43,40 @@ SyntheticFlight& SyntheticFlight::Pause(int seconds) {
     return *this;
 }
 
-std::int64_t SyntheticFlight::Depart() {
+SyntheticFlight& SyntheticFlight::Depart() {
     const double field = alt_;
     Rest(10).Fly(60, 10, field).Rest(5).Fly(20, 60, field);
-    const std::int64_t takeoff = now();
-    Fly(100, 75, field + 400).Fly(300, 100, field + 400);
-    return takeoff;
+    takeoff_ = now();
+    return Fly(100, 75, field + 400).Fly(300, 100, field + 400);
 }
 
-std::int64_t SyntheticFlight::Arrive(int parked) {
+SyntheticFlight& SyntheticFlight::Arrive(int parked) {
     const double field = alt_ - 400;
     Fly(125, 65, field);
-    const std::int64_t touchdown = now();
-    Fly(20, 20, field).Fly(30, 10, field).Rest(parked);
-    return touchdown;
+    touchdown_ = now();
+    return Fly(20, 20, field).Fly(30, 10, field).Rest(parked);
 }
 
 std::string SyntheticFlight::Bytes() const {
     std::string bytes;
     for (const FlightPoint& p : points_) {
+        // A point without a position is all zero, as a closed link writes it.
         const auto of_day = static_cast<int>(p.seconds % 86400);
-        FlightRecord record;
-        if (p.has_position) {
-            record = MakeRecord({.lat = p.latitude_deg,
-                                 .lon = p.longitude_deg,
-                                 .alt_m = p.altitude_m,
-                                 .pitch_up = p.pitch_deg,
-                                 .bank_right = p.bank_deg,
-                                 .kt = p.airspeed_kt});
-        } else {
-            record = MakeRecord({});
-            record.Latitude = record.Longitude = 0;
-            record.AltitudeMetres = 0;
-            record.AltitudeFraction = 0;
-        }
-        record.Hour = static_cast<std::int16_t>(of_day / 3600);
-        record.Minute = static_cast<std::int16_t>(of_day / 60 % 60);
-        record.Second = static_cast<std::int16_t>(of_day % 60);
-        AppendRecord(bytes, record);
+        AppendRecord(bytes, MakeRecord({.h = of_day / 3600,
+                                        .m = of_day / 60 % 60,
+                                        .s = of_day % 60,
+                                        .lat = p.latitude_deg,
+                                        .lon = p.longitude_deg,
+                                        .alt_m = p.altitude_m,
+                                        .pitch_up = p.pitch_deg,
+                                        .bank_right = p.bank_deg,
+                                        .kt = p.airspeed_kt}));
     }
     return bytes;
 }
 
 std::vector<DetectedFlight> Detect(const std::vector<FlightPoint>& points) {
-    Collect sink;
+    CollectFlights sink;
     FlightDetector detector(sink);
     for (const FlightPoint& p : points) detector.Add(p);
     detector.Finish();

@@ -4,6 +4,7 @@
 // touchdown and stop happens at a second the test knows.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,15 +29,19 @@ class SyntheticFlight {
     // The recorder was off for `seconds`; the next record starts a stretch.
     SyntheticFlight& Pause(int seconds);
 
-    // Taxi, hold, roll and climb to cruise from the field; returns the second
-    // of the last record on the runway.
-    std::int64_t Depart();
+    // Taxi, hold, roll and climb to cruise from the field.
+    SyntheticFlight& Depart();
     // Down at 3.2 m/s to the field, roll out, taxi in and park for `parked`
-    // seconds; returns the second of the touchdown.
-    std::int64_t Arrive(int parked = 40);
+    // seconds.
+    SyntheticFlight& Arrive(int parked = 40);
+    // The seconds of the last record on the runway in the last Depart, and
+    // of the touchdown in the last Arrive: the truth a detector must find.
+    std::optional<std::int64_t> takeoff() const { return takeoff_; }
+    std::optional<std::int64_t> touchdown() const { return touchdown_; }
 
     std::int64_t now() const { return t_ - 1; }  // seconds of the last record
     const std::vector<FlightPoint>& points() const { return points_; }
+    std::vector<FlightPoint>& points() { return points_; }  // to spoil on purpose
     // The record file the recorder would have written, 80 bytes a point.
     std::string Bytes() const;
 
@@ -47,6 +52,13 @@ class SyntheticFlight {
     double alt_;
     double lat_ = 47.0;
     bool break_next_ = true;
+    std::optional<std::int64_t> takeoff_, touchdown_;
+};
+
+class CollectFlights final : public FlightSink {
+  public:
+    void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
+    std::vector<DetectedFlight> flights;
 };
 
 // The flights the detector finds in `points`, fed whole.

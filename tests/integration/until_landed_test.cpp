@@ -23,8 +23,6 @@ namespace {
 
 class UntilLandedTest : public ::testing::Test {
   protected:
-    UntilLandedTest() { ::setenv("XDG_CONFIG_HOME", sandbox_.root().c_str(), 1); }
-
     // Records with --until-landed from a host started with `host_args`; the
     // records written, after checking that the recorder stopped by itself
     // with the aircraft at rest for the last 30 s.

@@ -34,11 +34,8 @@ Outcome Logbook(const ScratchDir& dir, const std::string& db, std::string args) 
 
 std::string ADay() {
     testing::SyntheticFlight day;
-    day.Depart();
-    day.Arrive();
-    day.Fly(5, 0, 100).Depart();
-    day.Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 500).Fly(100, 90, 500);
-    day.Arrive();
+    day.Depart().Arrive().Fly(5, 0, 100).Depart();
+    day.Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 500).Fly(100, 90, 500).Arrive();
     return day.Bytes();
 }
 
@@ -57,21 +54,18 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
 
     const auto list = nlohmann::ordered_json::parse(Logbook(dir, "lb", "list --format json").out);
     ASSERT_EQ(list.size(), 2u);
-    const std::vector<std::string> keys = {
-        "id",         "file",          "date",          "departure",   "arrival",
-        "takeoff",    "landing",       "air_time_s",    "distance_nm", "max_altitude_ft",
-        "max_ias_kt", "touchdown_fpm", "touch_and_goes"};
-    std::vector<std::string> got;
-    for (const auto& item : list[1].items()) got.push_back(item.key());
-    got.resize(keys.size());
-    EXPECT_EQ(got, keys);
+    std::string keys;
+    for (const auto& item : list[1].items()) keys += item.key() + " ";
+    EXPECT_EQ(keys.substr(0, keys.find(" touch_and_goes ") + 16),
+              "id file date departure arrival takeoff landing air_time_s distance_nm "
+              "max_altitude_ft max_ias_kt touchdown_fpm touch_and_goes ");
     EXPECT_EQ(list[0]["departure"], "KTST");
     EXPECT_EQ(list[0]["arrival"], "");  // 25 km north
     EXPECT_EQ(list[1]["date"], "2024-06-03");
     EXPECT_EQ(list[1]["touch_and_goes"], 1);
     EXPECT_EQ(list[1]["touchdown_fpm"], -630);
-    EXPECT_EQ(Logbook(dir, "lb", "list --format csv --from 2024-06-04").out.find('\n') + 1,
-              Logbook(dir, "lb", "list --format csv --from 2024-06-04").out.size());
+    const std::string later = Logbook(dir, "lb", "list --format csv --from 2024-06-04").out;
+    EXPECT_EQ(later.find('\n') + 1, later.size());  // the header alone
 
     const auto stats = nlohmann::json::parse(Logbook(dir, "lb", "stats --format json").out);
     EXPECT_EQ(stats["total"]["flights"], 2);

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "logbook/airports.h"
 #include "logbook/logbook_scan.h"
@@ -17,20 +18,21 @@ using Outcome = FileScanResult::Outcome;
 
 class LogbookTest : public ::testing::Test {
   protected:
-    std::vector<FileScanResult> Scan(const std::vector<std::string>& files,
-                                     const std::string& db_name = "logbook.sqlite") {
+    void Open(const std::string& name, Database& db) {
+        ASSERT_TRUE(OpenLogbook((dir_ / name).string(), db).ok()) << name;
+    }
+    FileScanResult Scan(const std::string& file, const std::string& db_name = "logbook.sqlite") {
         Database db;
-        EXPECT_TRUE(OpenLogbook((dir_ / db_name).string(), db).ok());
+        Open(db_name, db);
         LogbookScan scan(db, CivilDate::FromYmd(2024, 6, 3));
         EXPECT_TRUE(scan.Begin().ok());
-        std::vector<FileScanResult> results;
-        for (const std::string& file : files) results.push_back(scan.ScanFile(file));
+        const FileScanResult result = scan.ScanFile(file);
         EXPECT_TRUE(scan.Commit().ok());
-        return results;
+        return result;
     }
     std::vector<FlightRow> Flights(const std::string& db_name = "logbook.sqlite") {
         Database db;
-        EXPECT_TRUE(OpenLogbook((dir_ / db_name).string(), db).ok());
+        Open(db_name, db);
         std::vector<FlightRow> rows;
         EXPECT_TRUE(LoadFlights(db, {}, rows).ok());
         return rows;
@@ -40,68 +42,58 @@ class LogbookTest : public ::testing::Test {
 };
 
 // Two whole flights and the departure of a third.
-testing::SyntheticFlight ADay() {
+std::string ADay() {
     testing::SyntheticFlight day;
-    day.Depart();
-    day.Arrive();
-    day.Depart();
-    day.Arrive();
-    day.Depart();
-    return day;
+    return day.Depart().Arrive().Depart().Arrive().Depart().Bytes();
 }
 
 TEST_F(LogbookTest, AppendedRecordsCompleteTheFlightInProgressAndNothingIsReadTwice) {
-    const std::string bytes = ADay().Bytes();
+    const std::string bytes = ADay();
     const std::size_t cut = bytes.size() / 2;  // in the second flight's cruise
     const std::string path = dir_.Write("day.dat", bytes.substr(0, cut));
-    auto results = Scan({path});
-    EXPECT_EQ(results[0].outcome, Outcome::kNew);
+    EXPECT_EQ(Scan(path).outcome, Outcome::kNew);
     auto flights = Flights();
     ASSERT_EQ(flights.size(), 2u);
     EXPECT_FALSE(flights[1].complete);
     EXPECT_FALSE(flights[1].landing);
 
-    EXPECT_EQ(Scan({path})[0].outcome, Outcome::kUnchanged);
+    EXPECT_EQ(Scan(path).outcome, Outcome::kUnchanged);
 
     dir_.Write("day.dat", bytes);
-    results = Scan({path});
-    EXPECT_EQ(results[0].outcome, Outcome::kGrown);
-    EXPECT_LT(results[0].records * 80, bytes.size() - cut + 80 * 2000);
-    EXPECT_GT(results[0].records * 80, bytes.size() - cut);
+    const FileScanResult grown = Scan(path);
+    EXPECT_EQ(grown.outcome, Outcome::kGrown);
+    EXPECT_LT(grown.records * 80, bytes.size() - cut + 80 * 2000);
+    EXPECT_GT(grown.records * 80, bytes.size() - cut);
 
     // The same as indexing the whole file at once.
-    Scan({dir_.Write("whole.dat", bytes)}, "whole.sqlite");
+    Scan(dir_.Write("whole.dat", bytes), "whole.sqlite");
     flights = Flights();
     const auto whole = Flights("whole.sqlite");
     ASSERT_EQ(flights.size(), 3u);
     ASSERT_EQ(whole.size(), 3u);
-    for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(flights[i].begin_offset, whole[i].begin_offset);
-        EXPECT_EQ(flights[i].takeoff, whole[i].takeoff);
-        EXPECT_EQ(flights[i].landing, whole[i].landing);
-        EXPECT_EQ(flights[i].on_block, whole[i].on_block);
-        EXPECT_EQ(flights[i].complete, whole[i].complete);
-    }
+    const auto key = [](const FlightRow& r) {
+        return std::tuple(r.begin_offset, r.takeoff, r.landing, r.on_block, r.complete);
+    };
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(key(flights[i]), key(whole[i])) << i;
     EXPECT_TRUE(flights[1].complete);
     EXPECT_EQ(FormatCivilDate(CivilDate{flights[0].date_days()}), "2024-06-03");
 }
 
 TEST_F(LogbookTest, AFileChangedBeforeItsEndOrShrunkIsIndexedAgain) {
-    const std::string bytes = ADay().Bytes();
+    const std::string bytes = ADay();
     for (const std::string& changed :
          {std::string(80, 'x') + bytes.substr(80), bytes.substr(0, bytes.size() / 3)}) {
         const std::string path = dir_.Write("day.dat", bytes);
-        Scan({path});
+        Scan(path);
         dir_.Write("day.dat", changed);
-        const auto results = Scan({path});
-        EXPECT_EQ(results[0].outcome, Outcome::kReindexed);
+        const FileScanResult result = Scan(path);
+        EXPECT_EQ(result.outcome, Outcome::kReindexed);
         const auto flights = Flights();
         ASSERT_FALSE(flights.empty());
-        EXPECT_EQ(flights.size(), results[0].flights);
+        EXPECT_EQ(flights.size(), result.flights);
     }
-    const auto empty = Scan({dir_.Write("empty.dat", "no records here")});
-    EXPECT_EQ(empty[0].outcome, Outcome::kNoRecords);
-    EXPECT_EQ(Scan({(dir_ / "missing.dat").string()})[0].outcome, Outcome::kFailed);
+    EXPECT_EQ(Scan(dir_.Write("empty.dat", "no records here")).outcome, Outcome::kNoRecords);
+    EXPECT_EQ(Scan((dir_ / "missing.dat").string()).outcome, Outcome::kFailed);
 }
 
 TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
@@ -112,7 +104,7 @@ TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
         sqlite3_close(db);
         return (dir_ / name).string();
     };
-    Scan({dir_.Write("day.dat", ADay().Bytes())}, "damaged.sqlite");
+    Scan(dir_.Write("day.dat", ADay()), "damaged.sqlite");
     std::string damaged = testing::ReadFile(dir_ / "damaged.sqlite");
     ASSERT_GT(damaged.size(), 8192u);
     damaged.replace(4096, 4096, std::string(4096, '\xA5'));
@@ -135,16 +127,17 @@ TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
 }
 
 TEST_F(LogbookTest, AFirstVersionLogbookIsBroughtUpToDate) {
-    const std::string path = (dir_ / "old.sqlite").string();
     {
         Database db;
-        ASSERT_TRUE(db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).ok());
+        ASSERT_TRUE(
+            db.Open((dir_ / "old.sqlite").string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
+                .ok());
         ASSERT_TRUE(MigrateLogbook(db, 1).ok());
         ASSERT_TRUE(
             db.Exec("INSERT INTO files VALUES (7, '/old.dat', 1, 2, 3, 4, 5, 0, 0, NULL)").ok());
     }
     Database db;
-    ASSERT_TRUE(OpenLogbook(path, db).ok());
+    Open("old.sqlite", db);
     std::int64_t version = 0, files = 0;
     ASSERT_TRUE(db.QueryInt("PRAGMA user_version", version).ok());
     ASSERT_TRUE(db.QueryInt("SELECT count(*) FROM files WHERE id = 7", files).ok());
@@ -158,7 +151,7 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
                                        "ident,latitude,longitude,elevation_ft\r\nNEAR,47.04,8,"
                                        "300\nFAR,47.046,8,\nEAST,0,179.99,0\n");
     Database db;
-    ASSERT_TRUE(OpenLogbook((dir_ / "logbook.sqlite").string(), db).ok());
+    Open("logbook.sqlite", db);
     bool imported = false;
     ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
     EXPECT_TRUE(imported);
