@@ -9,30 +9,43 @@
 namespace kestrun {
 namespace {
 
-using testing::Detect;
 using testing::SyntheticFlight;
 
-std::vector<std::string_view> PhaseNames(const DetectedFlight& flight) {
-    std::vector<std::string_view> names;
-    for (const PhaseStart& phase : flight.phases) names.push_back(PhaseName(phase.phase));
-    return names;
+// The last flight the detector finds in `f` takes off and lands where `f`
+// last did, if it did, and flights never overlap.
+void ExpectLastFlight(const char* name, const SyntheticFlight& f, bool complete = true,
+                      int touch_and_goes = 0, std::size_t flights = 1) {
+    SCOPED_TRACE(name);
+    const auto found = testing::Detect(f.points());
+    ASSERT_EQ(found.size(), flights);
+    EXPECT_EQ(found.back().takeoff, f.takeoff());
+    EXPECT_EQ(found.back().landing, f.touchdown());
+    EXPECT_EQ(found.back().complete, complete);
+    EXPECT_EQ(found.back().touch_and_goes, touch_and_goes);
+    for (std::size_t i = 1; i < found.size(); ++i)
+        EXPECT_GT(found[i].begin_offset, found[i - 1].end_offset);
 }
 
-TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesAndLandingReport) {
+TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesLandingReportAndRestAfter) {
     SyntheticFlight f;
     f.Depart().Arrive();
     const std::int64_t touchdown = *f.touchdown();
-    const auto flights = Detect(f.points());
-    ASSERT_EQ(flights.size(), 1u);
-    const DetectedFlight& flight = flights[0];
-    EXPECT_TRUE(flight.complete);
+    testing::CollectFlights sink;
+    FlightDetector detector(sink);
+    for (const FlightPoint& p : f.points()) {
+        detector.Add(p);
+        // Resting before the landing, as in the hold, does not count for stopping.
+        EXPECT_TRUE(p.seconds >= touchdown || detector.RestedSinceLanding() == 0) << p.seconds;
+    }
+    EXPECT_EQ(detector.RestedSinceLanding(), 39);  // 40 records parked
+    detector.Finish();
+    ExpectLastFlight("whole flight", f);
+    ASSERT_EQ(sink.flights.size(), 1u);
+    const DetectedFlight& flight = sink.flights[0];
     EXPECT_EQ(flight.off_block, 10 * 3600 + 10 + 60 + 4);  // the hold before the roll
-    EXPECT_EQ(flight.takeoff, f.takeoff());
-    EXPECT_EQ(flight.landing, touchdown);
-    EXPECT_EQ(flight.on_block, touchdown + 20 + 30 + 1);  // the first second at rest
+    EXPECT_EQ(flight.on_block, touchdown + 20 + 30 + 1);   // the first second at rest
     EXPECT_EQ(flight.begin_offset, 74u * 80);
     EXPECT_EQ(flight.end_offset, (f.points().size() - 39) * 80);
-    EXPECT_EQ(flight.touch_and_goes, 0);
     EXPECT_NEAR(flight.max_altitude_m, 500, 1e-6);
     EXPECT_NEAR(flight.max_airspeed_kt, 100, 1e-6);
     // About 100 s at 67.5 kt, 300 s at 87.5 and 125 s at 82.5.
@@ -41,7 +54,9 @@ TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesAndLandingReport) {
     EXPECT_NEAR(*flight.touchdown->rate_fpm, -3.2 / 0.3048 * 60, 1);
     EXPECT_NEAR(flight.touchdown->airspeed_kt, 65, 1e-6);
     EXPECT_NEAR(flight.touchdown->pitch_deg, 2, 1e-6);
-    EXPECT_EQ(PhaseNames(flight),
+    std::vector<std::string_view> phases;
+    for (const PhaseStart& phase : flight.phases) phases.push_back(PhaseName(phase.phase));
+    EXPECT_EQ(phases,
               (std::vector<std::string_view>{"taxi out", "takeoff roll", "climb", "cruise",
                                              "descent", "approach", "landing roll", "taxi in"}));
     // The approach begins where the descent passes 1000 ft above the field.
@@ -54,60 +69,33 @@ TEST(FlightDetectorTest, AWholeFlightWithItsTimesPhasesAndLandingReport) {
 TEST(FlightDetectorTest, TakeoffsLandingsAndEndsOfAwkwardFlights) {
     SyntheticFlight go, valley(10 * 3600, 500), in_air, cut, paused, unseen, junk;
     go.Depart().Fly(125, 65, 100).Fly(6, 60, 100).Fly(60, 75, 500).Fly(120, 90, 500).Arrive();
+    ExpectLastFlight("touch and go", go, true, 1);
     // From a field at 500 m down into a valley and back up through the
     // field's level: nothing touched.
-    valley.Depart().Fly(120, 90, 300).Fly(120, 90, 900).Arrive();
-    in_air.Fly(1, 100, 500).Fly(300, 100, 500).Arrive();
+    ExpectLastFlight("valley", valley.Depart().Fly(120, 90, 300).Fly(120, 90, 900).Arrive());
+    ExpectLastFlight("starts in the air", in_air.Fly(1, 100, 500).Fly(300, 100, 500).Arrive());
     // An airspeed indicator that reads 0 while the aircraft flies on, at
     // the start and in level flight: no field under it, no landing.
-    SyntheticFlight dead = in_air;
-    for (std::size_t i = 0; i < 6; ++i) {
-        dead.points()[i].airspeed_kt = dead.points()[150 + i].airspeed_kt = 0;
-    }
-    cut.Depart();
-    paused.Depart().Pause(1800).Fly(200, 100, 500).Arrive();
+    for (std::size_t i = 0; i < 6; ++i)
+        in_air.points()[i].airspeed_kt = in_air.points()[150 + i].airspeed_kt = 0;
+    ExpectLastFlight("dead airspeed", in_air);
+    ExpectLastFlight("cut short", cut.Depart(), false);
+    ExpectLastFlight("paused in cruise", paused.Depart().Pause(1800).Fly(200, 100, 500).Arrive());
     // Off in cruise, back on the ground at rest: the landing is not known.
-    unseen.Depart().Pause(1800).Rest(30);
+    ExpectLastFlight("landing unseen", unseen.Depart().Pause(1800).Rest(30));
     junk.Depart().Arrive().Blank(30).Fly(60, 12, 100).Rest(20).Fly(40, 8, 100).Rest(10);
-    junk.Depart().Arrive();
-
-    const struct {
-        const char* name;
-        const SyntheticFlight& flight;
-        std::size_t flights;
-        bool complete;
-        int touch_and_goes;
-    } cases[] = {
-        {"touch and go", go, 1, true, 1},          {"valley", valley, 1, true, 0},
-        {"starts in the air", in_air, 1, true, 0}, {"dead airspeed", dead, 1, true, 0},
-        {"cut short", cut, 1, false, 0},           {"paused in cruise", paused, 1, true, 0},
-        {"landing unseen", unseen, 1, true, 0},    {"junk between flights", junk, 2, true, 0},
-    };
-    for (const auto& c : cases) {
-        const auto flights = Detect(c.flight.points());
-        ASSERT_EQ(flights.size(), c.flights) << c.name;
-        const DetectedFlight& last = flights.back();
-        EXPECT_EQ(last.takeoff, c.flight.takeoff()) << c.name;
-        EXPECT_EQ(last.off_block.has_value(), last.takeoff.has_value()) << c.name;
-        EXPECT_EQ(last.landing, c.flight.touchdown()) << c.name;
-        EXPECT_EQ(last.complete, c.complete) << c.name;
-        EXPECT_EQ(last.touch_and_goes, c.touch_and_goes) << c.name;
-        if (c.flights == 2) {
-            EXPECT_GT(flights[1].begin_offset, flights[0].end_offset);
-        }
-    }
+    ExpectLastFlight("junk between flights", junk.Depart().Arrive(), true, 0, 2);
 }
 
 // The flights in a recording kept beside these tests.
 std::vector<DetectedFlight> DetectFile(const std::string& name) {
     std::vector<FlightPoint> points;
     FlightTimeline timeline;
-    for (const FlightRecord& r : testing::ReadFlightRecords(KESTRUN_FLIGHTS_DATA "/" + name)) {
+    for (const FlightRecord& r : testing::ReadFlightRecords(KESTRUN_FLIGHTS_DATA "/" + name))
         points.push_back(PointFromRecord(r, timeline.Place(r.Hour, r.Minute, r.Second),
                                          points.size() * kFlightRecordSize));
-    }
     EXPECT_FALSE(points.empty()) << name;
-    return Detect(points);
+    return testing::Detect(points);
 }
 
 // Recordings of a real FlightGear through kestrun-host --flightgear, cut
@@ -124,21 +112,6 @@ TEST(FlightDetectorTest, RealFlightGearRecordings) {
     EXPECT_FALSE(in_air[0].complete);
 
     EXPECT_TRUE(DetectFile("flightgear-parked.dat").empty());
-}
-
-TEST(FlightDetectorTest, RestAfterLandingIsCountedForStoppingTheRecorder) {
-    testing::CollectFlights sink;
-    FlightDetector detector(sink);
-    SyntheticFlight f;
-    f.Depart().Arrive(31);
-    for (const FlightPoint& p : f.points()) {
-        detector.Add(p);
-        // Resting before the takeoff does not count.
-        if (p.seconds < 10 * 3600 + 80) {
-            EXPECT_EQ(detector.RestedSinceLanding(), 0);
-        }
-    }
-    EXPECT_EQ(detector.RestedSinceLanding(), 30);
 }
 
 }  // namespace

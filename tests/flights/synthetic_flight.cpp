@@ -46,14 +46,14 @@ SyntheticFlight& SyntheticFlight::Pause(int seconds) {
 SyntheticFlight& SyntheticFlight::Depart() {
     const double field = alt_;
     Rest(10).Fly(60, 10, field).Rest(5).Fly(20, 60, field);
-    takeoff_ = now();
+    takeoff_ = t_ - 1;  // the last record so far
     return Fly(100, 75, field + 400).Fly(300, 100, field + 400);
 }
 
 SyntheticFlight& SyntheticFlight::Arrive(int parked) {
     const double field = alt_ - 400;
     Fly(125, 65, field);
-    touchdown_ = now();
+    touchdown_ = t_ - 1;
     return Fly(20, 20, field).Fly(30, 10, field).Rest(parked);
 }
 
@@ -61,16 +61,11 @@ std::string SyntheticFlight::Bytes() const {
     std::string bytes;
     for (const FlightPoint& p : points_) {
         // A point without a position is all zero, as a closed link writes it.
-        const auto of_day = static_cast<int>(p.seconds % 86400);
-        AppendRecord(bytes, MakeRecord({.h = of_day / 3600,
-                                        .m = of_day / 60 % 60,
-                                        .s = of_day % 60,
-                                        .lat = p.latitude_deg,
-                                        .lon = p.longitude_deg,
-                                        .alt_m = p.altitude_m,
-                                        .pitch_up = p.pitch_deg,
-                                        .bank_right = p.bank_deg,
-                                        .kt = p.airspeed_kt}));
+        // Flown's fields in order: time of day, position, pitch, bank, heading, airspeed.
+        const auto day = static_cast<int>(p.seconds % 86400);
+        AppendRecord(
+            bytes, MakeRecord({day / 3600, day / 60 % 60, day % 60, p.latitude_deg, p.longitude_deg,
+                               p.altitude_m, p.pitch_deg, p.bank_deg, 0, p.airspeed_kt}));
     }
     return bytes;
 }

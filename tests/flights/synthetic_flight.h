@@ -39,7 +39,6 @@ class SyntheticFlight {
     std::optional<std::int64_t> takeoff() const { return takeoff_; }
     std::optional<std::int64_t> touchdown() const { return touchdown_; }
 
-    std::int64_t now() const { return t_ - 1; }  // seconds of the last record
     const std::vector<FlightPoint>& points() const { return points_; }
     std::vector<FlightPoint>& points() { return points_; }  // to spoil on purpose
     // The record file the recorder would have written, 80 bytes a point.
@@ -55,8 +54,7 @@ class SyntheticFlight {
     std::optional<std::int64_t> takeoff_, touchdown_;
 };
 
-class CollectFlights final : public FlightSink {
-  public:
+struct CollectFlights final : FlightSink {
     void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
     std::vector<DetectedFlight> flights;
 };

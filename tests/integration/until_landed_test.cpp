@@ -11,7 +11,8 @@
 // flight are proved on synthetic flights.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
+
+#include <algorithm>
 
 #include "tests/flights/synthetic_flight.h"
 #include "tests/integration/host_process.h"
@@ -31,20 +32,17 @@ class UntilLandedTest : public ::testing::Test {
         EXPECT_TRUE(host.Start(host_args));
         const std::string output = sandbox_.root() + "/flight.dat";
         const std::string printed = sandbox_.root() + "/printed.txt";
-        const pid_t recorder = testing::SpawnProgram(
-            KESTRUN_RECORD_PATH, {"--until-landed", "--seconds", "150", "--output", output},
-            printed);
-        EXPECT_GT(recorder, 0);
-        const int status = testing::WaitForChild(recorder);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testing::ReadFile(printed);
+        const std::vector<std::string> args = {"--until-landed", "--seconds", "150", "--output",
+                                               output};
+        EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, args, printed), 0)
+            << testing::ReadFile(printed);
         EXPECT_NE(testing::ReadFile(printed).find("Landed and at rest: stopping."),
                   std::string::npos);
         const auto records = testing::ReadFlightRecords(output);
-        if (records.size() > 31) {
-            for (std::size_t i = records.size() - 31; i < records.size(); ++i) {
-                EXPECT_EQ(records[i].Latitude, records.back().Latitude) << i;
-                EXPECT_EQ(records[i].Longitude, records.back().Longitude) << i;
-            }
+        for (std::size_t i = records.size() - std::min<std::size_t>(31, records.size());
+             i < records.size(); ++i) {
+            EXPECT_EQ(records[i].Latitude, records.back().Latitude) << i;
+            EXPECT_EQ(records[i].Longitude, records.back().Longitude) << i;
         }
         return records;
     }
