@@ -31,7 +31,7 @@
 #include "platform/posix/runtime_directory.h"
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
-#include "recording/flight_sample.h"
+#include "recording/host_sample.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "platform/posix/runtime_directory.h"
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {

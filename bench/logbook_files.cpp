@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/flights/synthetic_flight.h"
+#include "tests/support/synthetic_flight.h"
 
 namespace {
 

@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/many"
 "$build/bench/logbook_files" "$work/many" many
 "$build/bench/logbook_files" "$work" big
-logbook="$build/tools/logbook/kestrun-logbook"
+logbook="$build/apps/logbook/kestrun-logbook"
 # No airports, so that the scans measure reading and finding flights; the
 # one-time import of FlightGear's airport list, when installed, is timed apart.
 echo "ident,latitude,longitude,elevation_ft" >"$work/airports.csv"

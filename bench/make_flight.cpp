@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 #include "tests/support/test_files.h"
 
 int main(int argc, char** argv) {

@@ -13,8 +13,8 @@
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
-#include "platform/qt/recorder_window.h"
-#include "platform/qt/window_events.h"
+#include "gui/recorder_window.h"
+#include "gui/window_events.h"
 #include "settings/settings_file.h"
 #include "window/form1.h"
 

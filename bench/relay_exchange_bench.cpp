@@ -19,13 +19,13 @@
 #include <thread>
 
 #include "bench/sample_exchange.h"
-#include "host/relay/net_address.h"
+#include "relay/net_address.h"
 #include "link/host_link.h"
 #include "platform/posix/endpoint.h"
 #include "platform/posix/posix_link_platform.h"
 #include "protocol/frame.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {

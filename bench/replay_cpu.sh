@@ -44,7 +44,7 @@ port=$(<"$work/port")
 
 TIMEFORMAT='%U %S %R'
 for rate in 30 120; do
-    times=$({ time build/release/tools/replay/kestrun-replay "$work/flight.dat" \
+    times=$({ time build/release/apps/replay/kestrun-replay "$work/flight.dat" \
         --flightgear "$port" --rate "$rate" >/dev/null; } 2>&1)
     read -r user sys real <<<"$times"
     awk -v r="$rate" -v u="$user" -v s="$sys" -v w="$real" 'BEGIN {

@@ -9,7 +9,7 @@ parser.add_argument("--sinks", default="null,pipe,file")
 parser.add_argument("--formats", default="csv,gpx,kml,svg,summary,igc")
 args = parser.parse_args()
 
-exporter = os.path.join(args.build, "tools/export/kestrun-export")
+exporter = os.path.join(args.build, "apps/export/kestrun-export")
 work = tempfile.mkdtemp(prefix="kestrun-bench-")
 flight = os.path.join(work, "flight.dat")
 output = os.path.join(work, "out")

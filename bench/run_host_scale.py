@@ -9,7 +9,7 @@ parser.add_argument("--rates", default="1,50")
 parser.add_argument("--opening", type=int, default=2000)
 args = parser.parse_args()
 
-host_bin = os.path.join(args.build, "host/kestrun-host")
+host_bin = os.path.join(args.build, "apps/host/kestrun-host")
 load_bin = os.path.join(args.build, "bench/host_load")
 echo_bin = os.path.join(args.build, "bench/echo_server")
 tick = os.sysconf("SC_CLK_TCK")

@@ -29,13 +29,13 @@ def trace(name):
             os.path.join(work, name + ".trace")]
 
 
-host = subprocess.Popen([exe("host/kestrun-host")], env=base_env, stdout=subprocess.DEVNULL,
+host = subprocess.Popen([exe("apps/host/kestrun-host")], env=base_env, stdout=subprocess.DEVNULL,
                         stderr=subprocess.DEVNULL)
 while not os.path.exists(os.path.join(runtime, "kestrun", "HOSTMAIN")):
     time.sleep(0.05)
 time.sleep(0.2)
 
-record = [exe("src/app/kestrun-record"), "--seconds", str(seconds)]
+record = [exe("apps/record/kestrun-record"), "--seconds", str(seconds)]
 clicked = [exe("bench/recorder_clicked"), str(seconds)]
 programs = {
     # name: (command, measured for memory and wake-ups)
@@ -48,7 +48,7 @@ programs = {
     "kestrun-record": (record, True),
     "bare-ticker": ([exe("bench/bare_ticker"), os.path.join(work, "bare-ticker.dat"), str(seconds)], True),
     "window-recording": (clicked, True),
-    "window-idle": ([exe("src/app/kestrun-recorder")], True),
+    "window-idle": ([exe("apps/recorder/kestrun-recorder")], True),
     "bare-window": ([exe("bench/bare_window"), str(seconds)], True),
 }
 running = {name: subprocess.Popen(command, env=env_for(name), stdout=subprocess.DEVNULL,

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "link/host_link.h"
-#include "recording/flight_sample.h"
+#include "recording/host_sample.h"
 
 namespace kestrun {
 

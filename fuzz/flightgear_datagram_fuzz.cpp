@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "host/flightgear/flightgear_datagram.h"
-#include "host/flightgear/flightgear_state.h"
+#include "flightgear/flightgear_datagram.h"
+#include "flightgear/flightgear_state.h"
 
 using namespace kestrun;
 using kestrun::fuzz::Check;

@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "protocol/host_units.h"
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 
 namespace kestrun {
 namespace {

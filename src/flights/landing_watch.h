@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "flights/flight_detector.h"
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 #include "recordfile/flight_timeline.h"
 
 namespace kestrun {

@@ -3,7 +3,7 @@
 // with the signs pilots expect.
 
 #include "protocol/host_units.h"
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 
 namespace kestrun {
 

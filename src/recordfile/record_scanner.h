@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <span>
 
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 
 namespace kestrun {
 

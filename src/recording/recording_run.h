@@ -15,7 +15,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 
 namespace kestrun {
 

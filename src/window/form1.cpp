@@ -1,6 +1,6 @@
 #include "window/form1.h"
 
-#include "recording/flight_sample.h"
+#include "recording/host_sample.h"
 #include "settings/settings_file.h"
 #include "window/status_texts.h"
 

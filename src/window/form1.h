@@ -16,7 +16,7 @@
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/link_platform.h"
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 #include "recording/recording_run.h"
 #include "window/window_ops.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "flights/landing_watch.h"
-#include "tests/flights/synthetic_flight.h"
+#include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {

@@ -20,7 +20,7 @@
 #include "protocol/host_units.h"
 #include "protocol/little_endian.h"
 #include "protocol/request_block.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {

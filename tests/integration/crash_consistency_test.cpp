@@ -21,10 +21,10 @@
 #include <string>
 #include <thread>
 
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 #include "settings/settings_file.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {

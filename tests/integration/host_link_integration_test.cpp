@@ -22,9 +22,9 @@
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
 #include "protocol/host_units.h"
-#include "recording/flight_sample.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "recording/host_sample.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 #include "tests/support/test_files.h"
 #include "window/status_texts.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/integration/host_process.h"
+#include "tests/support/host_process.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "protocol/host_units.h"
-#include "recording/flight_record.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "record/flight_record.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {

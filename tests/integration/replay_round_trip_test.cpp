@@ -11,8 +11,8 @@
 
 #include "host/pattern_aircraft.h"
 #include "recordfile/flight_sample.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {

@@ -14,9 +14,9 @@
 
 #include <algorithm>
 
-#include "tests/flights/synthetic_flight.h"
-#include "tests/integration/host_process.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/synthetic_flight.h"
+#include "tests/support/host_process.h"
+#include "tests/support/runtime_sandbox.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {

@@ -11,8 +11,8 @@
 #include <regex>
 #include <thread>
 
-#include "tests/flights/synthetic_flight.h"
-#include "tests/integration/host_process.h"
+#include "tests/support/synthetic_flight.h"
+#include "tests/support/host_process.h"
 #include "tests/support/shell_command.h"
 
 namespace kestrun {

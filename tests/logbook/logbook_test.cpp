@@ -7,9 +7,9 @@
 #include "logbook/airports.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
-#include "tests/flights/synthetic_flight.h"
+#include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
-#include "tools/logbook/flight_rows.h"
+#include "logbook/flight_rows.h"
 
 namespace kestrun {
 namespace {

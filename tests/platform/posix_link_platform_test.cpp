@@ -22,7 +22,7 @@
 #include "platform/posix/shared_block.h"
 #include "platform/posix/unique_fd.h"
 #include "protocol/frame.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {

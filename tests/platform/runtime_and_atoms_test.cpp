@@ -10,7 +10,7 @@
 
 #include "platform/posix/atom_table.h"
 #include "platform/posix/runtime_directory.h"
-#include "tests/integration/runtime_sandbox.h"
+#include "tests/support/runtime_sandbox.h"
 
 namespace kestrun {
 namespace {

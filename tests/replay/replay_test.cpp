@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "recordfile/flight_sample.h"
-#include "tests/host/flightgear_test_datagrams.h"
+#include "tests/support/flightgear_test_datagrams.h"
 #include "tests/support/shell_command.h"
-#include "tools/replay/terminal.h"
+#include "replay/terminal.h"
 
 namespace kestrun {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "recording/flight_record.h"
+#include "record/flight_record.h"
 
 namespace kestrun::testing {
 

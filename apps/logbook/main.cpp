@@ -1,0 +1,270 @@
+// kestrun-logbook: a pilot's logbook built from record files. Scans files
+// and folders for flights into an SQLite database, lists them, shows one
+// with its phases and landing report, exports it, and adds up the totals.
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/export_output.h"
+#include "export/export_run.h"
+#include "logbook/airports.h"
+#include "logbook/logbook_scan.h"
+#include "logbook/logbook_store.h"
+#include "logbook/flight_rows.h"
+#include "logbook/logbook_output.h"
+
+namespace {
+
+using namespace kestrun;
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void Say(const std::string& line) {
+    std::fprintf(stderr, "kestrun-logbook: %s\n", line.c_str());
+}
+
+CLI::Validator DateValidator() {
+    return CLI::Validator(
+        [](std::string& text) {
+            return ParseCivilDate(text) ? std::string()
+                                        : "not a date of the form YYYY-MM-DD: " + text;
+        },
+        "YYYY-MM-DD");
+}
+
+TableFormat ParseTableFormat(const std::string& name) {
+    return name == "csv"    ? TableFormat::kCsv
+           : name == "json" ? TableFormat::kJson
+                            : TableFormat::kTable;
+}
+
+// One line on a terminal that says how far a long scan has come, rewritten
+// in place; nothing until the scan has taken a second.
+class Progress {
+  public:
+    Progress() : shown_(::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
+    void Update(std::size_t file, std::size_t files, std::uint64_t bytes) {
+        if (!shown_) return;
+        const auto now = Clock::now();
+        if (now - start_ < std::chrono::seconds(1) ||
+            now - last_ < std::chrono::milliseconds(200)) {
+            return;
+        }
+        last_ = now;
+        std::fprintf(stderr, "\rscanning file %zu of %zu, %llu MB read ", file, files,
+                     static_cast<unsigned long long>(bytes >> 20));
+        drawn_ = true;
+    }
+    void Clear() {
+        if (drawn_) std::fputs("\r\033[K", stderr);
+        drawn_ = false;
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool shown_;
+    bool drawn_ = false;
+    Clock::time_point start_;
+    Clock::time_point last_{};
+};
+
+int Scan(Database& db, const std::vector<std::string>& paths, const std::string& date_text,
+         const std::string& airports) {
+    int result = 0;
+    const std::vector<std::string> files = FindRecordFiles(paths, [&](const std::string& problem) {
+        Say(problem);
+        result = kExitFailed;
+    });
+    std::optional<CivilDate> date;
+    if (!date_text.empty()) date = ParseCivilDate(date_text);
+
+    Progress progress;
+    std::size_t at = 0;
+    std::uint64_t done_bytes = 0;
+    LogbookScan scan(db, date, [&](std::uint64_t bytes) {
+        done_bytes = bytes;
+        progress.Update(at, files.size(), bytes);
+    });
+    Status status = scan.Begin();
+    const std::string airport_list = airports.empty() ? InstalledAirportList() : airports;
+    bool imported = false;
+    if (status.ok() && !airport_list.empty()) status = UpdateAirports(db, airport_list, imported);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    if (imported) std::printf("airports imported from %s\n", airport_list.c_str());
+
+    std::size_t unchanged = 0;
+    for (const std::string& file : files) {
+        ++at;
+        progress.Update(at, files.size(), done_bytes);
+        const FileScanResult found = scan.ScanFile(file);
+        if (found.outcome == FileScanResult::Outcome::kUnchanged) {
+            ++unchanged;
+            continue;
+        }
+        progress.Clear();
+        if (found.outcome == FileScanResult::Outcome::kFailed) {
+            Say(DescribeScan(found));
+            result = kExitFailed;
+        } else {
+            std::printf("%s\n", DescribeScan(found).c_str());
+        }
+    }
+    progress.Clear();
+    if (imported) status = RenameFlightAirports(db);
+    if (status.ok()) status = scan.Commit();
+    if (!status.ok()) {
+        Say("the scan was not saved: " + status.message());
+        return kExitFailed;
+    }
+    if (unchanged > 0) std::printf("%zu file%s unchanged\n", unchanged, unchanged == 1 ? "" : "s");
+    std::fflush(stdout);
+    return result;
+}
+
+int ExportFlight(const FlightRow& flight, const std::string& format_name,
+                 const std::string& output) {
+    ExportOutput sink;
+    Status status = sink.Open(output);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    const auto writer = MakeFlightFormat(*ParseExportFormat(format_name), sink.buffer(), 1);
+    // The range is read as a file of its own, whose first record is the
+    // flight's first.
+    ExportDriver driver(*writer, CivilDate{DayOf(flight.first_time)});
+    writer->BeginDocument();
+    FlightReport report;
+    status = driver.ExportFile(flight.file, report, static_cast<std::uint64_t>(flight.begin_offset),
+                               static_cast<std::uint64_t>(flight.end_offset));
+    writer->EndDocument();
+    const Status closed = sink.Close();
+    if (status.ok()) status = closed;
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    return 0;
+}
+
+int Run(int argc, char** argv) {
+    CLI::App app{
+        "A pilot's logbook from Kestrun flight record files: finds the flights in them, "
+        "keeps them in a database, and lists, shows, exports and totals them.",
+        "kestrun-logbook"};
+    app.require_subcommand(1);
+    std::string db_path = DefaultLogbookPath();
+    app.add_option("--db", db_path,
+                   "The logbook database (default $XDG_DATA_HOME/kestrun/logbook.sqlite, else "
+                   "~/.local/share/kestrun/logbook.sqlite)")
+        ->option_text("PATH");
+
+    CLI::App* scan = app.add_subcommand("scan", "Find flights in record files and folders");
+    std::vector<std::string> paths;
+    std::string date_text, airports;
+    scan->add_option("PATH", paths, "Record files, and folders searched for *.dat")->required();
+    scan->add_option("-d,--date", date_text,
+                     "Local date of the first record of each new file (default: from the file's "
+                     "modification time)")
+        ->option_text("YYYY-MM-DD")
+        ->check(DateValidator());
+    scan->add_option("--airports", airports,
+                     "Airports from a CSV file with the header ident,latitude,longitude,"
+                     "elevation_ft (default: FlightGear's list when installed)")
+        ->option_text("FILE");
+
+    CLI::App* list = app.add_subcommand("list", "List the flights, newest last");
+    std::string format_name = "table", from_text, to_text, airport;
+    list->add_option("-f,--format", format_name, "table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}));
+    list->add_option("--from", from_text, "Only flights on or after this date")
+        ->option_text("YYYY-MM-DD")
+        ->check(DateValidator());
+    list->add_option("--to", to_text, "Only flights on or before this date")
+        ->option_text("YYYY-MM-DD")
+        ->check(DateValidator());
+    list->add_option("--airport", airport, "Only flights from or to this airport")
+        ->option_text("IDENT");
+
+    CLI::App* show = app.add_subcommand("show", "One flight: phases, landing report, export");
+    std::int64_t id = 0;
+    std::string export_name, output;
+    show->add_option("ID", id, "The flight's id, as list shows it")->required();
+    show->add_option("--export", export_name, "Export the flight as gpx, kml, csv, svg or igc")
+        ->check(CLI::IsMember({"gpx", "kml", "csv", "svg", "igc"}));
+    show->add_option("-o,--output", output, "Write the export there instead of standard output")
+        ->option_text("PATH");
+
+    CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month and by route");
+    stats->add_option("-f,--format", format_name, "table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}));
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : kExitUsage;
+    }
+
+    Database db;
+    Status status = OpenLogbook(db_path, db);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    if (scan->parsed()) return Scan(db, paths, date_text, airports);
+
+    if (show->parsed()) {
+        std::optional<FlightRow> flight;
+        std::vector<PhaseRow> phases;
+        status = LoadFlight(db, id, flight);
+        if (status.ok() && flight) status = LoadPhases(db, id, phases);
+        if (!status.ok()) {
+            Say(status.message());
+            return kExitFailed;
+        }
+        if (!flight) {
+            Say(fmt::format("there is no flight {} in the logbook {}", id, db_path));
+            return kExitFailed;
+        }
+        if (!export_name.empty()) return ExportFlight(*flight, export_name, output);
+        std::fputs(FormatFlight(*flight, phases).c_str(), stdout);
+        return 0;
+    }
+
+    FlightFilter filter;
+    if (!from_text.empty()) filter.from_days = ParseCivilDate(from_text)->days;
+    if (!to_text.empty()) filter.to_days = ParseCivilDate(to_text)->days;
+    filter.airport = airport;
+    std::vector<FlightRow> flights;
+    status = LoadFlights(db, list->parsed() ? filter : FlightFilter{}, flights);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    const TableFormat format = ParseTableFormat(format_name);
+    const std::string text =
+        list->parsed() ? FormatFlightList(flights, format) : FormatStats(flights, format);
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : kExitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return Run(argc, argv);
+}

@@ -1,0 +1,256 @@
+#include "logbook/logbook_output.h"
+
+#include <fmt/format.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "protocol/host_units.h"
+#include "recordfile/civil_date.h"
+
+namespace kestrun {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr double kFeetPerMetre = 1 / kMetresPerFoot;
+constexpr double kMetresPerNauticalMile = 1852;
+
+std::int64_t SecondOfDay(std::int64_t local) {
+    return local - DayOf(local) * kSecondsPerDay;
+}
+
+std::string Date(std::int64_t days) {
+    return FormatCivilDate(CivilDate{days});
+}
+
+std::string Clock(const std::optional<std::int64_t>& t) {
+    return t ? ClockTime(*t) : "-";
+}
+
+std::string Duration(const std::optional<std::int64_t>& s) {
+    if (!s) return "-";
+    return fmt::format("{}:{:02}", *s / 3600, *s % 3600 / 60);
+}
+
+Json JsonTime(const std::optional<std::int64_t>& t) {
+    return t ? Json(ClockTime(*t)) : Json();
+}
+
+template <typename T>
+Json JsonOpt(const std::optional<T>& v) {
+    return v ? Json(*v) : Json();
+}
+
+double Round(double value, double step) {
+    return std::round(value / step) * step;
+}
+
+Json FlightJson(const FlightRow& f) {
+    Json j;
+    j["id"] = f.id;
+    j["file"] = f.file;
+    j["date"] = Date(f.date_days());
+    j["departure"] = f.departure;
+    j["arrival"] = f.arrival;
+    j["takeoff"] = JsonTime(f.takeoff);
+    j["landing"] = JsonTime(f.landing);
+    j["air_time_s"] = JsonOpt(f.air_time_s());
+    j["distance_nm"] = Round(f.distance_m / kMetresPerNauticalMile, 0.01);
+    j["max_altitude_ft"] = std::round(f.max_altitude_m * kFeetPerMetre);
+    j["max_ias_kt"] = Round(f.max_ias_kt, 0.1);
+    j["touchdown_fpm"] = f.touchdown_fpm ? Json(std::round(*f.touchdown_fpm)) : Json();
+    j["touch_and_goes"] = f.touch_and_goes;
+    j["off_block"] = JsonTime(f.off_block);
+    j["on_block"] = JsonTime(f.on_block);
+    j["block_time_s"] = JsonOpt(f.block_time_s());
+    j["complete"] = f.complete;
+    return j;
+}
+
+std::string CsvField(const Json& value) {
+    if (value.is_null()) return "";
+    if (value.is_string()) {
+        const std::string text = value.get<std::string>();
+        if (text.find_first_of(",\"\n") == std::string::npos) return text;
+        std::string quoted = "\"";
+        for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        return quoted + "\"";
+    }
+    if (value.is_boolean()) return value.get<bool>() ? "1" : "0";
+    return value.dump();
+}
+
+std::string Csv(const Json& rows, const std::vector<std::string>& keys) {
+    std::string out;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0) out += ',';
+        out += keys[i];
+    }
+    out += '\n';
+    for (const Json& row : rows) {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (i > 0) out += ',';
+            out += CsvField(row.at(keys[i]));
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::vector<std::string> Keys(const Json& row) {
+    std::vector<std::string> keys;
+    for (const auto& item : row.items()) keys.push_back(item.key());
+    return keys;
+}
+
+struct Totals {
+    int flights = 0;
+    int landings = 0;
+    std::int64_t air_s = 0;
+    std::int64_t block_s = 0;
+    double distance_m = 0;
+
+    void Add(const FlightRow& f) {
+        ++flights;
+        landings += f.landings();
+        air_s += f.air_time_s().value_or(0);
+        block_s += f.block_time_s().value_or(0);
+        distance_m += f.distance_m;
+    }
+    Json ToJson(const std::string& group_key, const std::string& group) const {
+        Json j;
+        if (!group_key.empty()) j[group_key] = group;
+        j["flights"] = flights;
+        j["landings"] = landings;
+        j["air_hours"] = Round(static_cast<double>(air_s) / 3600, 0.01);
+        j["block_hours"] = Round(static_cast<double>(block_s) / 3600, 0.01);
+        j["distance_nm"] = Round(distance_m / kMetresPerNauticalMile, 0.1);
+        return j;
+    }
+};
+
+std::string StatsTable(const Json& rows, const std::string& title, const std::string& key) {
+    std::string out =
+        fmt::format("{}\n{:<14} {:>7} {:>8} {:>9} {:>11} {:>11}\n", title, key.empty() ? "" : key,
+                    "flights", "landings", "air h", "block h", "distance nm");
+    for (const Json& r : rows) {
+        out += fmt::format("{:<14} {:>7} {:>8} {:>9.2f} {:>11.2f} {:>11.1f}\n",
+                           key.empty() ? "all" : r.at(key).get<std::string>(),
+                           r.at("flights").get<int>(), r.at("landings").get<int>(),
+                           r.at("air_hours").get<double>(), r.at("block_hours").get<double>(),
+                           r.at("distance_nm").get<double>());
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string ClockTime(std::int64_t local_seconds) {
+    char text[16];
+    char* end = WriteTimeOfDay(text, SecondOfDay(local_seconds));
+    return std::string(text, end);
+}
+
+std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat format) {
+    Json rows = Json::array();
+    for (const FlightRow& f : flights) rows.push_back(FlightJson(f));
+    if (format == TableFormat::kJson) return rows.dump(2) + "\n";
+    if (format == TableFormat::kCsv) {
+        // The columns are the JSON keys, also when there is no flight.
+        return Csv(rows, Keys(FlightJson(FlightRow{})));
+    }
+    std::string out = fmt::format(
+        "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
+        "{:>6} {:>3}  {}\n",
+        "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
+        "file");
+    for (const FlightRow& f : flights) {
+        out += fmt::format(
+            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3}  "
+            "{}\n",
+            f.id, Date(f.date_days()), f.departure.empty() ? "-" : f.departure,
+            f.arrival.empty() ? "-" : f.arrival, Clock(f.takeoff), Clock(f.landing),
+            Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
+            f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
+            f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
+            f.file);
+    }
+    return out;
+}
+
+std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases) {
+    auto place = [](const std::string& ident) {
+        return ident.empty() ? "an unknown field" : ident;
+    };
+    std::string out = fmt::format("Flight {} on {}: from {} to {}{}\n", f.id, Date(f.date_days()),
+                                  place(f.departure), place(f.arrival),
+                                  f.complete ? "" : " (the recording ends before the stop)");
+    out += fmt::format("File {}, bytes {} to {}\n", f.file, f.begin_offset, f.end_offset);
+    out += fmt::format("Off-block {}  takeoff {}  landing {}  on-block {}  (- unknown)\n",
+                       Clock(f.off_block), Clock(f.takeoff), Clock(f.landing), Clock(f.on_block));
+    out += fmt::format(
+        "Air time {}  block time {}  distance {:.1f} nm  highest {:.0f} ft  fastest {:.0f} kt\n",
+        Duration(f.air_time_s()), Duration(f.block_time_s()), f.distance_m / kMetresPerNauticalMile,
+        f.max_altitude_m * kFeetPerMetre, f.max_ias_kt);
+    out += "Phases:\n";
+    for (const PhaseRow& p : phases)
+        out += fmt::format("  {}  {}\n", ClockTime(p.start_time), p.phase);
+    if (f.landing) {
+        out += fmt::format(
+            "Landing: touchdown at {}, {} ft/min, {:.0f} kt, pitch {:.1f} deg, bank {:.1f} deg; "
+            "{} touch-and-go{}\n",
+            ClockTime(*f.landing),
+            f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "unknown",
+            f.touchdown_ias_kt.value_or(0), f.touchdown_pitch_deg.value_or(0),
+            f.touchdown_bank_deg.value_or(0), f.touch_and_goes, f.touch_and_goes == 1 ? "" : "es");
+    } else {
+        out += fmt::format("Landing: not recorded; {} touch-and-go{}\n", f.touch_and_goes,
+                           f.touch_and_goes == 1 ? "" : "es");
+    }
+    return out;
+}
+
+std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format) {
+    Totals all;
+    std::map<std::string, Totals> months, pairs;
+    for (const FlightRow& f : flights) {
+        all.Add(f);
+        months[Date(f.date_days()).substr(0, 7)].Add(f);
+        pairs[(f.departure.empty() ? "?" : f.departure) + "-" +
+              (f.arrival.empty() ? "?" : f.arrival)]
+            .Add(f);
+    }
+    Json by_month = Json::array(), by_pair = Json::array();
+    for (const auto& [month, t] : months) by_month.push_back(t.ToJson("month", month));
+    for (const auto& [pair, t] : pairs) by_pair.push_back(t.ToJson("route", pair));
+    if (format == TableFormat::kJson) {
+        Json j;
+        j["total"] = all.ToJson("", "");
+        j["by_month"] = by_month;
+        j["by_route"] = by_pair;
+        return j.dump(2) + "\n";
+    }
+    if (format == TableFormat::kCsv) {
+        // One table: the total first, then the months, then the routes.
+        Json rows = Json::array();
+        Json total = all.ToJson("", "");
+        total["group"] = "total";
+        total["name"] = "";
+        rows.push_back(total);
+        for (auto [list, group] : {std::pair{&by_month, "month"}, std::pair{&by_pair, "route"}}) {
+            for (Json row : *list) {
+                row["name"] = row.at(group);
+                row["group"] = group;
+                rows.push_back(row);
+            }
+        }
+        return Csv(rows, {"group", "name", "flights", "landings", "air_hours", "block_hours",
+                          "distance_nm"});
+    }
+    Json total = Json::array({all.ToJson("", "")});
+    return StatsTable(total, "Total", "") + "\n" + StatsTable(by_month, "By month", "month") +
+           "\n" + StatsTable(by_pair, "By route", "route");
+}
+
+}  // namespace kestrun
