@@ -1,5 +1,5 @@
 // kestrun-recorder as it runs for a pilot, with the two clicks a pilot makes:
-// the same window, link, files and clock as src/app/recorder_main.cpp, and
+// the same window, link, files and clock as apps/recorder/main.cpp, and
 // then "Connect to FS" and "Start Recording" pressed by the program itself,
 // so that the window's memory and wake-ups can be measured while it records
 // on a display nobody looks at. Closes the window after SECONDS (default 60).

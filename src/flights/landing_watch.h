@@ -1,7 +1,6 @@
 #pragma once
-// Reading records for the detector: the one conversion from a record and its
-// place in time, and a watch over a recording as it is made, which says when
-// the aircraft that took off has landed and come to rest.
+// A watch over a recording as it is made, which says when the aircraft that
+// took off has landed and come to rest.
 
 #include <cstdint>
 
@@ -10,11 +9,6 @@
 #include "recordfile/flight_timeline.h"
 
 namespace kestrun {
-
-// The detector's view of `record`, found at `offset`; `day_base` is added
-// to the timeline's seconds.
-FlightPoint PointFromRecord(const FlightRecord& record, const TimePlacement& time,
-                            std::uint64_t offset, std::int64_t day_base = 0);
 
 class LandingWatch final : private FlightSink {
   public:

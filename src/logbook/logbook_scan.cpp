@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "flights/flight_detector.h"
-#include "flights/landing_watch.h"
+#include "flights/point_from_record.h"
 #include "logbook/airports.h"
 #include "recordfile/first_date.h"
 #include "recordfile/record_file.h"

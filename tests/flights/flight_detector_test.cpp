@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "flights/landing_watch.h"
+#include "flights/point_from_record.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
