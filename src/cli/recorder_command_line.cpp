@@ -9,10 +9,15 @@ namespace {
 // Qt's application options, as QGuiApplication, QApplication and the X11
 // platform plugin take them; each may also be written with two dashes.
 constexpr std::array<std::string_view, 17> kQtOptionsWithValue{
-    "platform",        "platformpluginpath", "platformtheme", "plugin",   "qmljsdebugger",
-    "qwindowgeometry", "qwindowicon",        "qwindowtitle",  "display",  "geometry",
-    "title",           "icon",               "name",          "style",    "stylesheet",
-    "session",         "visual"};
+    "platform",      "platformpluginpath",
+    "platformtheme", "plugin",
+    "qmljsdebugger", "qwindowgeometry",
+    "qwindowicon",   "qwindowtitle",
+    "display",       "geometry",
+    "title",         "icon",
+    "name",          "style",
+    "stylesheet",    "session",
+    "visual"};
 constexpr std::array<std::string_view, 6> kQtFlags{"reverse", "widgetcount", "nograb",
                                                    "dograb",  "sync",        "testability"};
 
@@ -22,7 +27,8 @@ bool Contains(const auto& names, std::string_view name) {
 
 RecorderCommandLine UsageError(std::string problem) {
     return {RecorderCommandLine::Action::kUsageError,
-            "kestrun-recorder: " + problem + "\n" + RecorderUsage(), {}};
+            "kestrun-recorder: " + problem + "\n" + RecorderUsage(),
+            {}};
 }
 
 }  // namespace
