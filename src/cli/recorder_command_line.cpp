@@ -44,8 +44,7 @@ std::string RecorderUsage() {
            "Options:\n"
            "  -h, --help     Show this text and exit\n"
            "  -v, --version  Show the version and exit\n"
-           "Qt's own options work too, such as -platform NAME, -display DISPLAY or -style STYLE\n"
-           "(also written -style=STYLE or --style STYLE).\n";
+           "Qt's own options work too, such as -platform NAME, -display DISPLAY or -style STYLE.\n";
 }
 
 RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>& arguments,
