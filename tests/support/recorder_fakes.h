@@ -36,6 +36,9 @@ class FaultFileSystem final : public FileSystem {
     Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) override {
         return base_.WriteTextFile(path, contents);
     }
+    Status RemoveReplaceLeftovers(const std::filesystem::path& path) override {
+        return base_.RemoveReplaceLeftovers(path);
+    }
     Status CreateDirectories(const std::filesystem::path& path) override {
         return base_.CreateDirectories(path);
     }
@@ -43,6 +46,14 @@ class FaultFileSystem final : public FileSystem {
   private:
     FileSystem& base_;
 };
+
+// A lock call for PosixFileSystem that fails with `Error`: ENOLCK, EINVAL or
+// ENOTSUP as on a file system without open-file-description locks, EAGAIN as
+// when another open holds the lock.
+template <int Error>
+int FailingLock(int /*fd*/) {
+    return Error;
+}
 
 // Shows `now` and moves it on by `seconds_per_reading` at every reading.
 class FakeClock final : public Clock {

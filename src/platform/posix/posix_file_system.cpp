@@ -99,9 +99,13 @@ class PosixOutputFile final : public OutputFile {
         return Status::Ok();
     }
 
+    bool locked() const override { return locked_; }
+    void set_locked(bool locked) { locked_ = locked; }
+
   private:
     int fd_;
     std::filesystem::path path_;
+    bool locked_ = false;
 };
 
 int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
@@ -116,6 +120,19 @@ int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
 
 }  // namespace
 
+// An open-file-description lock on the whole file: it belongs to this open,
+// not to the process, so it also keeps out a second recorder in the same
+// process, and it goes away with the descriptor however we end.
+int PosixFileSystem::LockOpenFile(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
 Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                        std::unique_ptr<OutputFile>& file) {
     file.reset();
@@ -124,18 +141,21 @@ Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool t
     const int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
     if (fd < 0) return FileError("cannot open", errno, path);
     auto opened = std::make_unique<PosixOutputFile>(fd, path);
-    // An open-file-description lock on the whole file: it belongs to this
-    // open, not to the process, so it also keeps out a second recorder in the
-    // same process, and it goes away with the descriptor however we end.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EACCES) {
+    switch (const int error = lock_(fd)) {
+        case 0:
+            opened->set_locked(true);
+            break;
+        case EAGAIN:
+        case EACCES:
             return Status::Error(fmt::format("another recorder is writing {}", path.string()));
-        }
-        return FileError("cannot lock", errno, path);
+        // No such locks on this file system (some network and FUSE ones):
+        // recording goes on there as it always did, only unguarded.
+        case ENOLCK:
+        case EINVAL:
+        case ENOTSUP:
+            break;
+        default:
+            return FileError("cannot lock", error, path);
     }
     if (truncate) {
         if (Status emptied = opened->Truncate(0); !emptied.ok()) return emptied;
@@ -181,6 +201,10 @@ Status PosixFileSystem::ReadTextFile(const std::filesystem::path& path, std::str
 Status PosixFileSystem::WriteTextFile(const std::filesystem::path& path,
                                       std::string_view contents) {
     return ReplaceFile(path, contents);
+}
+
+Status PosixFileSystem::RemoveReplaceLeftovers(const std::filesystem::path& path) {
+    return RemoveReplaceLeftoversOf(path);
 }
 
 Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {
