@@ -14,6 +14,9 @@ class PosixFileSystem final : public FileSystem {
                         bool& found) override;
     Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) override;
     Status CreateDirectories(const std::filesystem::path& path) override;
+    Status CreatePrivateDirectories(const std::filesystem::path& path) override;
+    Status ListFolder(const std::filesystem::path& path, std::vector<std::string>& names) override;
+    Status RemoveFile(const std::filesystem::path& path) override;
 };
 
 }  // namespace kestrun
