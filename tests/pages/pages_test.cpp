@@ -13,6 +13,7 @@
 #include "pages/page_html.h"
 #include "platform/posix/posix_file_system.h"
 #include "tests/support/recorder_fakes.h"
+#include "tests/support/shell_command.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
@@ -143,6 +144,26 @@ TEST_F(PagesTest, ATenHourFlightStaysUnderAHundredBytesARecord) {
     EXPECT_GT(records, 36000u);
     EXPECT_LT(static_cast<double>(bytes) / static_cast<double>(records), 100.0)
         << bytes << " bytes for " << records << " records";
+}
+
+// The commands as a pilot types them: one line for each thing that went
+// wrong, and `open` without a desktop says where the page is.
+TEST_F(PagesTest, CommandsSayWhatWentWrongInOneLine) {
+    const std::string file = dir_.Write("day.dat", Pattern());
+    Scan(file);
+    const std::string logbook =
+        std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + KESTRUN_LOGBOOK_BINARY + " --db '" +
+        (dir_ / "lb").string() + "' ";
+    testing::Outcome run = testing::Shell(dir_, logbook + "html 9 --output one.html");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "kestrun-logbook: there is no flight 9 in the logbook\n");
+    dir_.Write("plain", "a file");
+    run = testing::Shell(dir_, logbook + "html --output '" + (dir_ / "plain").string() + "/p'");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    run = testing::Shell(dir_, "XDG_DATA_HOME='" + dir_.path().string() + "' " + logbook + "open 2");
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, (dir_ / "kestrun" / "pages" / "flight-2.html").string() + "\n");
 }
 
 }  // namespace
