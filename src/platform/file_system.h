@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -74,6 +75,14 @@ class FileSystem {
     virtual Status RemoveReplaceLeftovers(const std::filesystem::path& path) = 0;
     // Creates `path` and any missing parents; an existing directory is fine.
     virtual Status CreateDirectories(const std::filesystem::path& path) = 0;
+    // As CreateDirectories, but every folder it creates is readable by this
+    // user only (0700); folders that exist are left as they are.
+    virtual Status CreatePrivateDirectories(const std::filesystem::path& path) = 0;
+    // The names of the entries in the folder `path` (not "." or "..").
+    virtual Status ListFolder(const std::filesystem::path& path,
+                              std::vector<std::string>& names) = 0;
+    // Removes the file `path`; one that is already gone is fine.
+    virtual Status RemoveFile(const std::filesystem::path& path) = 0;
 };
 
 inline constexpr std::uint64_t kMaxTextFileSize = 1 << 20;

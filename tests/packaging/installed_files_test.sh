@@ -56,6 +56,13 @@ for protocol in kestrun.xml kestrun-replay.xml; do
         fail "$protocol is not installed where FlightGear looks for it"
 done
 
+# The logbook's menu entry is installed even without the window.
+[[ -f $root/share/applications/org.kestrun.Logbook.desktop ]] ||
+    fail "the Kestrun Logbook desktop entry is not installed"
+for entry in "$root"/share/applications/*.desktop; do
+    desktop-file-validate "$entry" >&2 || fail "desktop-file-validate refuses $(basename "$entry")"
+done
+
 if [[ -d $root/share/metainfo ]] && command -v appstreamcli >/dev/null; then
     appstreamcli validate-tree --no-net "$root" >&2 || fail "appstreamcli refuses the installed tree"
 fi

@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <sys/stat.h>
@@ -211,6 +212,43 @@ Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     if (error) return FileError("cannot create the folder", error.value(), path);
+    return Status::Ok();
+}
+
+Status PosixFileSystem::CreatePrivateDirectories(const std::filesystem::path& path) {
+    // Parents first, each made 0700 as it is created; mkdir's mode is cut by
+    // the umask, which can only take permissions away from 0700.
+    std::filesystem::path at;
+    for (const auto& part : path) {
+        at /= part;
+        if (::mkdir(at.c_str(), 0700) == 0 || errno == EEXIST) continue;
+        return FileError("cannot create the folder", errno, at);
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return FileError("cannot create the folder", errno, path);
+    if (!S_ISDIR(info.st_mode)) return FileError("cannot create the folder", ENOTDIR, path);
+    return Status::Ok();
+}
+
+Status PosixFileSystem::ListFolder(const std::filesystem::path& path,
+                                   std::vector<std::string>& names) {
+    names.clear();
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return FileError("cannot read the folder", errno, path);
+    errno = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    const int error = errno;
+    ::closedir(folder);
+    if (error != 0) return FileError("cannot read the folder", error, path);
+    return Status::Ok();
+}
+
+Status PosixFileSystem::RemoveFile(const std::filesystem::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return FileError("cannot remove", errno, path);
     return Status::Ok();
 }
 

@@ -22,6 +22,9 @@ class PosixFileSystem final : public FileSystem {
     Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) override;
     Status RemoveReplaceLeftovers(const std::filesystem::path& path) override;
     Status CreateDirectories(const std::filesystem::path& path) override;
+    Status CreatePrivateDirectories(const std::filesystem::path& path) override;
+    Status ListFolder(const std::filesystem::path& path, std::vector<std::string>& names) override;
+    Status RemoveFile(const std::filesystem::path& path) override;
 
   private:
     LockCall lock_;
