@@ -70,6 +70,7 @@ void Form1::cmdRecord_Click() {
         return;
     }
     Position = static_cast<double>(run_.next_offset()) + 1;
+    lost_seconds_ = 0;
     ShowRecordingControls(true);
     Recording = true;
     window_.SetStatusText(kRecordingDataText);
@@ -106,6 +107,7 @@ void Form1::SampleFlightData(FlightRecord& record) {
     if (!Active) return;
     const std::optional<SampleFailure> failure = SampleHost(link_, record);
     if (!failure) return;
+    ++lost_seconds_;
     const std::string_view prefix = failure->stage == SampleFailure::Stage::kQueueRead
                                         ? kReadErrorPrefix
                                         : kProcessingErrorPrefix;
