@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "cli/exit_status.h"
+#include "cli/program_version.h"
+
 namespace kestrun {
 namespace {
 
@@ -15,6 +18,12 @@ constexpr std::array<std::string_view, 16> kQtOptionsWithValue{
     "style",         "stylesheet",         "session",       "visual"};
 constexpr std::array<std::string_view, 5> kQtFlags{"reverse", "widgetcount", "nograb", "dograb",
                                                    "sync"};
+
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk, "the window was closed, or --help or --version was given"},
+    {kExitFailed, "no display to open the window on, or it cannot be reached"},
+    {kExitUsage, "usage: an unknown option"},
+}};
 
 bool Contains(const auto& names, std::string_view name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -38,7 +47,9 @@ std::string RecorderUsage() {
            "Options:\n"
            "  -h, --help     Show this text and exit\n"
            "  -v, --version  Show the version and exit\n"
-           "Qt's own options work too, such as -platform NAME, -display DISPLAY or -style STYLE.\n";
+           "Qt's own options work too, such as -platform NAME, -display DISPLAY or -style STYLE.\n"
+           "\n" +
+           ExitStatusHelp(kExitStatuses);
 }
 
 RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>& arguments,
@@ -51,15 +62,15 @@ RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>&
         }
         if (argument == "-v" || argument == "--version") {
             return {RecorderCommandLine::Action::kVersion,
-                    "kestrun-recorder " + std::string(kRecorderVersion) + "\n"};
+                    "kestrun-recorder " + std::string(kProgramVersion) + "\n"};
         }
         if (argument.size() < 2 || argument[0] != '-') {
-            return UsageError("unexpected argument " + std::string(argument));
+            return UsageError("unexpected argument: " + std::string(argument));
         }
         std::string_view name = argument.substr(argument.starts_with("--") ? 2 : 1);
         if (Contains(kQtFlags, name)) continue;
         if (!Contains(kQtOptionsWithValue, name)) {
-            return UsageError("unknown option " + std::string(argument));
+            return UsageError("unknown option: " + std::string(argument));
         }
         if (++i == arguments.size()) {
             return UsageError(std::string(argument) + " needs a value");
