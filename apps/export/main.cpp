@@ -16,6 +16,7 @@
 
 #include "export/export_output.h"
 #include "export/export_run.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ constexpr int kExitUsage = 2;
 
 // One line for the user on standard error.
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-export: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-export: %s\n", TerminalSafe(line).c_str());
 }
 
 // True when `output` exists and is the same file as one of `inputs`: writing

@@ -21,6 +21,7 @@
 #include "platform/posix/atom_table.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ int Run(const kestrun::HostOptions& options) {
     using namespace kestrun;
     std::string runtime;
     if (Status status = PrepareRuntimeDirectory(runtime); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
         return 1;
     }
     // Recorders that were killed never deleted their atoms; left there, they
@@ -51,7 +52,7 @@ int Run(const kestrun::HostOptions& options) {
 
     EventLoop loop;
     if (Status status = loop.StopOnSignals({SIGINT, SIGTERM}); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
         return 1;
     }
     // Replies go out with MSG_NOSIGNAL; this covers everything else.
@@ -62,7 +63,7 @@ int Run(const kestrun::HostOptions& options) {
     PatternAircraft pattern(options.airfield, options.hold_seconds, options.speed);
     AircraftSource* aircraft = &pattern;
     const auto console = [](std::string_view line) {
-        fmt::print("kestrun-host: {}\n", line);
+        fmt::print("kestrun-host: {}\n", TerminalSafe(line));
         std::fflush(stdout);
     };
     std::unique_ptr<FlightGearFeed> flightgear;
@@ -70,7 +71,7 @@ int Run(const kestrun::HostOptions& options) {
         Status status;
         flightgear = FlightGearFeed::Open(*options.flightgear, console, status);
         if (!flightgear) {
-            fmt::print(stderr, "kestrun-host: {}\n", status.message());
+            fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
             return 1;
         }
         loop.Watch(flightgear->fd(), POLLIN,
@@ -84,7 +85,7 @@ int Run(const kestrun::HostOptions& options) {
         Status status;
         replay = OpenReplayAircraft(*options.replay, console, flying, status);
         if (!replay) {
-            fmt::print(stderr, "kestrun-host: {}\n", status.message());
+            fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
             return 1;
         }
         aircraft = replay.get();
@@ -93,27 +94,27 @@ int Run(const kestrun::HostOptions& options) {
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / options.update_hz));
     if (Status status = loop.AddTimer(period, [&](double now) { aircraft->Update(now, image); });
         !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
         return 1;
     }
 
     HostServer server(loop, image, runtime, options.fault, [](std::string_view line) {
-        fmt::print(stderr, "kestrun-host: {}\n", line);
+        fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(line));
         std::fflush(stderr);
     });
     const auto window_class = options.client_mode ? kSimulatorWindowClass : kHostWindowClass;
     if (Status status = server.Listen(window_class); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
         return 1;
     }
     fmt::print("kestrun-host: listening on {} (version {}, simulator code {}{}), {}\n",
                server.endpoints().front(), VersionDigits(options.version_word),
                options.simulator_code, FaultName(options.fault),
-               flightgear ? std::string("following FlightGear") : flying);
+               flightgear ? std::string("following FlightGear") : TerminalSafe(flying));
     std::fflush(stdout);
 
     if (Status status = loop.Run(); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
+        fmt::print(stderr, "kestrun-host: {}\n", TerminalSafe(status.message()));
         return 1;
     }
     if (flightgear) fmt::print("kestrun-host: {}\n", flightgear->Summary());

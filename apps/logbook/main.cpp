@@ -22,6 +22,7 @@
 #include "logbook/logbook_store.h"
 #include "logbook/flight_rows.h"
 #include "logbook/logbook_output.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-logbook: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-logbook: %s\n", TerminalSafe(line).c_str());
 }
 
 CLI::Validator DateValidator() {
@@ -104,7 +105,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         Say(status.message());
         return kExitFailed;
     }
-    if (imported) std::printf("airports imported from %s\n", airport_list.c_str());
+    if (imported) std::printf("airports imported from %s\n", TerminalSafe(airport_list).c_str());
 
     std::size_t unchanged = 0;
     for (const std::string& file : files) {
@@ -120,7 +121,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
             Say(DescribeScan(found));
             result = kExitFailed;
         } else {
-            std::printf("%s\n", DescribeScan(found).c_str());
+            std::printf("%s\n", TerminalSafe(DescribeScan(found)).c_str());
         }
     }
     progress.Clear();
@@ -221,6 +222,9 @@ int Run(int argc, char** argv) {
     }
 
     Database db;
+    db.SetLockWait(std::chrono::minutes(5), [&] {
+        Say("waiting for another kestrun-logbook to finish with " + db_path);
+    });
     Status status = OpenLogbook(db_path, db);
     if (!status.ok()) {
         Say(status.message());

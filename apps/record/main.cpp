@@ -28,6 +28,7 @@
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
 #include "settings/settings_file.h"
+#include "text/terminal_text.h"
 #include "window/form1.h"
 #include "window/headless_window.h"
 #include "window/status_texts.h"
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
     std::string shown = window.status_text();
     int sample_errors = 0;
     const auto print = [](const std::string& line) {
-        std::fputs(line.c_str(), stdout);
+        std::fputs(TerminalSafe(line).c_str(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     };
@@ -195,7 +196,8 @@ int main(int argc, char** argv) {
     form.cmdRecord_Click();
     if (!form.Recording) {
         form.Form_Unload();
-        fmt::print(stderr, "kestrun-record: could not start recording to {}\n", form.FileName);
+        fmt::print(stderr, "kestrun-record: could not start recording to {}\n",
+                   TerminalSafe(form.FileName));
         return kExitFileError;
     }
     // Kept only now that the file is open, so that a path that cannot be
@@ -204,7 +206,7 @@ int main(int argc, char** argv) {
         if (Status kept = SaveOutputFileSetting(files, form.settings_path(), form.FileName);
             !kept.ok()) {
             fmt::print(stderr, "kestrun-record: {} is not kept in the settings: {}\n",
-                       form.FileName, kept.message());
+                       TerminalSafe(form.FileName), TerminalSafe(kept.message()));
         }
     }
 
@@ -250,10 +252,10 @@ int main(int argc, char** argv) {
     const std::filesystem::path where = std::filesystem::absolute(file_name, ignored);
     if (!saved) {
         fmt::print(stderr, "kestrun-record: the output file {} was not saved completely\n",
-                   where.string());
+                   TerminalSafe(where.string()));
         return kExitFileError;
     }
-    fmt::print("{} records saved to {}\n", records, where.string());
+    fmt::print("{} records saved to {}\n", records, TerminalSafe(where.string()));
     std::fflush(stdout);
     if (sample_errors > 0) {
         fmt::print(stderr, "kestrun-record: {} seconds could not be read from the host\n",
