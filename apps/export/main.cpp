@@ -19,6 +19,7 @@
 #include "cli/program_command_line.h"
 #include "export/export_output.h"
 #include "export/export_run.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
 
 // One line for the user on standard error.
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-export: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-export: %s\n", TerminalSafe(line).c_str());
 }
 
 // True when `output` exists and is the same file as one of `inputs`: writing

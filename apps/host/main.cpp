@@ -22,6 +22,7 @@
 #include "platform/posix/atom_table.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ const char* FaultName(kestrun::FaultMode fault) {
 }
 
 void Complain(std::string_view line) {
-    fmt::print(stderr, "kestrun-host: {}\n", line);
+    fmt::print(stderr, "kestrun-host: {}\n", kestrun::TerminalSafe(line));
 }
 
 // Where the aircraft's state comes from: the pattern, FlightGear's datagrams
@@ -57,7 +58,7 @@ bool ChooseAircraft(const kestrun::HostOptions& options, kestrun::EventLoop& loo
                     AircraftChoice& choice) {
     using namespace kestrun;
     const auto console = [](std::string_view line) {
-        fmt::print("kestrun-host: {}\n", line);
+        fmt::print("kestrun-host: {}\n", TerminalSafe(line));
         std::fflush(stdout);
     };
     choice.aircraft = &pattern;
@@ -132,7 +133,7 @@ int Run(const kestrun::HostOptions& options) {
     }
     fmt::print("kestrun-host: listening on {} (version {}, simulator code {}{}), {}\n",
                server.endpoints().front(), VersionDigits(options.version_word),
-               options.simulator_code, FaultName(options.fault), choice.flying);
+               options.simulator_code, FaultName(options.fault), TerminalSafe(choice.flying));
     std::fflush(stdout);
 
     if (Status status = loop.Run(); !status.ok()) {

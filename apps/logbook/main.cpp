@@ -31,6 +31,7 @@
 #include "pages/page_html.h"
 #include "platform/posix/desktop_open.h"
 #include "platform/posix/posix_file_system.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
 }};
 
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-logbook: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-logbook: %s\n", TerminalSafe(line).c_str());
 }
 
 CLI::Validator DateValidator() {
@@ -118,7 +119,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         Say(status.message());
         return kExitFailed;
     }
-    if (imported) std::printf("airports imported from %s\n", airport_list.c_str());
+    if (imported) std::printf("airports imported from %s\n", TerminalSafe(airport_list).c_str());
 
     std::size_t unchanged = 0;
     for (const std::string& file : files) {
@@ -134,7 +135,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
             Say(DescribeScan(found));
             result = kExitFailed;
         } else {
-            std::printf("%s\n", DescribeScan(found).c_str());
+            std::printf("%s\n", TerminalSafe(DescribeScan(found)).c_str());
         }
     }
     progress.Clear();
@@ -364,6 +365,9 @@ int ListOrStats(Database& db, const Command& command) {
 
 int Run(const Command& command) {
     Database db;
+    db.SetLockWait(std::chrono::minutes(5), [&] {
+        Say("waiting for another kestrun-logbook to finish with " + command.db_path);
+    });
     if (Status status = OpenLogbook(command.db_path, db); !status.ok()) {
         Say(status.message());
         return kExitFailed;

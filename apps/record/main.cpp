@@ -28,6 +28,7 @@
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
 #include "settings/settings_file.h"
+#include "text/terminal_text.h"
 #include "window/form1.h"
 #include "window/headless_window.h"
 #include "window/status_texts.h"
@@ -104,7 +105,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
 }
 
 void PrintLine(const std::string& line) {
-    std::fputs(line.c_str(), stdout);
+    std::fputs(kestrun::TerminalSafe(line).c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
 }
@@ -176,7 +177,8 @@ bool ConnectAndStart(Form1& form, HeadlessWindow& window, const Options& options
     outcome.connected = true;
     form.cmdRecord_Click();
     if (!form.Recording) {
-        fmt::print(stderr, "kestrun-record: could not start recording to {}\n", form.FileName);
+        fmt::print(stderr, "kestrun-record: could not start recording to {}\n",
+                   TerminalSafe(form.FileName));
         return false;
     }
     if (!window.status_note().empty()) {
@@ -189,7 +191,7 @@ bool ConnectAndStart(Form1& form, HeadlessWindow& window, const Options& options
         if (Status kept = SaveOutputFileSetting(files, form.settings_path(), form.FileName);
             !kept.ok()) {
             fmt::print(stderr, "kestrun-record: {} is not kept in the settings: {}\n",
-                       form.FileName, kept.message());
+                       TerminalSafe(form.FileName), TerminalSafe(kept.message()));
         }
     }
     return true;
@@ -265,10 +267,11 @@ int Report(const RunResult& result) {
     std::error_code ignored;
     const std::string where = std::filesystem::absolute(result.file_name, ignored).string();
     if (!result.outcome.saved) {
-        fmt::print(stderr, "kestrun-record: the output file {} was not saved completely\n", where);
+        fmt::print(stderr, "kestrun-record: the output file {} was not saved completely\n",
+                   TerminalSafe(where));
         return status;
     }
-    fmt::print("{} records saved to {}\n", result.records, where);
+    fmt::print("{} records saved to {}\n", result.records, TerminalSafe(where));
     std::fflush(stdout);
     if (result.outcome.lost_seconds > 0) {
         fmt::print(stderr, "kestrun-record: {} seconds could not be read from the host\n",

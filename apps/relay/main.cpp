@@ -21,6 +21,7 @@
 #include "relay/relay_key.h"
 #include "relay/relay_server.h"
 #include "relay/tls_channel.h"
+#include "text/terminal_text.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
 
@@ -36,12 +37,12 @@ constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
 }};
 
 void Say(std::string_view line) {
-    fmt::print("kestrun-relay: {}\n", line);
+    fmt::print("kestrun-relay: {}\n", TerminalSafe(line));
     std::fflush(stdout);
 }
 
 int Fail(std::string_view line) {
-    fmt::print(stderr, "kestrun-relay: {}\n", line);
+    fmt::print(stderr, "kestrun-relay: {}\n", TerminalSafe(line));
     return kExitFailed;
 }
 
@@ -72,7 +73,7 @@ std::unique_ptr<TlsContext> Prepare(const std::string& key_path, TlsContext::Rol
 int Serve(const std::string& listen_text, const std::string& key_path) {
     NetAddress address;
     if (Status status = ParseNetAddress(listen_text, address, true); !status.ok()) {
-        fmt::print(stderr, "kestrun-relay: {}\n", status.message());
+        fmt::print(stderr, "kestrun-relay: {}\n", TerminalSafe(status.message()));
         return kExitUsage;
     }
     EventLoop loop;
@@ -90,7 +91,7 @@ int Serve(const std::string& listen_text, const std::string& key_path) {
 int Client(const std::string& server_text, const std::string& key_path) {
     NetAddress server_address;
     if (Status status = ParseNetAddress(server_text, server_address); !status.ok()) {
-        fmt::print(stderr, "kestrun-relay: {}\n", status.message());
+        fmt::print(stderr, "kestrun-relay: {}\n", TerminalSafe(status.message()));
         return kExitUsage;
     }
     std::string runtime;

@@ -25,6 +25,7 @@
 #include "replay/replay_loop.h"
 #include "replay/status_line.h"
 #include "replay/udp_sender.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
 constexpr std::uint16_t kReplayPort = 5501;  // the host's bridge listens on 5500
 
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-replay: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-replay: %s\n", TerminalSafe(line).c_str());
 }
 
 // "HH:MM:SS" as a second of the day; empty for anything else.
@@ -197,7 +198,7 @@ int Run(const Options& options) {
                         options.file, flight.scan.damaged_records, flight.scan.skipped_bytes));
     }
     fmt::print("kestrun-replay: {}: {} {} to {} ({}), {} records, to {} {} times a second{}\n",
-               options.file, FormatCivilDate(start_date), FormatClockTime(first_clock),
+               TerminalSafe(options.file), FormatCivilDate(start_date), FormatClockTime(first_clock),
                FormatClockTime(track.At(end).clock_seconds), FormatPlayTime(end - begin),
                flight.scan.records, FormatEndpoint(options.to.ipv4, options.to.port),
                options.rate_hz, options.loop ? ", looping" : "");

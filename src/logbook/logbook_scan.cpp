@@ -200,10 +200,11 @@ std::string DescribeScan(const FileScanResult& r) {
 }
 
 Status LogbookScan::Begin() {
-    return db_.Exec("BEGIN IMMEDIATE");
+    return db_.BeginImmediate();
 }
 
 Status LogbookScan::Commit() {
+    if (!lost_.ok()) return lost_;
     return db_.Exec("COMMIT");
 }
 
@@ -216,6 +217,7 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
         result.message = why;
         return result;
     };
+    if (!lost_.ok()) return fail("not scanned, as the scan has stopped: " + lost_.message());
     std::error_code error;
     const std::string path = std::filesystem::absolute(given, error).lexically_normal().string();
     struct stat st {};
@@ -248,6 +250,7 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
     if (!status.ok()) return fail(status.message());
     auto fail_undo = [&](const std::string& why) {
         static_cast<void>(db_.Exec("ROLLBACK TO file; RELEASE file"));
+        if (!db_.InTransaction()) lost_ = Status::Error(why);
         return fail(why);
     };
 
@@ -277,6 +280,10 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
         date_given = true;
     } else {
         first_date = FirstDateFromModification(st.st_mtim.tv_sec, sink.timeline());
+    }
+    if (counts.records > 0) {
+        status = CheckRecordDates(first_date, day_base + sink.timeline().latest_seconds());
+        if (!status.ok()) return fail_undo(status.message());
     }
     std::int64_t resume_offset = static_cast<std::int64_t>(begin);
     // The seconds of the resume point; none while it is the file's start.

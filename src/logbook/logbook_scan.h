@@ -42,7 +42,9 @@ class LogbookScan {
                 std::function<void(std::uint64_t)> bytes_read = {})
         : db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
 
-    // Starts the scan's transaction; ends it with Commit.
+    // Starts the scan's transaction; ends it with Commit. A failure that
+    // makes SQLite end the transaction (a full disk) fails every file after
+    // it and the Commit, with its words.
     Status Begin();
     // Indexes one record file. A file that fails leaves its old entries.
     FileScanResult ScanFile(const std::string& path);
@@ -53,6 +55,8 @@ class LogbookScan {
     std::optional<CivilDate> date_;
     std::function<void(std::uint64_t)> bytes_read_;
     std::uint64_t total_read_ = 0;
+    // Why the scan's transaction ended before Commit; nothing is saved then.
+    Status lost_;
 };
 
 // The record files named by `paths`: files as they are, folders searched

@@ -1,15 +1,21 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <tuple>
 
 #include "logbook/airports.h"
+#include "logbook/flight_rows.h"
+#include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
-#include "logbook/flight_rows.h"
 
 namespace kestrun {
 namespace {
@@ -169,6 +175,98 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
     const Status status = UpdateAirports(db, bad, imported);
     EXPECT_FALSE(status.ok());
     EXPECT_NE(status.message().find("bad.csv:3:"), std::string::npos) << status.message();
+}
+
+// Made by the logbook: its folders, the file, its WAL and shared memory are
+// the owner's alone, whatever the umask.
+TEST_F(LogbookTest, IsCreatedForItsOwnerAloneWhateverTheUmask) {
+    const std::filesystem::path path = dir_ / "new" / "logbook.sqlite";
+    const mode_t umask_before = ::umask(0);
+    Database db;
+    ASSERT_TRUE(OpenLogbook(path.string(), db).ok());
+    ::umask(umask_before);
+    for (const auto& [made, mode] :
+         {std::pair{dir_ / "new", 0700u}, {path, 0600u}, {path.string() + "-wal", 0600u}}) {
+        struct stat st {};
+        EXPECT_EQ(::stat(made.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, mode) << made;
+    }
+}
+
+// Two scans at once: the second waits for the first, within its bound, while
+// a reader opens the logbook at once.
+TEST_F(LogbookTest, ASecondScanWaitsForTheFirstAndAReaderNotAtAll) {
+    using namespace std::chrono_literals;
+    Database first, second;
+    Open("logbook.sqlite", first);
+    LogbookScan holding(first, std::nullopt), waiting(second, std::nullopt);
+    ASSERT_TRUE(holding.Begin().ok());
+    const auto opening = std::chrono::steady_clock::now();
+    Open("logbook.sqlite", second);
+    EXPECT_LT(std::chrono::steady_clock::now() - opening, 1s);
+    bool told = false;
+    second.SetLockWait(300ms, [&] { told = true; });
+    EXPECT_NE(waiting.Begin().message().find("another kestrun-logbook"), std::string::npos);
+    EXPECT_TRUE(told);
+    second.SetLockWait(20s);
+    std::thread finish([&] {
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(holding.Commit().ok());
+    });
+    EXPECT_TRUE(waiting.Begin().ok());
+    finish.join();
+}
+
+// A full disk (here the page limit) is told as such; the scan saves nothing.
+TEST_F(LogbookTest, AFullDiskIsToldAsSuchAndTheScanChangesNothing) {
+    std::string days;
+    for (int i = 0; i < 20; ++i) days += ADay();
+    const std::string file = dir_.Write("days.dat", days);
+    {
+        Database db;
+        Open("logbook.sqlite", db);
+        std::int64_t pages = 0;
+        ASSERT_TRUE(db.QueryInt("PRAGMA page_count", pages).ok());
+        ASSERT_TRUE(db.Exec(fmt::format("PRAGMA max_page_count = {}", pages)).ok());
+        LogbookScan scan(db, std::nullopt);
+        ASSERT_TRUE(scan.Begin().ok());
+        EXPECT_EQ(scan.ScanFile(file).message, "the disk is full");
+        EXPECT_NE(scan.ScanFile(file).message.find("has stopped"), std::string::npos);
+        EXPECT_EQ(scan.Commit().message(), "the disk is full");
+    }
+    EXPECT_TRUE(Flights().empty());
+}
+
+// No record's date passes 9999-12-31, as none comes before 0001-01-01.
+TEST_F(LogbookTest, AFlightIntoTheYear10000IsRefused) {
+    testing::SyntheticFlight late(kSecondsPerDay - 200);
+    const std::string night = dir_.Write("night.dat", late.Depart().Arrive().Bytes());
+    Database db;
+    Open("logbook.sqlite", db);
+    for (const int day : {31, 30}) {
+        LogbookScan scan(db, CivilDate::FromYmd(9999, 12, day));
+        ASSERT_TRUE(scan.Begin().ok());
+        EXPECT_EQ(scan.ScanFile(night).message.find("past 9999-12-31") != std::string::npos,
+                  day == 31);
+        ASSERT_TRUE(scan.Commit().ok());
+    }
+}
+
+// Idents and file names come from outside: the tables for people escape
+// their control characters, one row a line; CSV keeps them, quoted.
+TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
+    FlightRow flight;
+    flight.file = "/f/x\x1b[2Jy\nz.dat";
+    flight.departure = "\x1b]0;TITLE\a";
+    const std::string list = FormatFlightList({flight}, TableFormat::kTable);
+    EXPECT_NE(list.find("\\e]0;TITLE\\a"), std::string::npos) << list;
+    EXPECT_NE(list.find("/f/x\\e[2Jy\\nz.dat\n"), std::string::npos) << list;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2);
+    for (const std::string& text :
+         {FormatFlight(flight, {}), FormatStats({flight}, TableFormat::kTable)}) {
+        EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
+    }
+    EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),
+              std::string::npos);
 }
 
 }  // namespace
