@@ -218,7 +218,7 @@ Status SameSource(Database& db, const std::string& path, const FileFacts& facts,
         "SELECT count(*) FROM airport_source WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3",
         query);
     if (!status.ok()) return status;
-    query.Bind(1, path).Bind(2, static_cast<std::int64_t>(facts.size)).Bind(3, facts.modified_ns);
+    query.Bind(1, path).Bind(2, static_cast<std::int64_t>(facts.size)).Bind(3, facts.modified_ns());
     same = query.Step() && query.Int(0) > 0;
     return query.status();
 }
@@ -258,7 +258,7 @@ Status ReplaceAirports(Database& db, InputFile& file, const std::string& path,
     status = db.Prepare("INSERT INTO airport_source VALUES (1, ?1, ?2, ?3)", source);
     if (status.ok()) {
         source.Bind(1, path).Bind(2, static_cast<std::int64_t>(facts.size));
-        status = source.Bind(3, facts.modified_ns).Run();
+        status = source.Bind(3, facts.modified_ns()).Run();
     }
     return status;
 }

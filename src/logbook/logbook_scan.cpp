@@ -191,7 +191,7 @@ std::optional<KnownFile> FindFile(Database& db, const std::string& path, Status&
         return std::nullopt;
     }
     KnownFile row{query.Int(0), query.Int(1),      query.Int(2), query.Int(3),   query.Int(4),
-                query.Int(5), query.Int(6) != 0, query.Int(7), query.OptInt(8)};
+                  query.Int(5), query.Int(6) != 0, query.Int(7), query.OptInt(8)};
     query.Reset();  // a kept statement left on a row would hold its read open
     return row;
 }
@@ -217,7 +217,6 @@ std::string DescribeScan(const FileScanResult& r) {
                        r.flights == 1 ? "" : "s", r.records, r.skipped_bytes);
 }
 
-
 namespace {
 
 // What the logbook keeps about a file after a scan of it.
@@ -233,8 +232,8 @@ struct FileEntry {
 
 // Writes the file's row and its flights found from `begin` on, in place of
 // what was found there before; the file's id comes back in `file_id`.
-Status StoreFile(Database& db, const std::string& path, const FileEntry& entry,
-                 std::uint64_t begin, const std::vector<DetectedFlight>& flights) {
+Status StoreFile(Database& db, const std::string& path, const FileEntry& entry, std::uint64_t begin,
+                 const std::vector<DetectedFlight>& flights) {
     Statement upsert;
     Status status = db.Prepare(
         "INSERT INTO files(path, size, mtime_ns, head_hash, tail_hash, first_date, date_given, "
@@ -273,11 +272,6 @@ Status StoreFile(Database& db, const std::string& path, const FileEntry& entry,
         if (status.ok()) status = StoreFlight(db, file_id, day_start, flight);
     }
     return status;
-}
-
-std::int64_t Seconds(std::int64_t nanoseconds) {
-    const std::int64_t seconds = nanoseconds / 1'000'000'000;
-    return nanoseconds % 1'000'000'000 < 0 ? seconds - 1 : seconds;
 }
 
 FileScanResult Failed(FileScanResult result, const std::string& why) {
@@ -326,7 +320,7 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
     const std::optional<KnownFile> known = FindFile(db_, path, status);
     if (!status.ok()) return Failed(result, status.message());
     if (known && static_cast<std::uint64_t>(known->size) == facts.size &&
-        known->mtime_ns == facts.modified_ns) {
+        known->mtime_ns == facts.modified_ns()) {
         result.outcome = Outcome::kUnchanged;
         return result;
     }
@@ -348,7 +342,9 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
     if (!from.resume && result.records == 0) {
         result.outcome = Outcome::kNoRecords;
     } else {
-        result.outcome = from.resume ? Outcome::kGrown : known ? Outcome::kReindexed : Outcome::kNew;
+        result.outcome = from.resume ? Outcome::kGrown
+                         : known     ? Outcome::kReindexed
+                                     : Outcome::kNew;
     }
     return result;
 }
@@ -383,7 +379,8 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
     const bool at_rest = from.resume && known->resume_seconds.has_value();
     if (at_rest) sink.detector().ResumeAtRest();
     ScanCounts counts;
-    Status status = RecordFileReader(files_).Scan(file, path, sink, counts, from.offset, facts.size);
+    Status status =
+        RecordFileReader(files_).Scan(file, path, sink, counts, from.offset, facts.size);
     if (!status.ok()) return status;
     if (counts.bytes != facts.size - std::min(from.offset, facts.size)) {
         return Status::Error(std::string(kChangedWhileRead));
@@ -395,7 +392,7 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
 
     FileEntry entry;
     entry.size = facts.size;
-    entry.mtime_ns = facts.modified_ns;
+    entry.mtime_ns = facts.modified_ns();
     status = FingerprintOf(file, facts.size, entry.print);
     if (!status.ok()) return status;
     if (from.resume) {
@@ -405,7 +402,7 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
         entry.first_date = *date_;
         entry.date_given = true;
     } else {
-        entry.first_date = FirstDateFromModification(Seconds(facts.modified_ns), sink.timeline());
+        entry.first_date = FirstDateFromModification(facts.modified_seconds, sink.timeline());
     }
     entry.resume_offset = static_cast<std::int64_t>(from.offset);
     if (at_rest) entry.resume_seconds = known->resume_seconds;

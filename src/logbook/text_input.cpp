@@ -86,7 +86,9 @@ Status GzipSource::Read(std::span<char> into, std::size_t& got) {
 }
 
 LineReader::LineReader(ByteSource& source, std::string name, std::size_t max_line)
-    : source_(source), name_(std::move(name)), max_line_(max_line),
+    : source_(source),
+      name_(std::move(name)),
+      max_line_(max_line),
       buffer_(max_line + 2 + kReadBytes) {}
 
 bool LineReader::Next(std::string_view& line) {
@@ -94,8 +96,8 @@ bool LineReader::Next(std::string_view& line) {
     for (;;) {
         const char* first = buffer_.data() + begin_;
         const auto* newline = static_cast<const char*>(std::memchr(first, '\n', end_ - begin_));
-        const std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - first)
-                                                      : end_ - begin_;
+        const std::size_t length =
+            newline != nullptr ? static_cast<std::size_t>(newline - first) : end_ - begin_;
         // Without its "\r" a line may hold max_line_ bytes; one not yet
         // ended may still turn out to end in "\r\n".
         const bool cr = newline != nullptr && length > 0 && first[length - 1] == '\r';

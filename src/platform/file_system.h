@@ -49,7 +49,18 @@ struct FileFacts {
     enum class Kind { kRegular, kDirectory, kOther };
     Kind kind = Kind::kOther;
     std::uint64_t size = 0;
-    std::int64_t modified_ns = 0;  // last modification, nanoseconds since the epoch
+    // Last modification: seconds since the epoch, and nanoseconds past them.
+    std::int64_t modified_seconds = 0;
+    std::int64_t modified_nanoseconds = 0;
+    bool link = false;  // from Stat: the path itself is a symbolic link (the rest is its target's)
+
+    // The modification time in one number, as the logbook keeps it; wraps
+    // round for times centuries away rather than overflowing.
+    std::int64_t modified_ns() const {
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(modified_seconds) *
+                                             1'000'000'000u +
+                                         static_cast<std::uint64_t>(modified_nanoseconds));
+    }
 };
 
 // An open regular file, read at explicit byte offsets, so that a reader never

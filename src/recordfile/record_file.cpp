@@ -19,8 +19,7 @@ namespace {
 class ReadAhead {
   public:
     struct Chunk {
-        explicit Chunk(std::size_t chunk_size)
-            : bytes(RecordScanner::kLookahead + chunk_size) {}
+        explicit Chunk(std::size_t chunk_size) : bytes(RecordScanner::kLookahead + chunk_size) {}
         // Data starts after head room for what the scanner left of the last.
         std::byte* data() { return bytes.data() + RecordScanner::kLookahead; }
         std::size_t capacity() const { return bytes.size() - RecordScanner::kLookahead; }
@@ -136,7 +135,7 @@ Status RecordFileReader::ReadFacts(const std::string& path, RecordFileFacts& fac
     if (status.ok()) status = file->Facts(found);
     if (!status.ok()) return status;
     facts.size = found.size;
-    facts.modified = found.modified_ns / 1'000'000'000;
+    facts.modified = found.modified_seconds;
     return Status::Ok();
 }
 

@@ -1,14 +1,14 @@
 // The record reader over a file system that fails, cuts reads short and
 // changes the file between reads.
-#include <gtest/gtest.h>
+#include "recordfile/record_file.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "platform/posix/posix_file_system.h"
-#include "recordfile/record_file.h"
 #include "tests/support/recorder_fakes.h"
 #include "tests/support/test_files.h"
 
@@ -28,8 +28,9 @@ class Collect final : public RecordSink {
 std::string Records(int first, int count) {
     std::string bytes;
     for (int s = first; s < first + count; ++s) {
-        testing::AppendRecord(bytes, testing::MakeRecord({.h = 12, .m = s / 60, .s = s % 60,
-                                                          .lat = 10.0 + s, .lon = 20}));
+        testing::AppendRecord(
+            bytes,
+            testing::MakeRecord({.h = 12, .m = s / 60, .s = s % 60, .lat = 10.0 + s, .lon = 20}));
     }
     return bytes;
 }
@@ -49,8 +50,8 @@ TEST_F(RecordFileTest, RecordsSplitAcrossChunksAndShortReads) {
                               Records(31, 20) + "tail" + Records(51, 1).substr(0, 33);
     const std::string path = dir_.Write("split.dat", bytes);
     Collect whole;
-    const ScanCounts expected = ScanBytes(
-        {reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()}, whole);
+    const ScanCounts expected =
+        ScanBytes({reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()}, whole);
     ASSERT_EQ(whole.seconds.size(), 50u);
 
     for (const std::size_t chunk : {1u, 7u, 79u, 80u, 81u, 167u, 168u, 4096u}) {
@@ -74,7 +75,8 @@ TEST_F(RecordFileTest, RecordsSplitAcrossChunksAndShortReads) {
 TEST_F(RecordFileTest, ReadFailingPartWayKeepsWhatWasRead) {
     const std::string path = dir_.Write("bad.dat", Records(0, 40));
     files_.read_fails_at = 10 * 80 + 40;
-    for (const std::size_t chunk : {std::size_t{64}, std::size_t{1000}, RecordFileReader::kDefaultChunkSize}) {
+    for (const std::size_t chunk :
+         {std::size_t{64}, std::size_t{1000}, RecordFileReader::kDefaultChunkSize}) {
         SCOPED_TRACE(chunk);
         Collect sink;
         ScanCounts counts;

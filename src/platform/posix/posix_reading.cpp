@@ -31,7 +31,8 @@ FileFacts FactsOf(const struct stat& info) {
                  : S_ISDIR(info.st_mode) ? FileFacts::Kind::kDirectory
                                          : FileFacts::Kind::kOther;
     facts.size = static_cast<std::uint64_t>(info.st_size);
-    facts.modified_ns = std::int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec;
+    facts.modified_seconds = info.st_mtim.tv_sec;
+    facts.modified_nanoseconds = info.st_mtim.tv_nsec;
     return facts;
 }
 
@@ -96,12 +97,18 @@ Status PosixFileSystem::Stat(const std::filesystem::path& path, FileFacts& facts
     facts = FileFacts{};
     found = false;
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    if (::lstat(path.c_str(), &info) != 0) {
         if (errno == ENOENT) return Status::Ok();
+        return PathError("cannot examine", path, errno);
+    }
+    const bool link = S_ISLNK(info.st_mode);
+    if (link && ::stat(path.c_str(), &info) != 0) {
+        if (errno == ENOENT) return Status::Ok();  // a dangling link names nothing
         return PathError("cannot examine", path, errno);
     }
     found = true;
     facts = FactsOf(info);
+    facts.link = link;
     return Status::Ok();
 }
 
