@@ -7,8 +7,6 @@
 // Input: byte 0 sets the size of the pieces the stream is fed in (1 to 256);
 // the rest is the file.
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +24,14 @@
 namespace {
 
 using namespace kestrun;
+
+// The formats' output, thrown away: the target checks their invariants, not
+// their bytes.
+class DroppedOutput final : public OutputStream {
+  public:
+    Status Write(std::span<const std::byte>) override { return Status::Ok(); }
+    Status Close() override { return Status::Ok(); }
+};
 
 using kestrun::fuzz::Check;
 
@@ -91,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           in_pieces.damaged_bytes == counts.damaged_bytes &&
           in_pieces.truncated_bytes == counts.truncated_bytes);
 
-    static const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    OutputBuffer out(null_fd, "/dev/null", 4096);
+    DroppedOutput dropped;
+    OutputBuffer out(&dropped, 4096);
     std::vector<std::unique_ptr<FlightFormat>> owned;
     std::vector<FlightFormat*> formats;
     FlightInfo flight;

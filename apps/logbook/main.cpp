@@ -113,12 +113,21 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
     });
     Status status = scan.Begin();
     const std::string airport_list = airports.empty() ? InstalledAirportList() : airports;
-    bool imported = false;
-    if (status.ok() && !airport_list.empty()) status = UpdateAirports(db, airport_list, imported);
+    AirportImport airports_read;
+    if (status.ok() && !airport_list.empty()) {
+        status = UpdateAirports(db, airport_list, airports_read);
+    }
     if (!status.ok()) {
         Say(status.message());
         return kExitFailed;
     }
+    // A bad list keeps the airports as they were; the record files are
+    // scanned all the same.
+    if (!airports_read.refused.empty()) {
+        Say(airports_read.refused + "; the airports were left as they were");
+        result = kExitFailed;
+    }
+    const bool imported = airports_read.imported;
     if (imported) std::printf("airports imported from %s\n", TerminalSafe(airport_list).c_str());
 
     std::size_t unchanged = 0;

@@ -1,7 +1,6 @@
 #include "logbook/logbook_store.h"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <string_view>
 
 #include "platform/posix/private_files.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace kestrun {
 namespace {
@@ -167,10 +167,12 @@ Status MigrateLogbook(Database& db, int version) {
 }
 
 Status OpenLogbook(const std::string& path, Database& db) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return Refuse(path, "is not a regular file");
-        if (st.st_size > 0) {
+    PosixFileSystem files;
+    FileFacts facts;
+    bool found = false;
+    if (files.Stat(path, facts, found).ok() && found) {
+        if (facts.kind != FileFacts::Kind::kRegular) return Refuse(path, "is not a regular file");
+        if (facts.size > 0) {
             Status status = CheckExisting(path);
             if (!status.ok()) return status;
         }

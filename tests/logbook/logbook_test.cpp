@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +15,9 @@
 #include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
+#include "logbook/flight_rows.h"
+#include "platform/posix/posix_file_system.h"
+#include "tests/support/recorder_fakes.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
@@ -153,11 +157,11 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
                                        "300\nFAR,47.046,8,\nEAST,0,179.99,0\n");
     Database db;
     Open("logbook.sqlite", db);
-    bool imported = false;
-    ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
-    EXPECT_TRUE(imported);
-    ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
-    EXPECT_FALSE(imported);  // the same file is not read again
+    AirportImport import;
+    ASSERT_TRUE(UpdateAirports(db, csv, import).ok());
+    EXPECT_TRUE(import.imported);
+    ASSERT_TRUE(UpdateAirports(db, csv, import).ok());
+    EXPECT_FALSE(import.imported);  // the same file is not read again
 
     const struct {
         double lat, lon;
@@ -170,11 +174,102 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
         EXPECT_EQ(ident, c.ident) << c.lat << "," << c.lon;
     }
 
-    const std::string bad =
-        dir_.Write("bad.csv", "ident,latitude,longitude,elevation_ft\nA,1,2,3\nB,91,2,3\n");
-    const Status status = UpdateAirports(db, bad, imported);
-    EXPECT_FALSE(status.ok());
-    EXPECT_NE(status.message().find("bad.csv:3:"), std::string::npos) << status.message();
+}
+
+std::string Gzip(const std::string& text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size())) + 32;
+    std::string packed(size, '\0');
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(size);
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    return packed;
+}
+
+// RFC 4180 quoting; every line and field bounded; a bad list, CSV or
+// apt.dat, names its file and line and leaves the airports as they were.
+TEST_F(LogbookTest, AirportListsAreReadAsWrittenAndBoundedOrRefusedWhole) {
+    Database db;
+    Open("logbook.sqlite", db);
+    const auto idents = [&] {
+        Statement query;
+        EXPECT_TRUE(db.Prepare("SELECT ident FROM airports ORDER BY id", query).ok());
+        std::vector<std::string> all;
+        while (query.Step()) all.push_back(query.Text(0));
+        return all;
+    };
+    AirportImport import;
+    const std::string quoted = dir_.Write(
+        "quoted.csv",
+        "\"ident\",latitude,longitude,elevation_ft\r\n\"KQ\"\"X\",1,2,3\r\n\"A,B\",1,2,\n"
+        "\"LINE\nBREAK\",1,2,\"\"\n\nLAST,1,2,3");
+    ASSERT_TRUE(UpdateAirports(db, quoted, import).ok());
+    EXPECT_TRUE(import.imported) << import.refused;
+    const std::vector<std::string> good = {"KQ\"X", "A,B", "LINE\nBREAK", "LAST"};
+    EXPECT_EQ(idents(), good);
+
+    const std::string header = "ident,latitude,longitude,elevation_ft\n";
+    const std::string apt_header = "I\n1000 Version\n\n1 1000 0 0 EDDX Some Field\n"
+                                   "1302 datum_lat 50\n1302 datum_lon 8\n";
+    const struct {
+        std::string name, contents, refused;
+    } bad[] = {
+        {"range.csv", header + "A,1,2,3\nB,91,2,3\n", "range.csv:3: latitude"},
+        {"open.csv", header + "A,1,2,3\n\"B,1,2,3\n\n", "open.csv:3: a quoted field is not closed"},
+        {"after.csv", header + "\"A\"x,1,2,3\n", "after.csv:2: a quoted field must end"},
+        {"field.csv", header + std::string(300, 'I') + ",1,2,3\n",
+         "field.csv:2: a field is longer than 256 bytes"},
+        {"ident.csv", header + std::string(65, 'I') + ",1,2,3\n",
+         "ident.csv:2: the ident is longer than 64 bytes"},
+        {"long.dat.gz", Gzip(apt_header + "99" + std::string(65536, ' ') + "\n"),
+         "long.dat.gz:7: the line is longer than 65536 bytes"},
+        {"endless.dat.gz", Gzip(apt_header + std::string(std::size_t{64} << 20, 'x')),
+         "endless.dat.gz:7: the line is longer than 65536 bytes"},
+        {"cut.dat.gz", Gzip(apt_header).substr(0, 20), "cut.dat.gz: unexpected end of file"},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(UpdateAirports(db, dir_.Write(c.name, c.contents), import).ok());
+        EXPECT_FALSE(import.imported);
+        EXPECT_NE(import.refused.find(c.refused), std::string::npos) << import.refused;
+        EXPECT_EQ(idents(), good);
+    }
+    // Just at the bound, gzip members one after another, a line without its end.
+    const std::string fits = Gzip(apt_header + "99" + std::string(65534, ' ') + "\n") +
+                             Gzip("1 100 0 0 LAST Field\n1302 datum_lat 1\n1302 datum_lon 2");
+    ASSERT_TRUE(UpdateAirports(db, dir_.Write("fits.dat.gz", fits), import).ok());
+    EXPECT_TRUE(import.imported) << import.refused;
+    EXPECT_EQ(idents(), (std::vector<std::string>{"EDDX", "LAST"}));
+}
+
+// A file cut short while the logbook reads it is not indexed from half of it:
+// the scan fails and what the logbook held about it stays.
+TEST_F(LogbookTest, AFileCutShortWhileReadKeepsItsEntries) {
+    const std::string bytes = ADay();
+    const std::string path = dir_.Write("day.dat", bytes.substr(0, bytes.size() / 2));
+    ASSERT_EQ(Scan(path).outcome, Outcome::kNew);
+    const auto before = Flights();
+    dir_.Write("day.dat", bytes);
+
+    PosixFileSystem posix;
+    testing::FaultFileSystem files(posix);
+    files.before_read = [&](std::uint64_t offset) {
+        if (offset > bytes.size() / 2) std::filesystem::resize_file(path, bytes.size() * 3 / 4);
+    };
+    Database db;
+    Open("logbook.sqlite", db);
+    LogbookScan scan(files, db, std::nullopt);
+    ASSERT_TRUE(scan.Begin().ok());
+    const FileScanResult result = scan.ScanFile(path);
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_EQ(result.message, "cannot read: the file changed while it was read");
+    ASSERT_TRUE(scan.Commit().ok());
+    EXPECT_EQ(Flights().size(), before.size());
 }
 
 // Made by the logbook: its folders, the file, its WAL and shared memory are
