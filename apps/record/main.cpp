@@ -189,7 +189,8 @@ int main(int argc, char** argv) {
             std::string(kConnectErrorPrefix) + form.general().ResultMessage(kResultNoHost);
         form.Form_Unload();
         std::fputs("kestrun-record: could not connect to a simulator host\n", stderr);
-        if (no_host) ExplainNoHost();
+        // A refused runtime folder was explained already, with the way past it.
+        if (no_host && link_platform.RuntimeProblem().empty()) ExplainNoHost();
         return kExitNotConnected;
     }
     form.cmdRecord_Click();

@@ -125,11 +125,20 @@ void TcpProxy::Run() {
             for (;;) {
                 const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (client < 0) break;
-                const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-                const sockaddr_in target = Loopback("127.0.0.1", target_port_);
-                if (::connect(server, reinterpret_cast<const sockaddr*>(&target), sizeof target) !=
-                    0) {
-                    ::close(server);
+                // Bounded, so that a server whose backlog is full cannot
+                // hold the proxy (and its destructor) for minutes.
+                const int server = ConnectFrom("127.0.0.1", target_port_);
+                pollfd connecting{server, POLLOUT, 0};
+                int error = server < 0 ? 1 : 0;
+                socklen_t length = sizeof error;
+                if (server >= 0 && (::poll(&connecting, 1, 1000) != 1 ||
+                                    ::getsockopt(server, SOL_SOCKET, SO_ERROR, &error, &length) != 0)) {
+                    error = 1;
+                }
+                if (error == 0) {
+                    ::fcntl(server, F_SETFL, ::fcntl(server, F_GETFL) & ~O_NONBLOCK);
+                } else {
+                    if (server >= 0) ::close(server);
                     ::close(client);
                     continue;
                 }
