@@ -115,7 +115,6 @@ void RelayServer::Accept() {
                                            handshakes_.size()));
             continue;
         }
-        KeepAlive(fd.get());
         const int raw = fd.get();
         ++handshakes_by_source_[source];
         handshakes_.push_back(Handshake{std::move(fd), std::move(source),
@@ -140,7 +139,14 @@ bool RelayServer::MakeRoom(std::size_t held) {
 void RelayServer::Step(HandshakeList::iterator handshake) {
     std::string error;
     if (!handshake->channel) {
-        // Only now that the peer speaks is it worth a TLS state.
+        // A connection closed without a word (most of a flood) goes without
+        // the cost of a TLS state; one that speaks is worth one.
+        char first = 0;
+        const ssize_t n = ::recv(handshake->fd.get(), &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            return Drop(handshake, "closed before it began");
+        }
+        if (n < 0) return;
         handshake->channel = TlsChannel::Begin(context_, handshake->fd.get(), error);
         if (!handshake->channel) return Drop(handshake, error);
     }
@@ -173,6 +179,7 @@ void RelayServer::Promote(HandshakeList::iterator handshake) {
         return Drop(handshake);
     }
     loop_.Unwatch(handshake->fd.get());
+    KeepAlive(handshake->fd.get());
     auto peer = std::make_unique<Peer>();
     peer->fd = std::move(handshake->fd);
     peer->channel = std::move(handshake->channel);

@@ -374,21 +374,31 @@ TEST_F(RelayTest, AFloodFromOtherAddressesLocksNoPeerOut) {
     std::this_thread::sleep_for(300ms);  // the flood under way
     const auto began = Clock::now();
     int connected = 0;
+    std::string failures;
     for (int i = 0; i < 20; ++i) {
         UniqueFd fd;
         const auto deadline = Clock::now() + 3s;
-        if (!ConnectTcp(far_address, deadline, fd).ok()) continue;
+        const auto attempt = Clock::now();
+        if (const Status status = ConnectTcp(far_address, deadline, fd); !status.ok()) {
+            failures += status.message() + "\n";
+            continue;
+        }
         auto channel = TlsChannel::Open(*context, fd.get(), deadline, error);
         std::vector<std::byte> reply(kRelayReplyHeaderSize + VersionBlock().size());
         if (channel && channel->Write(EncodeRelayRequest(VersionBlock()), deadline) &&
             channel->Read(reply, deadline)) {
             ++connected;
+        } else {
+            failures += fmt::format(
+                "after {} ms: {}\n",
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - attempt).count(),
+                channel ? "no reply" : error);
         }
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
     stop = true;
     for (auto& flooder : flooders) flooder.join();
-    EXPECT_EQ(connected, 20);
+    EXPECT_EQ(connected, 20) << failures;
     std::printf("%d of 20 connected in %.1f s through 25 ms each way, against %ld flood "
                 "connections (%.0f a second)\n",
                 connected, seconds, flood.load(), static_cast<double>(flood) / (seconds + 0.3));

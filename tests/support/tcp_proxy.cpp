@@ -126,12 +126,13 @@ void TcpProxy::Run() {
                 const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (client < 0) break;
                 // Bounded, so that a server whose backlog is full cannot
-                // hold the proxy (and its destructor) for minutes.
+                // hold the proxy (and its destructor) for minutes; long
+                // enough for a dropped SYN to be sent again.
                 const int server = ConnectFrom("127.0.0.1", target_port_);
                 pollfd connecting{server, POLLOUT, 0};
                 int error = server < 0 ? 1 : 0;
                 socklen_t length = sizeof error;
-                if (server >= 0 && (::poll(&connecting, 1, 1000) != 1 ||
+                if (server >= 0 && (::poll(&connecting, 1, 3500) != 1 ||
                                     ::getsockopt(server, SOL_SOCKET, SO_ERROR, &error, &length) != 0)) {
                     error = 1;
                 }
