@@ -19,7 +19,7 @@
 #include "host/host_server.h"
 #include "host/pattern_aircraft.h"
 #include "host/replay_aircraft.h"
-#include "platform/posix/atom_table.h"
+#include "platform/posix/posix_link_platform.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
 #include "text/terminal_text.h"
@@ -96,9 +96,9 @@ int Run(const kestrun::HostOptions& options) {
         Complain(status.message());
         return kExitFailed;
     }
-    // Recorders that were killed never deleted their atoms; left there, they
-    // would fill the table.
-    RemoveStaleAtoms(AtomDirectoryPath(runtime));
+    // Recorders that were killed never deleted their atoms and blocks; left
+    // there, atoms would fill the table and blocks the memory.
+    RemoveLeftoverLinks(runtime);
 
     EventLoop loop;
     if (Status status = loop.StopOnSignals({SIGINT, SIGTERM}); !status.ok()) {

@@ -163,15 +163,16 @@ struct RunResult {
 
 // Connects and starts recording, saying on standard error why not. True
 // when the run is recording.
-bool ConnectAndStart(Form1& form, HeadlessWindow& window, const Options& options,
-                     FileSystem& files, RecordOutcome& outcome) {
+bool ConnectAndStart(Form1& form, HeadlessWindow& window, PosixLinkPlatform& link_platform,
+                     const Options& options, FileSystem& files, RecordOutcome& outcome) {
     form.Connect_Click();
     if (!form.Active) {
         const bool no_host =
             window.status_text() ==
             std::string(kConnectErrorPrefix) + form.general().ResultMessage(kResultNoHost);
         std::fputs("kestrun-record: could not connect to a simulator host\n", stderr);
-        if (no_host) ExplainNoHost();
+        // A refused runtime folder was explained already, with the way past it.
+        if (no_host && link_platform.RuntimeProblem().empty()) ExplainNoHost();
         return false;
     }
     outcome.connected = true;
@@ -249,7 +250,7 @@ RunResult Record(const Options& options, const sigset_t& stop_signals) {
     if (options.append) window.SetOverwriteValue(0);
 
     RunResult result;
-    if (ConnectAndStart(form, window, options, files, result.outcome)) {
+    if (ConnectAndStart(form, window, link_platform, options, files, result.outcome)) {
         result.records = RecordTicks(form, options, stop_signals);
         form.cmdStop_Click();
         result.outcome.saved = form.file_saved();

@@ -25,9 +25,10 @@
 namespace kestrun {
 
 // What is done with the host's copy of a client's block once its message and
-// atom have checked out: the answer for the client, or nullopt to hang up on
-// it (a relay whose far side failed mid-flight). After answer 1, `used` holds
-// how many bytes from the start may have changed: they are written back.
+// atom have checked out: the answer for the client, or nullopt to leave the
+// request unanswered, as a host that does not answer in time (a relay whose
+// far side failed mid-flight). After answer 1, `used` holds how many bytes
+// from the start may have changed: they are written back.
 using BlockHandler =
     std::function<std::optional<std::int32_t>(std::span<std::byte> block, std::size_t& used)>;
 
@@ -43,7 +44,7 @@ class ClientSession {
     // an unknown message number, an unknown atom, a block that cannot be
     // opened, is not a regular file of the peer's with mode 0600, or is
     // shorter than 0x8000 bytes, or a damaged block (which is then left as it
-    // came); nullopt when the handler hangs up.
+    // came); nullopt when the handler leaves it unanswered.
     std::optional<std::int32_t> Answer(const RequestFrame& request);
 
   private:

@@ -204,7 +204,9 @@ bool HostServer::HandleFrames(Client& client) {
                 break;
             case FaultMode::kNone: {
                 const auto answer = client.session.Answer(request);
-                if (!answer) return false;
+                // Unanswered, as a host that is too slow: the client's
+                // send times out and it tries again.
+                if (!answer) continue;
                 reply.result = *answer;
                 break;
             }

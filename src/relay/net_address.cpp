@@ -1,13 +1,16 @@
 #include "relay/net_address.h"
 
 #include <fmt/core.h>
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <charconv>
 #include <memory>
 
@@ -61,6 +64,24 @@ std::string PeerAddress(int fd) {
     socklen_t length = sizeof peer;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return "?";
     return FormatSocketAddress(peer);
+}
+
+std::string ConnectionSource(const sockaddr_storage& from) {
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (from.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(from);
+        ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+        return text;
+    }
+    if (from.ss_family != AF_INET6) return text;
+    in6_addr address = reinterpret_cast<const sockaddr_in6&>(from).sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&address)) {
+        ::inet_ntop(AF_INET, &address.s6_addr[12], text, sizeof text);
+        return text;
+    }
+    std::fill(std::begin(address.s6_addr) + 8, std::end(address.s6_addr), 0);
+    ::inet_ntop(AF_INET6, &address, text, sizeof text);
+    return fmt::format("{}/64", text);
 }
 
 bool WaitForDescriptor(int fd, short events, Deadline deadline) {

@@ -3,6 +3,8 @@
 // sockets behind them. HOST may be a name; it is looked up when the socket is
 // made, so that a client keeps working when the server's address changes.
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -38,6 +40,11 @@ Status ConnectTcp(const NetAddress& address, Deadline deadline, UniqueFd& out);
 
 // "ADDRESS:PORT" of the other end of the connected socket `fd`.
 std::string PeerAddress(int fd);
+
+// Who a connection comes from, for counting and logging: the IPv4 address
+// ("192.0.2.7"), or for IPv6 its /64 network ("2001:db8:1:2::/64"), since
+// one machine may draw any number of addresses from its /64.
+std::string ConnectionSource(const sockaddr_storage& from);
 
 // Waits for `events` on `fd` until the deadline; false on a time-out.
 bool WaitForDescriptor(int fd, short events, Deadline deadline);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string_view>
 
@@ -16,7 +17,10 @@
 namespace kestrun {
 namespace {
 
-constexpr std::size_t kKeyFileSize = kRelayKeySize * 2 + 1;  // hex digits and '\n'
+constexpr std::size_t kKeyDigits = kRelayKeySize * 2;
+// The digits and a newline, as keygen writes them; editors and `printf`
+// often leave the newline out, which is the same key.
+constexpr std::size_t kKeyFileSize = kKeyDigits + 1;
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -81,11 +85,11 @@ Status ReadKey(const std::string& path, RelayKey& key) {
     const ssize_t n = ::read(fd.get(), text, sizeof text);
     const std::string_view digits(text, n > 0 ? static_cast<std::size_t>(n) : 0);
     Status status = Status::Ok();
-    if (digits.size() != kKeyFileSize || digits.back() != '\n') {
+    if (digits.size() != kKeyDigits && (digits.size() != kKeyFileSize || digits.back() != '\n')) {
         status =
             Status::Error(fmt::format("{} does not hold a key: expected {} hexadecimal digits, as "
                                       "kestrun-relay keygen writes",
-                                      path, kRelayKeySize * 2));
+                                      path, kKeyDigits));
     }
     for (std::size_t i = 0; status.ok() && i < kRelayKeySize; ++i) {
         const int high = HexValue(digits[2 * i]);
@@ -97,6 +101,16 @@ Status ReadKey(const std::string& path, RelayKey& key) {
             key[i] = static_cast<unsigned char>(high * 16 + low);
         }
     }
+    // One byte over and over (all zeros, say) is a placeholder or a typed
+    // pattern, guessed at the first try: no random key looks like that.
+    if (status.ok() && std::all_of(key.begin(), key.end(),
+                                   [&key](unsigned char byte) { return byte == key[0]; })) {
+        status = Status::Error(fmt::format(
+            "{} holds one byte repeated, which anyone can guess; make a key with "
+            "kestrun-relay keygen FILE and copy it to both machines",
+            path));
+    }
+    if (!status.ok()) OPENSSL_cleanse(key.data(), key.size());
     OPENSSL_cleanse(text, sizeof text);
     return status;
 }

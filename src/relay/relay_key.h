@@ -20,7 +20,8 @@ Status WriteNewKey(const std::string& path);
 
 // Reads the key at `path`. Refuses anything but a regular file of the
 // current user with no permissions for group or others, and a file that does
-// not hold exactly one key.
+// not hold exactly one key (64 hexadecimal digits, with or without a
+// newline), or whose key is one byte repeated.
 Status ReadKey(const std::string& path, RelayKey& key);
 
 }  // namespace kestrun

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <iterator>
 #include <system_error>
 #include <vector>
 
@@ -21,6 +22,11 @@ namespace kestrun {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::minutes kFailureLogPeriod{1};
+// Sources whose last failure is remembered; past this, failures of further
+// sources go unlogged until a minute has cleared room.
+constexpr std::size_t kFailureLogSources = 1024;
 
 // Spends tokens at one per exchange and refills them at `rate` a second up
 // to `burst`; a peer past its rate waits, on its own thread.
@@ -66,6 +72,7 @@ RelayServer::RelayServer(EventLoop& loop, const TlsContext& context, RelayServer
 
 RelayServer::~RelayServer() {
     if (accepting_) loop_.Unwatch(listener_.get());
+    for (auto& handshake : handshakes_) loop_.Unwatch(handshake.fd.get());
     // Waking every thread out of its socket wait ends it.
     for (auto& peer : peers_) ::shutdown(peer->fd.get(), SHUT_RDWR);
     for (auto& peer : peers_) peer->thread.join();
@@ -80,7 +87,10 @@ Status RelayServer::Listen(const NetAddress& address, std::string& bound) {
 
 void RelayServer::Accept() {
     for (;;) {
-        UniqueFd fd(::accept4(listener_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        sockaddr_storage from{};
+        socklen_t length = sizeof from;
+        UniqueFd fd(::accept4(listener_.get(), reinterpret_cast<sockaddr*>(&from), &length,
+                              SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!fd.valid()) {
             if (errno == EMFILE || errno == ENFILE) {
                 // Waiting connections would wake the loop at once, again and
@@ -92,57 +102,124 @@ void RelayServer::Accept() {
             }
             return;
         }
-        Reap();
-        std::size_t live = 0;
-        std::size_t handshaking = 0;
-        Peer* oldest_handshake = nullptr;
-        for (const auto& peer : peers_) {
-            if (peer->finished || peer->evicted) continue;
-            ++live;
-            if (!peer->authenticated) {
-                ++handshaking;
-                if (oldest_handshake == nullptr) oldest_handshake = peer.get();
-            }
+        std::string source = ConnectionSource(from);
+        const auto held = handshakes_by_source_.find(source);
+        const std::size_t count = held == handshakes_by_source_.end() ? 0 : held->second;
+        if (count >= limits_.handshakes_per_source) {
+            LogFailure(source, fmt::format("turned away: {} handshakes from it are under way",
+                                           count));
+            continue;  // drops `fd`
         }
-        if (handshaking >= limits_.handshakes && oldest_handshake != nullptr) {
-            ::shutdown(oldest_handshake->fd.get(), SHUT_RDWR);
-            oldest_handshake->evicted = true;
-            --live;
+        if (handshakes_.size() >= limits_.handshakes && !MakeRoom(count)) {
+            LogFailure(source, fmt::format("turned away: {} handshakes are under way",
+                                           handshakes_.size()));
+            continue;
         }
-        if (live >= limits_.peers + limits_.handshakes) continue;  // drops `fd`
-        KeepAlive(fd.get());
-        auto peer = std::make_unique<Peer>();
-        peer->fd = std::move(fd);
-        Peer& raw = *peer;
-        peers_.push_back(std::move(peer));
-        try {
-            raw.thread = std::thread([this, &raw] { Serve(raw); });
-        } catch (const std::system_error&) {
-            // No thread to be had (a process limit): this connection goes,
-            // the others stay.
-            peers_.pop_back();
+        const int raw = fd.get();
+        ++handshakes_by_source_[source];
+        handshakes_.push_back(Handshake{std::move(fd), std::move(source),
+                                        Clock::now() + limits_.handshake_time, nullptr});
+        const auto handshake = std::prev(handshakes_.end());
+        loop_.Watch(raw, POLLIN, [this, handshake](short) { Step(handshake); });
+    }
+}
+
+bool RelayServer::MakeRoom(std::size_t held) {
+    const auto busiest =
+        std::max_element(handshakes_by_source_.begin(), handshakes_by_source_.end(),
+                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    if (busiest == handshakes_by_source_.end() || busiest->second <= held) return false;
+    const std::string& source = busiest->first;
+    const auto oldest = std::find_if(handshakes_.begin(), handshakes_.end(),
+                                     [&](const Handshake& h) { return h.source == source; });
+    Drop(oldest, "cut off: the server's handshakes are all taken, most by it");
+    return true;
+}
+
+void RelayServer::Step(HandshakeList::iterator handshake) {
+    std::string error;
+    if (!handshake->channel) {
+        // A connection closed without a word (most of a flood) goes without
+        // the cost of a TLS state; one that speaks is worth one.
+        char first = 0;
+        const ssize_t n = ::recv(handshake->fd.get(), &first, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            return Drop(handshake, "closed before it began");
         }
+        if (n < 0) return;
+        handshake->channel = TlsChannel::Begin(context_, handshake->fd.get(), error);
+        if (!handshake->channel) return Drop(handshake, error);
+    }
+    switch (handshake->channel->Continue(error)) {
+        case TlsChannel::Progress::kDone:
+            return Promote(handshake);
+        case TlsChannel::Progress::kWantRead:
+            return loop_.SetEvents(handshake->fd.get(), POLLIN);
+        case TlsChannel::Progress::kWantWrite:
+            return loop_.SetEvents(handshake->fd.get(), POLLOUT);
+        case TlsChannel::Progress::kFailed:
+            return Drop(handshake, error);
+    }
+}
+
+void RelayServer::Drop(HandshakeList::iterator handshake, std::string_view why) {
+    if (handshake->fd.valid()) loop_.Unwatch(handshake->fd.get());
+    if (!why.empty()) LogFailure(handshake->source, why);
+    const auto held = handshakes_by_source_.find(handshake->source);
+    if (held != handshakes_by_source_.end() && --held->second == 0) {
+        handshakes_by_source_.erase(held);
+    }
+    handshakes_.erase(handshake);
+}
+
+void RelayServer::Promote(HandshakeList::iterator handshake) {
+    const std::string who = PeerAddress(handshake->fd.get());
+    if (serving_ >= limits_.peers) {
+        log_(fmt::format("{} turned away: {} peers are served already", who, limits_.peers));
+        return Drop(handshake);
+    }
+    loop_.Unwatch(handshake->fd.get());
+    KeepAlive(handshake->fd.get());
+    auto peer = std::make_unique<Peer>();
+    peer->fd = std::move(handshake->fd);
+    peer->channel = std::move(handshake->channel);
+    peer->who = who;
+    Drop(handshake);
+    Peer& raw = *peer;
+    peers_.push_back(std::move(peer));
+    ++serving_;
+    try {
+        raw.thread = std::thread([this, &raw] { Serve(raw); });
+    } catch (const std::system_error&) {
+        // No thread to be had (a process limit): this peer goes, the others
+        // stay.
+        --serving_;
+        peers_.pop_back();
     }
 }
 
 void RelayServer::Serve(Peer& peer) {
-    std::string error;
-    auto channel =
-        TlsChannel::Open(context_, peer.fd.get(), Clock::now() + limits_.handshake_time, error);
-    if (channel) {
-        const std::string who = PeerAddress(peer.fd.get());
-        if (authenticated_.fetch_add(1) < limits_.peers) {
-            peer.authenticated = true;
-            log_(fmt::format("{} connected", who));
-            ServeRequests(*channel);
-            log_(fmt::format("{} left", who));
-        } else {
-            log_(fmt::format("{} turned away: {} peers are served already", who, limits_.peers));
-        }
-        authenticated_.fetch_sub(1);
-        channel.reset();
-    }
+    log_(fmt::format("{} connected", peer.who));
+    ServeRequests(*peer.channel);
+    log_(fmt::format("{} left", peer.who));
+    peer.channel.reset();
+    --serving_;
     peer.finished = true;
+}
+
+void RelayServer::LogFailure(const std::string& source, std::string_view what) {
+    const auto now = Clock::now();
+    const auto last = failure_logged_.find(source);
+    if (last != failure_logged_.end()) {
+        if (now - last->second < kFailureLogPeriod) return;
+        last->second = now;
+    } else {
+        if (failure_logged_.size() >= kFailureLogSources) return;
+        failure_logged_.emplace(source, now);
+    }
+    log_(fmt::format("a handshake from {} failed: {} (its next failures are not logged for a "
+                     "minute)",
+                     source, what));
 }
 
 void RelayServer::ServeRequests(TlsChannel& channel) {
@@ -184,7 +261,14 @@ void RelayServer::Reap() {
 
 void RelayServer::Tidy() {
     Reap();
-    if (!accepting_ && peers_.size() < limits_.peers) {
+    const auto now = Clock::now();
+    // Every handshake has the same time, so the oldest end first.
+    while (!handshakes_.empty() && handshakes_.front().deadline <= now) {
+        Drop(handshakes_.begin(), "not finished in time");
+    }
+    std::erase_if(failure_logged_,
+                  [now](const auto& entry) { return now - entry.second >= kFailureLogPeriod; });
+    if (!accepting_ && handshakes_.size() + peers_.size() < limits_.handshakes + limits_.peers) {
         loop_.Watch(listener_.get(), POLLIN, [this](short) { Accept(); });
         accepting_ = true;
         out_of_descriptors_ = false;

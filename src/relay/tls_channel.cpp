@@ -115,27 +115,58 @@ TlsContext::~TlsContext() {
     SSL_CTX_free(context_);
 }
 
-std::unique_ptr<TlsChannel> TlsChannel::Open(const TlsContext& context, int fd, Deadline deadline,
-                                             std::string& error) {
+std::unique_ptr<TlsChannel> TlsChannel::Begin(const TlsContext& context, int fd,
+                                              std::string& error) {
     SSL* ssl = SSL_new(context.get());
     if (ssl == nullptr || SSL_set_fd(ssl, fd) != 1) {
         SSL_free(ssl);
         error = OpenSslError("Cannot start TLS");
         return nullptr;
     }
-    std::unique_ptr<TlsChannel> channel(new TlsChannel(ssl, fd));
-    const bool client = context.role() == TlsContext::Role::kClient;
-    const int done =
-        channel->Drive([&] { return client ? SSL_connect(ssl) : SSL_accept(ssl); }, deadline);
+    if (context.role() == TlsContext::Role::kClient) {
+        SSL_set_connect_state(ssl);
+    } else {
+        SSL_set_accept_state(ssl);
+    }
+    return std::unique_ptr<TlsChannel>(new TlsChannel(ssl, fd));
+}
+
+TlsChannel::Progress TlsChannel::Continue(std::string& error) {
+    ERR_clear_error();
+    const int result = SSL_do_handshake(ssl_);
+    if (result > 0) {
+        if (ProvedKey(error)) return Progress::kDone;
+        failed_ = true;
+        return Progress::kFailed;
+    }
+    switch (SSL_get_error(ssl_, result)) {
+        case SSL_ERROR_WANT_READ:
+            return Progress::kWantRead;
+        case SSL_ERROR_WANT_WRITE:
+            return Progress::kWantWrite;
+        default:
+            failed_ = true;
+            error = OpenSslError("The handshake failed (a wrong key, or not a kestrun-relay)");
+            return Progress::kFailed;
+    }
+}
+
+bool TlsChannel::ProvedKey(std::string& error) const {
+    if (SSL_session_reused(ssl_) == 1) return true;
+    error = "The peer did not prove the key";
+    return false;
+}
+
+std::unique_ptr<TlsChannel> TlsChannel::Open(const TlsContext& context, int fd, Deadline deadline,
+                                             std::string& error) {
+    auto channel = Begin(context, fd, error);
+    if (!channel) return nullptr;
+    const int done = channel->Drive([&] { return SSL_do_handshake(channel->ssl_); }, deadline);
     if (done <= 0) {
         error = OpenSslError("The handshake failed (a wrong key, or not a kestrun-relay)");
         return nullptr;
     }
-    // The key must be what authenticated the peer: nothing else may do.
-    if (SSL_session_reused(ssl) != 1) {
-        error = "The peer did not prove the key";
-        return nullptr;
-    }
+    if (!channel->ProvedKey(error)) return nullptr;
     return channel;
 }
 
@@ -146,7 +177,7 @@ TlsChannel::~TlsChannel() {
 }
 
 template <typename Operation>
-int TlsChannel::Drive(Operation operation, Deadline deadline) {
+int TlsChannel::Drive(Operation operation, Deadline deadline, bool* timed_out) {
     if (failed_) return -1;
     for (;;) {
         ERR_clear_error();
@@ -165,6 +196,10 @@ int TlsChannel::Drive(Operation operation, Deadline deadline) {
                 return -1;
         }
         if (!WaitForDescriptor(fd_, events, deadline)) {
+            if (timed_out != nullptr) {
+                *timed_out = true;
+                return 0;
+            }
             failed_ = true;
             return -1;
         }
@@ -181,6 +216,14 @@ bool TlsChannel::Read(std::span<std::byte> out, Deadline deadline) {
         got += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+int TlsChannel::ReadSome(std::span<std::byte> out, Deadline deadline) {
+    bool timed_out = false;
+    const int n = Drive([&] { return SSL_read(ssl_, out.data(), static_cast<int>(out.size())); },
+                        deadline, &timed_out);
+    if (timed_out) return 0;
+    return n > 0 ? n : -1;
 }
 
 bool TlsChannel::Write(std::span<const std::byte> in, Deadline deadline) {

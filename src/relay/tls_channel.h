@@ -5,7 +5,8 @@
 // does not open recorded traffic. A peer that does not hold the key fails the
 // handshake, before anything of it is read as a request.
 //
-// Calls block their thread up to a deadline over a non-blocking socket.
+// Calls block their thread up to a deadline over a non-blocking socket; a
+// server's handshake can also be driven a step at a time from an event loop.
 
 #include <openssl/ssl.h>
 
@@ -54,6 +55,14 @@ class TlsChannel {
     // key.
     static std::unique_ptr<TlsChannel> Open(const TlsContext& context, int fd, Deadline deadline,
                                             std::string& error);
+
+    // The same handshake, without waiting: Begin makes the channel, each
+    // Continue goes as far as the bytes at hand allow and says what it waits
+    // for. The channel is usable once Continue said kDone.
+    enum class Progress { kDone, kWantRead, kWantWrite, kFailed };
+    static std::unique_ptr<TlsChannel> Begin(const TlsContext& context, int fd,
+                                             std::string& error);
+    Progress Continue(std::string& error);
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
@@ -63,13 +72,20 @@ class TlsChannel {
     // passed. A failed channel stays failed.
     bool Read(std::span<std::byte> out, Deadline deadline);
     bool Write(std::span<const std::byte> in, Deadline deadline);
+    // Up to `out.size()` bytes, as soon as some are there: how many, 0 when
+    // the deadline passed first (the channel stays usable), -1 when it
+    // failed as Read fails.
+    int ReadSome(std::span<std::byte> out, Deadline deadline);
 
   private:
     TlsChannel(SSL* ssl, int fd) : ssl_(ssl), fd_(fd) {}
     // Runs `operation` until it makes progress; its result, or <= 0 when it
-    // failed for good.
+    // failed for good, or 0 with `timed_out` set when the deadline passed
+    // and the caller takes a time-out as no failure.
     template <typename Operation>
-    int Drive(Operation operation, Deadline deadline);
+    int Drive(Operation operation, Deadline deadline, bool* timed_out = nullptr);
+    // After the handshake: the key must be what authenticated the peer.
+    bool ProvedKey(std::string& error) const;
 
     SSL* ssl_;
     int fd_;

@@ -1,12 +1,15 @@
 // kestrun-record end to end: a real kestrun-host process, a real recorder
 // process, and the file it leaves behind.
 
+#include <fmt/core.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <signal.h>
 
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
 
@@ -58,6 +61,38 @@ int SecondOfDay() {
     std::tm local{};
     localtime_r(&now, &local);
     return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+// A recorder or host that starts takes away the blocks killed recorders
+// left in the shared-memory folder; a block of a living process stays.
+TEST_F(RecordHostTest, LeftoverBlocksOfGoneProcessesGoWhenARecorderOrAHostStarts) {
+    // Ids past pid_max name no process.
+    const auto leftover = [](int n) { return fmt::format("/dev/shm/HOSTLINK:IPC:7FFFFF{:X}:1", n); };
+    const std::string living = fmt::format("/dev/shm/HOSTLINK:IPC:{:X}:1", ::getpid());
+    for (const std::string& path : {leftover(0xF0), leftover(0xF1), living}) {
+        std::ofstream(path) << "32 KiB once";
+        std::filesystem::permissions(path, std::filesystem::perms(0600));
+    }
+    EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, printed_, errors_), 3);
+    EXPECT_FALSE(std::filesystem::exists(leftover(0xF0)));
+    std::ofstream(leftover(0xF1)) << "again";
+    ASSERT_TRUE(host_.Start({}));
+    EXPECT_FALSE(std::filesystem::exists(leftover(0xF1)));
+    EXPECT_TRUE(std::filesystem::exists(living));
+    std::filesystem::remove(living);
+}
+
+// A runtime folder someone else made first (or a link in its place) is
+// explained with the way past it, not as a host that is not running.
+TEST_F(RecordHostTest, ARuntimeFolderTakenByAnotherIsExplainedWithTheWayPast) {
+    const std::string elsewhere = sandbox_.root() + "/elsewhere";
+    std::filesystem::create_directory(elsewhere);
+    std::filesystem::create_directory_symlink(elsewhere, sandbox_.runtime());
+    EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, printed_, errors_), 3);
+    const std::string said = testing::ReadFile(errors_);
+    EXPECT_NE(said.find("is a symbolic link"), std::string::npos) << said;
+    EXPECT_NE(said.find("set XDG_RUNTIME_DIR"), std::string::npos) << said;
+    EXPECT_EQ(said.find("start one with kestrun-host"), std::string::npos) << said;
 }
 
 // What the recorder reads is checked value by value in the FlightGear

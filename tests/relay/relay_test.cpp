@@ -2,11 +2,16 @@
 // B the client and the recorders: two runtime folders, each process started
 // with its own XDG_RUNTIME_DIR.
 
+#include <fmt/core.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
+#include <deque>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -16,6 +21,7 @@
 #include <vector>
 
 #include "relay/net_address.h"
+#include "relay/relay_client.h"
 #include "relay/relay_key.h"
 #include "relay/relay_message.h"
 #include "relay/tls_channel.h"
@@ -24,6 +30,7 @@
 #include "protocol/little_endian.h"
 #include "tests/support/host_process.h"
 #include "tests/support/runtime_sandbox.h"
+#include "tests/support/tcp_proxy.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {
@@ -77,13 +84,15 @@ class RelayTest : public ::testing::Test {
         ASSERT_TRUE(host_.Start(args));
     }
     pid_t StartServer(const std::string& key) {
-        const pid_t pid =
-            Spawn(a_, KESTRUN_RELAY_PATH, {"serve", "--listen", address_, "--key", key});
+        const pid_t pid = Spawn(a_, KESTRUN_RELAY_PATH,
+                                {"serve", "--listen", address_, "--key", key}, server_log_);
         EXPECT_TRUE(Eventually([&] { return Connect() != nullptr; }));
         return pid;
     }
-    void StartClient(const std::string& key) {
-        Spawn(b_, KESTRUN_RELAY_PATH, {"client", "--server", address_, "--key", key}, client_log_);
+    void StartClient(const std::string& key, const std::string& server = "") {
+        Spawn(b_, KESTRUN_RELAY_PATH,
+              {"client", "--server", server.empty() ? address_ : server, "--key", key},
+              client_log_);
         ASSERT_TRUE(
             Eventually([&] { return Accepting(EndpointPath(b_ + "/kestrun", "SIMMAIN")); }));
     }
@@ -118,6 +127,7 @@ class RelayTest : public ::testing::Test {
     std::string b_ = sandbox_.root() + "/b";
     std::string key_ = sandbox_.root() + "/relay.key";
     std::string client_log_ = sandbox_.root() + "/client.txt";
+    std::string server_log_ = sandbox_.root() + "/server.txt";
     std::string address_;
     testing::HostProcess host_;
     std::vector<pid_t> started_;
@@ -139,6 +149,11 @@ TEST_F(RelayTest, ShowsResult14WithoutAServerAHostOrTheRightKey) {
     StartHost();
     StartServer(other_key);  // a host and a server, but another key
     shows_result_14();
+    // The wrong key shows on the server's side too, once for its address.
+    const std::string log = testing::ReadFile(server_log_);
+    const auto failed = log.find("a handshake from 127.0.0.1 failed");
+    EXPECT_NE(failed, std::string::npos) << log;
+    EXPECT_EQ(log.find("a handshake from 127.0.0.1 failed", failed + 1), std::string::npos) << log;
 }
 
 TEST_F(RelayTest, KeysAreNewAndPrivate) {
@@ -156,38 +171,81 @@ TEST_F(RelayTest, KeysAreNewAndPrivate) {
                                   {"client", "--server", address_, "--key", key_}, client_log_),
               1);
     EXPECT_FALSE(ReadKey(key_, first).ok());
+
+    // 64 digits without the newline are the same key; one byte repeated is
+    // no key, whatever its length, and the refusal says how to make one.
+    const auto key_file = [&](const std::string& text) {
+        const std::string path = sandbox_.Write("typed.key", text);
+        std::filesystem::permissions(path, std::filesystem::perms(0600));
+        RelayKey key{};
+        return std::pair{ReadKey(path, key), key};
+    };
+    std::string digits;
+    for (int i = 0; i < 32; ++i) digits += fmt::format("{:02x}", i);
+    const auto [typed, typed_key] = key_file(digits);
+    ASSERT_TRUE(typed.ok()) << typed.message();
+    EXPECT_EQ(typed_key[31], 31);
+    EXPECT_TRUE(key_file(digits + "\n").first.ok());
+    EXPECT_FALSE(key_file(digits + "\n\n").first.ok());
+    for (const std::string& repeated : {std::string(64, '0'), std::string(64, 'a') + "\n"}) {
+        const Status refused = key_file(repeated).first;
+        EXPECT_FALSE(refused.ok());
+        EXPECT_NE(refused.message().find("keygen"), std::string::npos) << refused.message();
+    }
 }
 
-TEST_F(RelayTest, ServerKilledAndRestartedDuringARecording) {
+std::uint16_t PortOf(const std::string& address) {
+    return static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1)));
+}
+
+std::size_t Unfilled(const std::vector<FlightRecord>& records) {
+    return static_cast<std::size_t>(std::count_if(
+        records.begin(), records.end(), [](const FlightRecord& r) { return r.Latitude == 0; }));
+}
+
+// One recording straight from the host and one through the relay, side by
+// side, while the host stops for 3 s, the server is killed and started
+// again, and the line between client and server is cut.
+TEST_F(RelayTest, ARelayedRecordingLosesWhatADirectOneLosesThroughStallsRestartsAndCuts) {
     StartHost();
-    const pid_t server = StartServer(key_);
-    StartClient(key_);
-    const std::string output = sandbox_.root() + "/flight.dat";
-    const pid_t recorder = StartRecorder(b_, output, 5);
+    pid_t server = StartServer(key_);
+    testing::TcpProxy line(PortOf(address_), 0ms);
+    StartClient(key_, line.address());
+    const std::string direct = sandbox_.root() + "/direct.dat";
+    const std::string relayed = sandbox_.root() + "/relayed.dat";
+    const pid_t straight_recorder = StartRecorder(a_, direct, 12);
+    const pid_t relayed_recorder = StartRecorder(b_, relayed, 12);
     std::this_thread::sleep_for(2s);
+    ::kill(host_.pid(), SIGSTOP);
+    std::this_thread::sleep_for(3s);
+    ::kill(host_.pid(), SIGCONT);
+    std::this_thread::sleep_for(1500ms);
     ::kill(server, SIGKILL);
     testing::WaitForChild(server);
     std::erase(started_, server);
-    std::this_thread::sleep_for(500ms);
-    StartServer(key_);
-    const auto [status, printed] = Finish(recorder, output);
-    EXPECT_EQ(status, 5) << printed;  // saved, with seconds the host did not fill
-    EXPECT_NE(printed.find("Processing error: IPC sendmessage failed all retries"),
-              std::string::npos)
-        << printed;
-    const auto records = testing::ReadFlightRecords(output);
-    ASSERT_GE(records.size(), 4u);
-    EXPECT_NE(records.front().Latitude, 0);
-    EXPECT_EQ(records.back().Latitude, 0);
-
-    // The client finds the server again by itself: Connect works again.
-    ASSERT_TRUE(Eventually([&] {
-        const std::string log = testing::ReadFile(client_log_);
-        const auto first = log.find("connected to the server");
-        return first != std::string::npos &&
-               log.find("connected to the server", first + 1) != std::string::npos;
-    }));
-    EXPECT_EQ(Record(b_, sandbox_.root() + "/again.dat", 1).first, 0);
+    server = StartServer(key_);
+    std::this_thread::sleep_for(2s);
+    line.CutAll();
+    const auto [relayed_status, relayed_printed] = Finish(relayed_recorder, relayed);
+    const auto [direct_status, direct_printed] = Finish(straight_recorder, direct);
+    EXPECT_EQ(relayed_status, direct_status) << relayed_printed;
+    const auto straight = testing::ReadFlightRecords(direct);
+    const auto through = testing::ReadFlightRecords(relayed);
+    // The stall costs both the same seconds; the restart and the cut cost
+    // the relayed one nothing more. The two tick on their own clocks, so a
+    // stall may catch one a tick earlier than the other.
+    EXPECT_EQ(Unfilled(through), Unfilled(straight)) << relayed_printed;
+    EXPECT_NEAR(static_cast<double>(through.size()), static_cast<double>(straight.size()), 1);
+    EXPECT_GE(straight.size(), 8u);
+    // Both the restart and the cut really broke the connection.
+    const std::string log = testing::ReadFile(client_log_);
+    std::size_t lost = 0;
+    for (auto at = log.find("lost the server"); at != std::string::npos;
+         at = log.find("lost the server", at + 1)) {
+        ++lost;
+    }
+    EXPECT_GE(lost, 2u) << log;
+    EXPECT_EQ(line.cut(), 1) << log;
 }
 
 // A block that reads both version words, as a recorder opening its link.
@@ -270,6 +328,121 @@ TEST_F(RelayTest, RecordsTheSameTrackAsStraightFromTheHostWhileHostilePeersTry) 
                   std::tie(s.Latitude, s.Longitude, s.AltitudeFraction, s.AltitudeMetres, s.Pitch,
                            s.Bank, s.Heading, s.IAS));
     }
+}
+
+// A flooder on four other loopback addresses opens plain connections as
+// fast as it can (one thread, so that the machine's other core is left to
+// the server and the peer), each address keeping its last hundred open, while a peer with the
+// key, 25 ms away each way, connects twenty times.
+TEST_F(RelayTest, AFloodFromOtherAddressesLocksNoPeerOut) {
+    StartHost();
+    StartServer(key_);
+    RelayKey key{};
+    ASSERT_TRUE(ReadKey(key_, key).ok());
+    std::string error;
+    const auto context = TlsContext::Make(TlsContext::Role::kClient, key, error);
+    ASSERT_TRUE(context) << error;
+    const std::uint16_t port = PortOf(address_);
+    testing::TcpProxy far(port, 25ms);
+    NetAddress far_address;
+    ASSERT_TRUE(ParseNetAddress(far.address(), far_address).ok());
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> flood{0};
+    std::thread flooder([&] {
+        std::vector<std::deque<int>> open(4);
+        // Bounded in time as well as by the good peer's twenty.
+        const auto until = Clock::now() + 30s;
+        for (long i = 0; !stop && Clock::now() < until; ++i) {
+            auto& mine = open[static_cast<std::size_t>(i % 4)];
+            const int fd = testing::ConnectFrom(fmt::format("127.0.0.{}", 2 + i % 4), port);
+            if (fd < 0) continue;
+            ++flood;
+            mine.push_back(fd);
+            if (mine.size() > 100) {
+                ::close(mine.front());
+                mine.pop_front();
+            }
+        }
+        for (auto& fds : open) {
+            for (int fd : fds) ::close(fd);
+        }
+    });
+    std::this_thread::sleep_for(300ms);  // the flood under way
+    const auto began = Clock::now();
+    int connected = 0;
+    std::string failures;
+    for (int i = 0; i < 20; ++i) {
+        UniqueFd fd;
+        const auto deadline = Clock::now() + 3s;
+        const auto attempt = Clock::now();
+        if (const Status status = ConnectTcp(far_address, deadline, fd); !status.ok()) {
+            failures += status.message() + "\n";
+            continue;
+        }
+        auto channel = TlsChannel::Open(*context, fd.get(), deadline, error);
+        std::vector<std::byte> reply(kRelayReplyHeaderSize + VersionBlock().size());
+        if (channel && channel->Write(EncodeRelayRequest(VersionBlock()), deadline) &&
+            channel->Read(reply, deadline)) {
+            ++connected;
+        } else {
+            failures += fmt::format(
+                "after {} ms: {}\n",
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - attempt).count(),
+                channel ? "no reply" : error);
+        }
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
+    stop = true;
+    flooder.join();
+    EXPECT_EQ(connected, 20) << failures;
+    std::printf("%d of 20 connected in %.1f s through 25 ms each way, against %ld flood "
+                "connections (%.0f a second)\n",
+                connected, seconds, flood.load(), static_cast<double>(flood) / (seconds + 0.3));
+}
+
+// A server that proves the key and hangs up at once: the client tries
+// again after a growing pause, not at every tick.
+TEST_F(RelayTest, TheClientBacksOffFromAServerThatDropsItRightAway) {
+    RelayKey key{};
+    ASSERT_TRUE(ReadKey(key_, key).ok());
+    std::string error;
+    const auto server_context = TlsContext::Make(TlsContext::Role::kServer, key, error);
+    const auto client_context = TlsContext::Make(TlsContext::Role::kClient, key, error);
+    ASSERT_TRUE(server_context && client_context) << error;
+    NetAddress address;
+    UniqueFd listener;
+    std::string bound;
+    ASSERT_TRUE(ParseNetAddress("127.0.0.1:0", address, true).ok());
+    ASSERT_TRUE(ListenTcp(address, listener, bound).ok());
+    std::atomic<bool> stop{false};
+    std::atomic<int> served{0};
+    std::thread server([&] {
+        while (!stop) {
+            if (!WaitForDescriptor(listener.get(), POLLIN, Clock::now() + 50ms)) continue;
+            UniqueFd peer(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            std::string ignored;
+            if (peer.valid() &&
+                TlsChannel::Open(*server_context, peer.get(), Clock::now() + 1s, ignored)) {
+                ++served;
+            }
+        }
+    });
+    NetAddress server_address;
+    ASSERT_TRUE(ParseNetAddress(bound, server_address).ok());
+    std::vector<std::string> lines;
+    RelayClient client(*client_context, server_address,
+                       [&](std::string_view line) { lines.emplace_back(line); });
+    const auto until = Clock::now() + 3s;
+    while (Clock::now() < until) {
+        client.Tick();
+        std::this_thread::sleep_for(50ms);
+    }
+    stop = true;
+    server.join();
+    // After 0, 0.25, 0.75 and 1.75 s; at every tick it would be about 30.
+    EXPECT_GE(served, 3);
+    EXPECT_LE(served, 5);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 #include "platform/posix/atom_table.h"
@@ -83,6 +84,11 @@ std::int32_t SequenceDistance(std::uint32_t reply, std::uint32_t request) {
 
 }  // namespace
 
+std::size_t RemoveLeftoverLinks(const std::string& runtime) {
+    return RemoveStaleAtoms(AtomDirectoryPath(runtime)) +
+           RemoveStaleSharedBlocks(fmt::format("{}:", kExchangeMessageName));
+}
+
 PosixLinkPlatform::PosixLinkPlatform(Reporter report, std::uint32_t process_id)
     : process_id_(process_id), report_(std::move(report)) {
     if (!report_) {
@@ -102,6 +108,8 @@ bool PosixLinkPlatform::PrepareRuntime(std::string& runtime) {
     const Status status = PrepareRuntimeDirectory(runtime);
     if (status.ok()) {
         runtime_problem_.clear();
+        static std::once_flag swept;
+        std::call_once(swept, [&runtime] { RemoveLeftoverLinks(runtime); });
         return true;
     }
     if (status.message() != runtime_problem_) report_(status.message());

@@ -29,6 +29,12 @@
 
 namespace kestrun {
 
+// Removes what links of processes that are gone left behind: their atoms in
+// `runtime`'s atoms/ folder and their shared blocks. A host runs it when it
+// starts; every process runs it once, when its first link finds the runtime
+// directory. Returns how many went.
+std::size_t RemoveLeftoverLinks(const std::string& runtime);
+
 class PosixLinkPlatform final : public LinkPlatform {
   public:
     // Receives the few lines a pilot must see although the link reports only

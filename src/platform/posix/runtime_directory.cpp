@@ -10,6 +10,18 @@
 #include "platform/posix/posix_error.h"
 
 namespace kestrun {
+namespace {
+
+// How to get past a runtime directory someone else has taken (in a shared
+// /tmp, anyone may make /tmp/kestrun-<uid> first).
+std::string WayAround(const std::string& path) {
+    return fmt::format(
+        "; set XDG_RUNTIME_DIR to a private folder of your own (a desktop login sets it to "
+        "/run/user/{}), or have {} removed",
+        ::geteuid(), path);
+}
+
+}  // namespace
 
 std::string RuntimeDirectoryPath() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
@@ -35,16 +47,18 @@ Status PreparePrivateDirectory(const std::string& path) {
     }
     if (S_ISLNK(info.st_mode)) {
         return Status::Error(
-            fmt::format("The runtime directory {} is a symbolic link; refusing to use it", path));
+            fmt::format("The runtime directory {} is a symbolic link; refusing to use it{}", path,
+                        WayAround(path)));
     }
     if (!S_ISDIR(info.st_mode)) {
-        return Status::Error(fmt::format("The runtime directory {} is not a directory", path));
+        return Status::Error(fmt::format("The runtime directory {} is not a directory{}", path,
+                                         WayAround(path)));
     }
     if (info.st_uid != ::geteuid()) {
         return Status::Error(
             fmt::format("The runtime directory {} belongs to user {}, not to you (user {}); "
-                        "refusing to use it",
-                        path, info.st_uid, ::geteuid()));
+                        "refusing to use it{}",
+                        path, info.st_uid, ::geteuid(), WayAround(path)));
     }
     if ((info.st_mode & 077) != 0) {
         return Status::Error(

@@ -1,5 +1,6 @@
 #include "platform/posix/shared_block.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -60,17 +61,29 @@ SysResult<std::string> SharedBlockObjectName(std::string_view name) {
 SysResult<int> CreateSharedBlock(std::string_view name, std::size_t size) {
     const auto object = SharedBlockObjectName(name);
     if (!object.ok()) return SysResult<int>::Failure(object.error);
+    // Held from before the object exists, so that a sweep on another thread
+    // never takes a block being made for a leftover.
+    bool reserved = false;
+    {
+        const std::lock_guard lock(held_mutex);
+        reserved = HeldNames().emplace(name).second;
+    }
+    const auto release = [&] {
+        const std::lock_guard lock(held_mutex);
+        if (reserved) HeldNames().erase(HeldNames().find(name));
+    };
     UniqueFd fd(::shm_open(object.value.c_str(),
                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-    if (!fd.valid()) return SysResult<int>::Failure(errno);
+    if (!fd.valid()) {
+        const int error = errno;
+        release();
+        return SysResult<int>::Failure(error);
+    }
     if (::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
         const int error = errno;
         ::shm_unlink(object.value.c_str());
+        release();
         return SysResult<int>::Failure(error);
-    }
-    {
-        const std::lock_guard lock(held_mutex);
-        HeldNames().emplace(name);
     }
     return SysResult<int>::Success(fd.Release());
 }
@@ -119,6 +132,21 @@ SysResult<BlockHolder> InspectSharedBlock(std::string_view name) {
         holder.stale = creator && (OwnId(*creator) || ProcessGone(*creator));
     }
     return SysResult<BlockHolder>::Success(holder);
+}
+
+std::size_t RemoveStaleSharedBlocks(std::string_view prefix) {
+    DIR* dir = ::opendir(std::string(kSharedMemoryDirectory).c_str());
+    if (dir == nullptr) return 0;
+    std::size_t removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix)) continue;
+        const auto holder = InspectSharedBlock(name);
+        if (!holder.ok() || holder.value.uid != ::geteuid() || !holder.value.stale) continue;
+        if (::shm_unlink(("/" + std::string(name)).c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 SysResult<int> OpenClientBlock(std::string_view name, uid_t owner) {

@@ -52,6 +52,11 @@ struct BlockHolder {
 };
 SysResult<BlockHolder> InspectSharedBlock(std::string_view name);
 
+// Removes the blocks of ours whose names start with `prefix` and that
+// InspectSharedBlock counts as stale: a process killed before it could close
+// its link leaves its block behind. Returns how many went.
+std::size_t RemoveStaleSharedBlocks(std::string_view prefix);
+
 // Opens a client's block for a host: without following links or blocking, and
 // only a regular file owned by `owner` with mode 0600, so that nobody can
 // make the host serve someone else's block or a block others can read. EPERM
