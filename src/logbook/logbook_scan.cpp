@@ -99,6 +99,9 @@ class DetectSink final : public RecordSink, public FlightSink {
             progress_(kProgressEvery);
         }
     }
+    void OnRecords(std::span<const FoundRecord> records) override {
+        for (const FoundRecord& found : records) DetectSink::OnRecord(found.record, found.offset);
+    }
     void OnFlight(const DetectedFlight& flight) override { flights_.push_back(flight); }
 
     FlightDetector& detector() { return detector_; }

@@ -6,22 +6,6 @@
 #include "platform/posix/posix_file_system.h"
 
 namespace kestrun {
-namespace {
-
-// Passes records on with their offsets from the start of the file.
-class ShiftedSink final : public RecordSink {
-  public:
-    ShiftedSink(RecordSink& sink, std::uint64_t shift) : sink_(sink), shift_(shift) {}
-    void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
-        sink_.OnRecord(record, offset + shift_);
-    }
-
-  private:
-    RecordSink& sink_;
-    std::uint64_t shift_;
-};
-
-}  // namespace
 
 Status RecordFileReader::Open(const std::string& path, std::unique_ptr<InputFile>& file) {
     return files_.OpenInputFile(path, Links::kFollow, file);
@@ -46,11 +30,10 @@ Status RecordFileReader::Scan(const std::string& path, RecordSink& sink, ScanCou
     return Scan(*file, path, sink, counts, begin, end);
 }
 
-Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& record_sink,
+Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& sink,
                               ScanCounts& counts, std::uint64_t begin, std::uint64_t end) {
-    RecordScanner scanner;
+    RecordScanner scanner(begin);
     counts = ScanCounts{};
-    ShiftedSink sink(record_sink, begin);
     if (!buffer_) {
         // Not value-initialised: every byte is read into before it is used.
         buffer_.reset(new std::byte[RecordScanner::kLookahead + chunk_size_]);
