@@ -9,7 +9,7 @@
 // in which floating-point sums were rounded.
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
 
 namespace kestrun {
@@ -19,9 +19,19 @@ __extension__ using WideInt = __int128;
 
 class ClimbWindow {
   public:
+    // The fitted line: its slope is rise / spread, spread positive, in
+    // 2^-32 m a second.
+    struct Line {
+        WideInt rise;
+        WideInt spread;
+        // How the slope compares with `rate_mps` (a multiple of 2^-32 m/s,
+        // such as a whole number): below, at or above it (-1, 0, 1).
+        int Compare(double rate_mps) const;
+    };
+
     // Keeps the records in [newest - window_s, newest], at most `limit` of
     // them (the oldest go first).
-    ClimbWindow(std::int64_t window_s, std::size_t limit) : window_s_(window_s), limit_(limit) {}
+    ClimbWindow(std::int64_t window_s, std::size_t limit);
 
     void Clear();
     // The next record; `seconds` never goes back while the window holds
@@ -30,25 +40,29 @@ class ClimbWindow {
     // False once records came out of time order since the last Clear.
     bool valid() const { return ordered_; }
 
-    // How the slope compares with `rate_mps` in metres a second: below, at
-    // or above it (-1, 0, 1); empty when fewer than two distinct times are
-    // held.
-    std::optional<int> CompareSlope(double rate_mps) const;
+    // Empty while fewer than two distinct times are held.
+    std::optional<Line> Fit() const;
 
   private:
     struct Point {
         std::int64_t t;  // seconds since base_
-        WideInt a;       // altitude, 2^-32 m
+        std::int64_t a;  // altitude, 2^-32 m
     };
-    void Remove(const Point& p);
+    Point& At(std::size_t i) { return ring_[(first_ + i) & mask_]; }
 
     std::int64_t window_s_;
     std::size_t limit_;
-    std::deque<Point> points_;
+    // The points, oldest first, in a ring of a power of two longer than
+    // limit_: made once, never moved.
+    std::unique_ptr<Point[]> ring_;
+    std::size_t mask_;
+    std::size_t first_ = 0;
+    std::size_t size_ = 0;
     bool ordered_ = true;
     std::int64_t base_ = 0;
     // Sums over points_ of 1, t, t*t, a and t*a.
-    WideInt n_ = 0, st_ = 0, stt_ = 0, sa_ = 0, sta_ = 0;
+    std::int64_t n_ = 0, st_ = 0, stt_ = 0;
+    WideInt sa_ = 0, sta_ = 0;
 };
 
 }  // namespace kestrun

@@ -102,13 +102,18 @@ void FlightDetector::ClearAir() {
     landing_window_.Clear();
 }
 
-std::optional<int> FlightDetector::CompareClimb(const ClimbWindow& window, std::int64_t window_s,
-                                                std::int64_t to, double rate_mps) const {
-    if (window.valid()) return window.CompareSlope(rate_mps);
+std::optional<FlightDetector::TrendRates> FlightDetector::CompareTrendRate(
+    const ClimbWindow& window, std::int64_t window_s, std::int64_t to) const {
+    if (window.valid()) {
+        const std::optional<ClimbWindow::Line> line = window.Fit();
+        if (!line) return std::nullopt;
+        return TrendRates{line->Compare(kTrendRateMps), line->Compare(-kTrendRateMps)};
+    }
     // Records out of time order: the window cannot follow them; look back.
     const std::optional<double> rate = ClimbRate(to - window_s, to);
     if (!rate) return std::nullopt;
-    return *rate < rate_mps ? -1 : *rate > rate_mps ? 1 : 0;
+    auto compare = [&](double bound) { return *rate < bound ? -1 : *rate > bound ? 1 : 0; };
+    return TrendRates{compare(kTrendRateMps), compare(-kTrendRateMps)};
 }
 
 std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t to) const {
@@ -296,20 +301,20 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motio
     }
     // Slow through the air is not enough: an airspeed indicator reading 0
     // in level flight would land the aircraft.
-    if (p.airspeed_kt < kTaxiKt && motion.ground_kt && *motion.ground_kt < kFlyingKt &&
-        CompareClimb(landing_window_, kTrendWindowS / 2, p.seconds, kTrendRateMps) == -1 &&
-        CompareClimb(landing_window_, kTrendWindowS / 2, p.seconds, -kTrendRateMps) == 1) {
-        Land(p);
+    if (p.airspeed_kt < kTaxiKt && motion.ground_kt && *motion.ground_kt < kFlyingKt) {
+        const std::optional<TrendRates> rate =
+            CompareTrendRate(landing_window_, kTrendWindowS / 2, p.seconds);
+        if (rate && rate->up < 0 && rate->down > 0) Land(p);
     }
 }
 
 void FlightDetector::FollowTrend(const FlightPoint& p) {
-    const std::optional<int> up =
-        CompareClimb(trend_window_, kTrendWindowS, p.seconds, kTrendRateMps);
-    if (!up) return;
-    // The same records against the other bound: never empty once `up` is not.
-    const int down = CompareClimb(trend_window_, kTrendWindowS, p.seconds, -kTrendRateMps).value();
-    const Trend now = *up > 0 ? Trend::kClimb : down < 0 ? Trend::kDescent : Trend::kLevel;
+    const std::optional<TrendRates> rate =
+        CompareTrendRate(trend_window_, kTrendWindowS, p.seconds);
+    if (!rate) return;
+    const Trend now = rate->up > 0     ? Trend::kClimb
+                      : rate->down < 0 ? Trend::kDescent
+                                       : Trend::kLevel;
     auto phase_of = [](Trend trend) {
         return trend == Trend::kClimb   ? FlightPhase::kClimb
                : trend == Trend::kLevel ? FlightPhase::kCruise

@@ -97,10 +97,14 @@ class FlightDetector {
     void FollowTrend(const FlightPoint& p);
     void Emit(bool complete);
     std::optional<double> ClimbRate(std::int64_t from, std::int64_t to) const;
-    // The climb rate over [to - window_s, to] against `rate_mps`, as
-    // ClimbWindow::CompareSlope.
-    std::optional<int> CompareClimb(const ClimbWindow& window, std::int64_t window_s,
-                                    std::int64_t to, double rate_mps) const;
+    // The climb rate over [to - window_s, to] against the trend's rate, up
+    // and down: -1 below, 0 at, 1 above. Empty without two distinct times.
+    struct TrendRates {
+        int up;    // against +kTrendRateMps
+        int down;  // against -kTrendRateMps
+    };
+    std::optional<TrendRates> CompareTrendRate(const ClimbWindow& window, std::int64_t window_s,
+                                               std::int64_t to) const;
     void KeepInAir(const FlightPoint& p);
     void ClearAir();
     double ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b);
