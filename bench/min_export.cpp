@@ -67,9 +67,18 @@ constexpr char kPairs[] =
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-char* Two(char* p, std::int64_t v) {
+inline char* Two(char* p, std::uint64_t v) {
     std::memcpy(p, kPairs + 2 * v, 2);
     return p + 2;
+}
+inline char* Two(char* p, std::int64_t v) {
+    return Two(p, static_cast<std::uint64_t>(v));
+}
+inline char* Two(char* p, std::uint32_t v) {
+    return Two(p, std::uint64_t{v});
+}
+inline char* Two(char* p, int v) {
+    return Two(p, static_cast<std::uint64_t>(v));
 }
 char* Digits(char* p, std::uint64_t v, int width) {
     for (int i = width - 1; i >= 0; --i) {
@@ -78,20 +87,36 @@ char* Digits(char* p, std::uint64_t v, int width) {
     }
     return p + width;
 }
-char* Whole(char* p, std::uint64_t v) {
-    char tmp[24];
-    int n = 0;
-    do {
-        tmp[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    while (n > 0) *p++ = tmp[--n];
-    return p;
+// The whole part: one to five digits nearly always.
+[[gnu::always_inline]] inline char* Whole(char* p, std::uint64_t v) {
+    if (v >= 100000) {
+        char tmp[24];
+        int n = 0;
+        do {
+            tmp[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0);
+        while (n > 0) *p++ = tmp[--n];
+        return p;
+    }
+    const auto u = static_cast<std::uint32_t>(v);
+    if (u < 10) {
+        *p = static_cast<char>('0' + u);
+        return p + 1;
+    }
+    if (u < 100) return Two(p, u);
+    if (u < 1000) {
+        *p = static_cast<char>('0' + u / 100);
+        return Two(p + 1, u % 100);
+    }
+    if (u < 10000) return Two(Two(p, u / 100), u % 100);
+    *p = static_cast<char>('0' + u / 10000);
+    return Two(Two(p + 1, u / 100 % 100), u % 100);
 }
 
 // Exactly D decimals, half away from zero, never "-0".
 template <int D>
-char* Fixed(char* p, double value) {
+[[gnu::always_inline]] inline char* Fixed(char* p, double value) {
     constexpr std::uint64_t scale = D == 7 ? 10000000 : D == 3 ? 1000 : 100;
     const double scaled = value * static_cast<double>(scale);
     if (!(scaled < 9.0e15 && scaled > -9.0e15)) {
@@ -108,7 +133,14 @@ char* Fixed(char* p, double value) {
     const auto m = static_cast<std::uint64_t>(r);
     p = Whole(p, m / scale);
     *p++ = '.';
-    return Digits(p, m % scale, D);
+    auto fraction = static_cast<std::uint32_t>(m % scale);
+    int i = D;
+    for (; i >= 2; i -= 2) {
+        Two(p + i - 2, fraction % 100);
+        fraction /= 100;
+    }
+    if (i == 1) p[0] = static_cast<char>('0' + fraction);
+    return p + D;
 }
 
 // ---- dates ----
@@ -580,7 +612,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto size = static_cast<std::size_t>(facts.st_size);
-    const void* map = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    const void* map =
+        size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0) : nullptr;
     if (map == MAP_FAILED) {
         std::perror("mmap");
         return 1;
