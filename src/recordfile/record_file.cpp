@@ -18,6 +18,10 @@ namespace kestrun {
 namespace {
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
+// Chunks are no larger than the file needs, so that a scan of many small
+// files (the logbook's) does not zero megabytes for each; a file that grows
+// while it is read is still read to the end, in more pieces.
+constexpr std::size_t kLeastReadSize = 4096;
 
 // Reads a file on a thread of its own, a few chunks ahead of the scanner, so
 // that copying the file from the kernel overlaps with the work on the records
@@ -28,16 +32,22 @@ class ReadAhead {
         // Data starts after head room for what the scanner left of the last.
         std::byte* data() { return bytes.data() + RecordScanner::kLookahead; }
 
-        std::vector<std::byte> bytes =
-            std::vector<std::byte>(RecordScanner::kLookahead + kReadSize);
+        std::vector<std::byte> bytes;
         std::size_t size = 0;
         bool end = false;  // the file ends here (or reading failed)
         int error = 0;     // errno of a failed read
         bool filled = false;
     };
 
-    // Reads at most `limit` bytes from the file's current offset.
-    ReadAhead(int fd, std::uint64_t limit) : fd_(fd), left_(limit), thread_([this] { Run(); }) {}
+    // Reads at most `limit` bytes from the file's current offset, in chunks
+    // sized for `expected` bytes.
+    ReadAhead(int fd, std::uint64_t limit, std::uint64_t expected)
+        : fd_(fd),
+          left_(limit),
+          read_size_(static_cast<std::size_t>(
+              std::clamp<std::uint64_t>(std::min(limit, expected), kLeastReadSize, kReadSize))),
+          chunks_(MakeChunks(read_size_)),
+          thread_([this] { Run(); }) {}
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
     ~ReadAhead() {
@@ -70,6 +80,12 @@ class ReadAhead {
   private:
     static constexpr std::size_t kChunks = 4;
 
+    static std::array<Chunk, kChunks> MakeChunks(std::size_t read_size) {
+        std::array<Chunk, kChunks> chunks;
+        for (Chunk& chunk : chunks) chunk.bytes.resize(RecordScanner::kLookahead + read_size);
+        return chunks;
+    }
+
     void Run() {
         for (std::size_t i = 0;; i = (i + 1) % kChunks) {
             Chunk& chunk = chunks_[i];
@@ -79,7 +95,8 @@ class ReadAhead {
                 if (stop_) return;
             }
             ssize_t n = 0;
-            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kReadSize, left_));
+            const auto wanted =
+                static_cast<std::size_t>(std::min<std::uint64_t>(read_size_, left_));
             do {
                 n = wanted == 0 ? 0 : ::read(fd_, chunk.data(), wanted);
             } while (n < 0 && errno == EINTR);
@@ -98,6 +115,7 @@ class ReadAhead {
 
     const int fd_;
     std::uint64_t left_;
+    const std::size_t read_size_;
     std::array<Chunk, kChunks> chunks_;
     std::size_t next_ = 0;
     std::mutex mutex_;
@@ -176,7 +194,8 @@ Status ScanRecordFileRange(const std::string& path, std::uint64_t from, std::uin
 
     // The scanner hands back fewer than kLookahead bytes it could not judge
     // yet; they go in the head room in front of the next chunk.
-    ReadAhead reader(file.get(), to > from ? to - from : 0);
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    ReadAhead reader(file.get(), to > from ? to - from : 0, size > from ? size - from : 0);
     std::array<std::byte, RecordScanner::kLookahead> carry{};
     std::size_t held = 0;
     Status status = Status::Ok();
