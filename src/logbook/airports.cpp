@@ -174,7 +174,8 @@ Status ReadAptDat(const std::string& path, const AirportFound& found) {
     char buffer[4096];
     while (gzgets(file, buffer, sizeof buffer) != nullptr) {
         line += buffer;
-        if (line.back() != '\n' && !gzeof(file)) continue;
+        // A NUL byte ends what gzgets hands back: the line may be empty.
+        if (!line.empty() && line.back() != '\n' && !gzeof(file)) continue;
         reader.Line(line);
         line.clear();
     }
