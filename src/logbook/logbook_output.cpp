@@ -3,15 +3,13 @@
 #include <fmt/format.h>
 
 #include <map>
-#include <nlohmann/json.hpp>
 
+#include "logbook/flight_json.h"
 #include "protocol/host_units.h"
 #include "recordfile/civil_date.h"
 
 namespace kestrun {
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 constexpr double kFeetPerMetre = 1 / kMetresPerFoot;
 constexpr double kMetresPerNauticalMile = 1852;
@@ -33,39 +31,8 @@ std::string Duration(const std::optional<std::int64_t>& s) {
     return fmt::format("{}:{:02}", *s / 3600, *s % 3600 / 60);
 }
 
-Json JsonTime(const std::optional<std::int64_t>& t) {
-    return t ? Json(ClockTime(*t)) : Json();
-}
-
-template <typename T>
-Json JsonOpt(const std::optional<T>& v) {
-    return v ? Json(*v) : Json();
-}
-
 double Round(double value, double step) {
     return std::round(value / step) * step;
-}
-
-Json FlightJson(const FlightRow& f) {
-    Json j;
-    j["id"] = f.id;
-    j["file"] = f.file;
-    j["date"] = Date(f.date_days());
-    j["departure"] = f.departure;
-    j["arrival"] = f.arrival;
-    j["takeoff"] = JsonTime(f.takeoff);
-    j["landing"] = JsonTime(f.landing);
-    j["air_time_s"] = JsonOpt(f.air_time_s());
-    j["distance_nm"] = Round(f.distance_m / kMetresPerNauticalMile, 0.01);
-    j["max_altitude_ft"] = std::round(f.max_altitude_m * kFeetPerMetre);
-    j["max_ias_kt"] = Round(f.max_ias_kt, 0.1);
-    j["touchdown_fpm"] = f.touchdown_fpm ? Json(std::round(*f.touchdown_fpm)) : Json();
-    j["touch_and_goes"] = f.touch_and_goes;
-    j["off_block"] = JsonTime(f.off_block);
-    j["on_block"] = JsonTime(f.on_block);
-    j["block_time_s"] = JsonOpt(f.block_time_s());
-    j["complete"] = f.complete;
-    return j;
 }
 
 std::string CsvField(const Json& value) {
@@ -154,11 +121,11 @@ std::string ClockTime(std::int64_t local_seconds) {
 
 std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat format) {
     Json rows = Json::array();
-    for (const FlightRow& f : flights) rows.push_back(FlightJson(f));
+    for (const FlightRow& f : flights) rows.push_back(FlightListJson(f));
     if (format == TableFormat::kJson) return rows.dump(2) + "\n";
     if (format == TableFormat::kCsv) {
         // The columns are the JSON keys, also when there is no flight.
-        return Csv(rows, Keys(FlightJson(FlightRow{})));
+        return Csv(rows, Keys(FlightListJson(FlightRow{})));
     }
     std::string out = fmt::format(
         "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
