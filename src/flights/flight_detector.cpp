@@ -142,11 +142,17 @@ void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, const Mo
             return;
         }
         BeginGroundStretch(p);
+        // A reading resumed at a resume point stands where the reading
+        // through it stood: on the ground, after a roll.
+        if (motion.at_rest) rolled_ = true;
     }
     Keep(ground_recent_, p, kGroundKept);
     if (motion.at_rest) {
         last_rest_ = p;
-        resume_ = ResumePoint{p.offset, p.seconds};
+        // Only where a reading starting here finds the same flights: parked
+        // after a roll, below the speed a takeoff roll starts from (at rest
+        // in a gale, a first record at flying speed would start in the air).
+        if (rolled_ && p.airspeed_kt <= kRollStartKt) resume_ = ResumePoint{p.offset, p.seconds};
     }
     const bool rolling = motion.ground_kt && !motion.at_rest && *motion.ground_kt < kFlyingKt &&
                          motion.steady && p.airspeed_kt < kFlyingKt;
