@@ -7,9 +7,6 @@
 // Input: byte 0 sets the size of the pieces the stream is fed in (1 to 256);
 // the rest is the file.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +23,14 @@
 namespace {
 
 using namespace kestrun;
+
+// The formats' output, thrown away: the target checks their invariants, not
+// their bytes.
+class DroppedOutput final : public OutputStream {
+  public:
+    Status Write(std::span<const std::byte>) override { return Status::Ok(); }
+    Status Close() override { return Status::Ok(); }
+};
 
 using kestrun::fuzz::Check;
 
@@ -91,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           in_pieces.damaged_bytes == counts.damaged_bytes &&
           in_pieces.truncated_bytes == counts.truncated_bytes);
 
-    static OutputBuffer out(::open("/dev/null", O_WRONLY | O_CLOEXEC), "/dev/null", 4096);
+    static DroppedOutput dropped;
+    static OutputBuffer out(&dropped, 4096);
     // The picture writer keeps 192 KiB of points, which made afresh for each
     // input cost more than all the rest; it is kept, and each input is one
     // more flight of its document, as the flights of a day are.

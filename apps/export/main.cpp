@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,19 +15,27 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
+#include "cli/program_command_line.h"
 #include "export/export_output.h"
 #include "export/export_run.h"
+#include "text/terminal_text.h"
 
 namespace {
 
 using namespace kestrun;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk, "all went well"},
+    {kExitFailed,
+     "a file could not be read, held not one record, or the output could not be written (the "
+     "other files are still exported); when no file held a record, nothing is written"},
+    {kExitUsage, "usage: a refused option or value"},
+}};
 
 // One line for the user on standard error.
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-export: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-export: %s\n", TerminalSafe(line).c_str());
 }
 
 // True when `output` exists and is the same file as one of `inputs`: writing
@@ -45,20 +54,27 @@ bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& 
     return false;
 }
 
-int Run(int argc, char** argv) {
+struct Options {
+    std::vector<std::string> files;
+    std::string format_name = "csv";
+    std::string output;
+    std::optional<CivilDate> date;
+};
+
+// The options, or nothing when the program ends at once with `exit_code`.
+std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     CLI::App app{
         "Exports flight record files of the Kestrun Digital Flight Recorder as CSV, GPX, KML, IGC, "
         "an SVG picture or a summary.",
         "kestrun-export"};
-    std::vector<std::string> files;
-    std::string format_name = "csv";
-    std::string output;
+    PrepareCommandLine(app, kExitStatuses);
+    Options options;
     std::string date_text;
-    app.add_option("FILE", files, "Record files; each is one flight")->required();
-    app.add_option("-f,--format", format_name,
+    app.add_option("FILE", options.files, "Record files; each is one flight")->required();
+    app.add_option("-f,--format", options.format_name,
                    "Output format (default csv); igc holds one flight, so takes one file")
         ->check(CLI::IsMember({"csv", "gpx", "kml", "svg", "summary", "igc"}));
-    app.add_option("-o,--output", output, "Write to PATH instead of standard output")
+    app.add_option("-o,--output", options.output, "Write to PATH instead of standard output")
         ->option_text("PATH");
     app.add_option("-d,--date", date_text,
                    "Local date of the first record; without it, each file's modification time "
@@ -72,38 +88,43 @@ int Run(int argc, char** argv) {
             "YYYY-MM-DD"));
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : kExitUsage;
+    } catch (const CLI::ParseError& error) {
+        exit_code = CommandLineExit(app, error);
+        return std::nullopt;
     }
+    if (!date_text.empty()) options.date = ParseCivilDate(date_text);
+    return options;
+}
 
-    const ExportFormat format = *ParseExportFormat(format_name);
-    if (format == ExportFormat::kIgc && files.size() > 1) {
+// Refuses what the parser cannot see: several files for IGC, and an output
+// that is one of the inputs.
+bool OptionsFit(const Options& options, ExportFormat format) {
+    if (format == ExportFormat::kIgc && options.files.size() > 1) {
         Say("an IGC file holds one flight: give one record file with --format igc");
-        return kExitUsage;
+        return false;
     }
-    std::optional<CivilDate> date;
-    if (!date_text.empty()) date = ParseCivilDate(date_text);
+    std::string input;
+    if (!options.output.empty() && OutputIsAnInput(options.output, options.files, input)) {
+        Say("the output " + options.output + " is the input " + input +
+            "; choose another --output");
+        return false;
+    }
+    return true;
+}
 
-    if (!output.empty()) {
-        std::string input;
-        if (OutputIsAnInput(output, files, input)) {
-            Say("the output " + output + " is the input " + input + "; choose another --output");
-            return kExitUsage;
-        }
-    }
+int Export(const Options& options, ExportFormat format) {
     ExportOutput sink;
-    if (const Status opened = sink.Open(output); !opened.ok()) {
+    if (const Status opened = sink.Open(options.output); !opened.ok()) {
         Say(opened.message());
         return kExitFailed;
     }
     OutputBuffer& out = sink.buffer();
-    const auto writer = MakeFlightFormat(format, out, files.size());
-    ExportDriver driver(*writer, date);
-    int result = 0;
+    const auto writer = MakeFlightFormat(format, out, options.files.size());
+    ExportDriver driver(*writer, options.date);
+    int result = kExitOk;
     std::uint64_t records = 0;
     writer->BeginDocument();
-    for (const std::string& path : files) {
+    for (const std::string& path : options.files) {
         FlightReport report;
         const Status status = driver.ExportFile(path, report);
         records += report.scan.records;
@@ -143,5 +164,10 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return Run(argc, argv);
+    int exit_code = kExitOk;
+    const std::optional<Options> options = ParseOptions(argc, argv, exit_code);
+    if (!options) return exit_code;
+    const ExportFormat format = *ParseExportFormat(options->format_name);
+    if (!OptionsFit(*options, format)) return kExitUsage;
+    return Export(*options, format);
 }

@@ -3,17 +3,26 @@
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <string_view>
 #include <vector>
 
+#include "cli/exit_status.h"
 #include "cli/number_option.h"
+#include "cli/program_command_line.h"
 #include "flightgear/flightgear_state.h"
 #include "playback/playback_clock.h"
 
 namespace kestrun {
 namespace {
+
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk, "stopped by Ctrl-C or SIGTERM"},
+    {kExitFailed, "could not start; the reason is on standard error"},
+    {kExitUsage, "usage: a refused option or value"},
+}};
 
 bool ParseHex(std::string_view text, std::uint32_t& value) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -80,11 +89,11 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
             "errors.\n"
             "It waits in $XDG_RUNTIME_DIR/kestrun (else /tmp/kestrun-<uid>) until Ctrl-C "
             "or\n"
-            "SIGTERM, which stop it and remove its socket files.\n"
-            "Exit status: 0 stopped; 1 could not start (the reason is printed); 2 usage.",
+            "SIGTERM, which stop it and remove its socket files.",
             fallback.name, fallback.latitude_deg, fallback.longitude_deg, fallback.elevation_m,
             fallback.runway_heading_deg),
         "kestrun-host"};
+    PrepareCommandLine(app, kExitStatuses);
 
     std::string version_text;
     app.add_option("--version-word", version_text,
@@ -190,9 +199,7 @@ std::optional<HostOptions> ParseHostOptions(int argc, char** argv, int& exit_cod
         }
         options.simulator_code = static_cast<std::uint16_t>(simulator_code);
     } catch (const CLI::ParseError& error) {
-        // Help is a success; everything else is a usage error, as for the
-        // other programs, whatever the parser's own code.
-        exit_code = app.exit(error) == 0 ? 0 : 2;
+        exit_code = CommandLineExit(app, error);
         return std::nullopt;
     }
     if (replay_file->count() > 0) options.replay = replay;

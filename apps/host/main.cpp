@@ -11,6 +11,7 @@
 #include <memory>
 #include <string_view>
 
+#include "cli/exit_status.h"
 #include "host/aircraft_state.h"
 #include "host/event_loop.h"
 #include "flightgear/flightgear_feed.h"
@@ -21,6 +22,7 @@
 #include "platform/posix/atom_table.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
+#include "text/terminal_text.h"
 
 namespace {
 
@@ -38,12 +40,61 @@ const char* FaultName(kestrun::FaultMode fault) {
     return "";
 }
 
+void Complain(std::string_view line) {
+    fmt::print(stderr, "kestrun-host: {}\n", kestrun::TerminalSafe(line));
+}
+
+// Where the aircraft's state comes from: the pattern, FlightGear's datagrams
+// (watched on `loop`) or a recorded flight. Null after saying why not.
+struct AircraftChoice {
+    kestrun::AircraftSource* aircraft = nullptr;
+    std::unique_ptr<kestrun::FlightGearFeed> flightgear;
+    std::unique_ptr<kestrun::AircraftSource> replay;
+    std::string flying;  // what the start line says it does
+};
+
+bool ChooseAircraft(const kestrun::HostOptions& options, kestrun::EventLoop& loop,
+                    kestrun::OffsetImage& image, kestrun::PatternAircraft& pattern,
+                    AircraftChoice& choice) {
+    using namespace kestrun;
+    const auto console = [](std::string_view line) {
+        fmt::print("kestrun-host: {}\n", TerminalSafe(line));
+        std::fflush(stdout);
+    };
+    choice.aircraft = &pattern;
+    choice.flying = "flying from " + options.airfield.name;
+    if (options.speed != 1) choice.flying += fmt::format(" at x{:g}", options.speed);
+    Status status;
+    if (options.flightgear) {
+        choice.flightgear = FlightGearFeed::Open(*options.flightgear, console, status);
+        if (!choice.flightgear) {
+            Complain(status.message());
+            return false;
+        }
+        FlightGearFeed* feed = choice.flightgear.get();
+        loop.Watch(feed->fd(), POLLIN, [feed, &image](short) {
+            feed->OnReadable(SteadySeconds(), image);
+        });
+        choice.aircraft = feed;
+        choice.flying = "following FlightGear";
+    }
+    if (options.replay) {
+        choice.replay = OpenReplayAircraft(*options.replay, console, choice.flying, status);
+        if (!choice.replay) {
+            Complain(status.message());
+            return false;
+        }
+        choice.aircraft = choice.replay.get();
+    }
+    return true;
+}
+
 int Run(const kestrun::HostOptions& options) {
     using namespace kestrun;
     std::string runtime;
     if (Status status = PrepareRuntimeDirectory(runtime); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
-        return 1;
+        Complain(status.message());
+        return kExitFailed;
     }
     // Recorders that were killed never deleted their atoms; left there, they
     // would fill the table.
@@ -51,8 +102,8 @@ int Run(const kestrun::HostOptions& options) {
 
     EventLoop loop;
     if (Status status = loop.StopOnSignals({SIGINT, SIGTERM}); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
-        return 1;
+        Complain(status.message());
+        return kExitFailed;
     }
     // Replies go out with MSG_NOSIGNAL; this covers everything else.
     std::signal(SIGPIPE, SIG_IGN);
@@ -60,71 +111,44 @@ int Run(const kestrun::HostOptions& options) {
     OffsetImage image;
     WriteHostIdentity(options.version_word, options.simulator_code, image);
     PatternAircraft pattern(options.airfield, options.hold_seconds, options.speed);
-    AircraftSource* aircraft = &pattern;
-    const auto console = [](std::string_view line) {
-        fmt::print("kestrun-host: {}\n", line);
-        std::fflush(stdout);
-    };
-    std::unique_ptr<FlightGearFeed> flightgear;
-    if (options.flightgear) {
-        Status status;
-        flightgear = FlightGearFeed::Open(*options.flightgear, console, status);
-        if (!flightgear) {
-            fmt::print(stderr, "kestrun-host: {}\n", status.message());
-            return 1;
-        }
-        loop.Watch(flightgear->fd(), POLLIN,
-                   [&](short) { flightgear->OnReadable(SteadySeconds(), image); });
-        aircraft = flightgear.get();
-    }
-    std::unique_ptr<AircraftSource> replay;
-    std::string flying = "flying from " + options.airfield.name;
-    if (options.speed != 1) flying += fmt::format(" at x{:g}", options.speed);
-    if (options.replay) {
-        Status status;
-        replay = OpenReplayAircraft(*options.replay, console, flying, status);
-        if (!replay) {
-            fmt::print(stderr, "kestrun-host: {}\n", status.message());
-            return 1;
-        }
-        aircraft = replay.get();
-    }
+    AircraftChoice choice;
+    if (!ChooseAircraft(options, loop, image, pattern, choice)) return kExitFailed;
+    AircraftSource* aircraft = choice.aircraft;
     aircraft->Update(SteadySeconds(), image);
     const auto period = std::chrono::nanoseconds(static_cast<long long>(1e9 / options.update_hz));
     if (Status status = loop.AddTimer(period, [&](double now) { aircraft->Update(now, image); });
         !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
-        return 1;
+        Complain(status.message());
+        return kExitFailed;
     }
 
     HostServer server(loop, image, runtime, options.fault, [](std::string_view line) {
-        fmt::print(stderr, "kestrun-host: {}\n", line);
+        Complain(line);
         std::fflush(stderr);
     });
     const auto window_class = options.client_mode ? kSimulatorWindowClass : kHostWindowClass;
     if (Status status = server.Listen(window_class); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
-        return 1;
+        Complain(status.message());
+        return kExitFailed;
     }
     fmt::print("kestrun-host: listening on {} (version {}, simulator code {}{}), {}\n",
                server.endpoints().front(), VersionDigits(options.version_word),
-               options.simulator_code, FaultName(options.fault),
-               flightgear ? std::string("following FlightGear") : flying);
+               options.simulator_code, FaultName(options.fault), TerminalSafe(choice.flying));
     std::fflush(stdout);
 
     if (Status status = loop.Run(); !status.ok()) {
-        fmt::print(stderr, "kestrun-host: {}\n", status.message());
-        return 1;
+        Complain(status.message());
+        return kExitFailed;
     }
-    if (flightgear) fmt::print("kestrun-host: {}\n", flightgear->Summary());
+    if (choice.flightgear) fmt::print("kestrun-host: {}\n", choice.flightgear->Summary());
     fmt::print("kestrun-host: stopped\n");
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int exit_code = 0;
+    int exit_code = kestrun::kExitOk;
     const auto options = kestrun::ParseHostOptions(argc, argv, exit_code);
     if (!options) return exit_code;
     return Run(*options);

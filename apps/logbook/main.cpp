@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
+#include "cli/program_command_line.h"
 #include "export/export_output.h"
 #include "export/export_run.h"
 #include "logbook/airports.h"
@@ -28,16 +31,22 @@
 #include "pages/page_html.h"
 #include "platform/posix/desktop_open.h"
 #include "platform/posix/posix_file_system.h"
+#include "text/terminal_text.h"
 
 namespace {
 
 using namespace kestrun;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk, "all went well"},
+    {kExitFailed,
+     "a file or folder could not be read (the others are still scanned), the logbook was "
+     "refused or could not be written, or there is no such flight"},
+    {kExitUsage, "usage: a refused option or value"},
+}};
 
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-logbook: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-logbook: %s\n", TerminalSafe(line).c_str());
 }
 
 CLI::Validator DateValidator() {
@@ -104,13 +113,22 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
     });
     Status status = scan.Begin();
     const std::string airport_list = airports.empty() ? InstalledAirportList() : airports;
-    bool imported = false;
-    if (status.ok() && !airport_list.empty()) status = UpdateAirports(db, airport_list, imported);
+    AirportImport airports_read;
+    if (status.ok() && !airport_list.empty()) {
+        status = UpdateAirports(db, airport_list, airports_read);
+    }
     if (!status.ok()) {
         Say(status.message());
         return kExitFailed;
     }
-    if (imported) std::printf("airports imported from %s\n", airport_list.c_str());
+    // A bad list keeps the airports as they were; the record files are
+    // scanned all the same.
+    if (!airports_read.refused.empty()) {
+        Say(airports_read.refused + "; the airports were left as they were");
+        result = kExitFailed;
+    }
+    const bool imported = airports_read.imported;
+    if (imported) std::printf("airports imported from %s\n", TerminalSafe(airport_list).c_str());
 
     std::size_t unchanged = 0;
     for (const std::string& file : files) {
@@ -126,7 +144,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
             Say(DescribeScan(found));
             result = kExitFailed;
         } else {
-            std::printf("%s\n", DescribeScan(found).c_str());
+            std::printf("%s\n", TerminalSafe(DescribeScan(found)).c_str());
         }
     }
     progress.Clear();
@@ -216,35 +234,51 @@ int Pages(Database& db, const std::optional<std::int64_t>& id, const std::string
     return 0;
 }
 
-int Run(int argc, char** argv) {
+// The command line, parsed: which subcommand, and every option's value.
+struct Command {
+    enum class Kind { kScan, kList, kShow, kStats, kHtml, kOpen } kind = Kind::kList;
+    std::string db_path = DefaultLogbookPath();
+    std::vector<std::string> paths;
+    std::string date_text, airports;
+    std::string format_name = "table";
+    std::string show_format = "table";
+    FlightFilter filter;
+    std::int64_t id = 0;
+    std::string export_name, output;
+    std::optional<std::int64_t> page_id;  // html and open: one flight's page
+    std::string pages_output;
+};
+
+// The command, or nothing when the program ends at once with `exit_code`.
+std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     CLI::App app{
         "A pilot's logbook from Kestrun flight record files: finds the flights in them, "
         "keeps them in a database, and lists, shows, exports and totals them.",
         "kestrun-logbook"};
+    PrepareCommandLine(app, kExitStatuses);
     app.require_subcommand(1);
-    std::string db_path = DefaultLogbookPath();
-    app.add_option("--db", db_path,
+    Command command;
+    app.add_option("--db", command.db_path,
                    "The logbook database (default $XDG_DATA_HOME/kestrun/logbook.sqlite, else "
                    "~/.local/share/kestrun/logbook.sqlite)")
         ->option_text("PATH");
 
     CLI::App* scan = app.add_subcommand("scan", "Find flights in record files and folders");
-    std::vector<std::string> paths;
-    std::string date_text, airports;
-    scan->add_option("PATH", paths, "Record files, and folders searched for *.dat")->required();
-    scan->add_option("-d,--date", date_text,
+    scan->add_option("PATH", command.paths, "Record files, and folders searched for *.dat")
+        ->required();
+    scan->add_option("-d,--date", command.date_text,
                      "Local date of the first record of each new file (default: from the file's "
                      "modification time)")
         ->option_text("YYYY-MM-DD")
         ->check(DateValidator());
-    scan->add_option("--airports", airports,
+    scan->add_option("--airports", command.airports,
                      "Airports from a CSV file with the header ident,latitude,longitude,"
                      "elevation_ft (default: FlightGear's list when installed)")
         ->option_text("FILE");
 
     CLI::App* list = app.add_subcommand("list", "List the flights, newest last");
-    std::string format_name = "table", from_text, to_text, airport;
-    list->add_option("-f,--format", format_name, "table, csv or json")
+    std::string from_text, to_text;
+    list->add_option("-f,--format", command.format_name, "table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
     list->add_option("--from", from_text, "Only flights on or after this date")
         ->option_text("YYYY-MM-DD")
@@ -252,96 +286,122 @@ int Run(int argc, char** argv) {
     list->add_option("--to", to_text, "Only flights on or before this date")
         ->option_text("YYYY-MM-DD")
         ->check(DateValidator());
-    list->add_option("--airport", airport, "Only flights from or to this airport")
+    list->add_option("--airport", command.filter.airport, "Only flights from or to this airport")
         ->option_text("IDENT");
 
     CLI::App* show = app.add_subcommand("show", "One flight: phases, landing report, export");
-    std::int64_t id = 0;
-    std::string export_name, output;
-    show->add_option("ID", id, "The flight's id, as list shows it")->required();
-    show->add_option("--export", export_name, "Export the flight as gpx, kml, csv, svg or igc")
+    show->add_option("ID", command.id, "The flight's id, as list shows it")->required();
+    show->add_option("--export", command.export_name,
+                     "Export the flight as gpx, kml, csv, svg or igc")
         ->check(CLI::IsMember({"gpx", "kml", "csv", "svg", "igc"}));
-    show->add_option("-o,--output", output, "Write the export there instead of standard output")
+    show->add_option("-o,--output", command.output,
+                     "Write the export there instead of standard output")
         ->option_text("PATH");
-    std::string show_format = "table";
-    show->add_option("-f,--format", show_format, "table or json")
+    show->add_option("-f,--format", command.show_format, "table or json")
         ->check(CLI::IsMember({"table", "json"}));
 
     CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month and by route");
-    stats->add_option("-f,--format", format_name, "table, csv or json")
+    stats->add_option("-f,--format", command.format_name, "table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
 
     CLI::App* html = app.add_subcommand(
         "html", "Write the logbook as web pages (only what changed), or one flight's page");
-    std::optional<std::int64_t> page_id;
-    std::string pages_output;
-    html->add_option("ID", page_id, "Only this flight's page, as one file (needs --output)");
-    html->add_option("-o,--output", pages_output,
+    html->add_option("ID", command.page_id, "Only this flight's page, as one file (needs --output)");
+    html->add_option("-o,--output", command.pages_output,
                      "The pages folder (default $XDG_DATA_HOME/kestrun/pages, else "
                      "~/.local/share/kestrun/pages); with ID, the page's file")
         ->option_text("PATH");
     CLI::App* open = app.add_subcommand(
         "open", "Bring the pages up to date and open the index, or a flight, in the browser");
-    open->add_option("ID", page_id, "Open this flight's page");
+    open->add_option("ID", command.page_id, "Open this flight's page");
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : kExitUsage;
+    } catch (const CLI::ParseError& error) {
+        exit_code = CommandLineExit(app, error);
+        return std::nullopt;
     }
+    using Kind = Command::Kind;
+    command.kind = scan->parsed()   ? Kind::kScan
+                   : show->parsed() ? Kind::kShow
+                   : list->parsed() ? Kind::kList
+                   : html->parsed() ? Kind::kHtml
+                   : open->parsed() ? Kind::kOpen
+                                    : Kind::kStats;
+    if (!from_text.empty()) command.filter.from_days = ParseCivilDate(from_text)->days;
+    if (!to_text.empty()) command.filter.to_days = ParseCivilDate(to_text)->days;
+    return command;
+}
 
-    Database db;
-    Status status = OpenLogbook(db_path, db);
+int Show(Database& db, const Command& command) {
+    std::optional<FlightRow> flight;
+    std::vector<PhaseRow> phases;
+    Status status = LoadFlight(db, command.id, flight);
+    if (status.ok() && flight) status = LoadPhases(db, command.id, phases);
     if (!status.ok()) {
         Say(status.message());
         return kExitFailed;
     }
-    if (scan->parsed()) return Scan(db, paths, date_text, airports);
-    if (html->parsed() || open->parsed()) {
-        return Pages(db, page_id, pages_output, open->parsed());
-    }
-
-    if (show->parsed()) {
-        std::optional<FlightRow> flight;
-        std::vector<PhaseRow> phases;
-        status = LoadFlight(db, id, flight);
-        if (status.ok() && flight) status = LoadPhases(db, id, phases);
-        if (!status.ok()) {
-            Say(status.message());
-            return kExitFailed;
-        }
-        if (!flight) {
-            Say(fmt::format("there is no flight {} in the logbook {}", id, db_path));
-            return kExitFailed;
-        }
-        if (!export_name.empty()) return ExportFlight(*flight, export_name, output);
-        const std::string text = show_format == "json"
-                                     ? FlightShowJson(*flight, phases).dump(2) + "\n"
-                                     : FormatFlight(*flight, phases);
-        std::fputs(text.c_str(), stdout);
-        return 0;
-    }
-
-    FlightFilter filter;
-    if (!from_text.empty()) filter.from_days = ParseCivilDate(from_text)->days;
-    if (!to_text.empty()) filter.to_days = ParseCivilDate(to_text)->days;
-    filter.airport = airport;
-    std::vector<FlightRow> flights;
-    status = LoadFlights(db, list->parsed() ? filter : FlightFilter{}, flights);
-    if (!status.ok()) {
-        Say(status.message());
+    if (!flight) {
+        Say(fmt::format("there is no flight {} in the logbook {}", command.id, command.db_path));
         return kExitFailed;
     }
-    const TableFormat format = ParseTableFormat(format_name);
-    const std::string text =
-        list->parsed() ? FormatFlightList(flights, format) : FormatStats(flights, format);
+    if (!command.export_name.empty()) {
+        return ExportFlight(*flight, command.export_name, command.output);
+    }
+    const std::string text = command.show_format == "json"
+                                 ? FlightShowJson(*flight, phases).dump(2) + "\n"
+                                 : FormatFlight(*flight, phases);
     std::fputs(text.c_str(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : kExitFailed;
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+// `list` (the flights the filter lets through) or `stats` (totals of all).
+int ListOrStats(Database& db, const Command& command) {
+    const bool list = command.kind == Command::Kind::kList;
+    std::vector<FlightRow> flights;
+    if (Status status = LoadFlights(db, list ? command.filter : FlightFilter{}, flights);
+        !status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    const TableFormat format = ParseTableFormat(command.format_name);
+    const std::string text =
+        list ? FormatFlightList(flights, format) : FormatStats(flights, format);
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int Run(const Command& command) {
+    Database db;
+    db.SetLockWait(std::chrono::minutes(5), [&] {
+        Say("waiting for another kestrun-logbook to finish with " + command.db_path);
+    });
+    if (Status status = OpenLogbook(command.db_path, db); !status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    switch (command.kind) {
+        case Command::Kind::kScan:
+            return Scan(db, command.paths, command.date_text, command.airports);
+        case Command::Kind::kShow:
+            return Show(db, command);
+        case Command::Kind::kHtml:
+        case Command::Kind::kOpen:
+            return Pages(db, command.page_id, command.pages_output,
+                         command.kind == Command::Kind::kOpen);
+        case Command::Kind::kList:
+        case Command::Kind::kStats:
+            return ListOrStats(db, command);
+    }
+    return kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    return Run(argc, argv);
+    int exit_code = kExitOk;
+    const std::optional<Command> command = ParseCommand(argc, argv, exit_code);
+    if (!command) return exit_code;
+    return Run(*command);
 }

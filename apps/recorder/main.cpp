@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/exit_status.h"
+#include "cli/program_version.h"
 #include "cli/recorder_command_line.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
@@ -41,7 +43,7 @@ void ExitWithoutWindow(QtMsgType type, const QMessageLogContext& context, const 
         "kestrun-recorder: cannot open a window on this display; record with "
         "kestrun-record instead\n",
         stderr);
-    std::_Exit(1);
+    std::_Exit(kestrun::kExitFailed);
 }
 
 }  // namespace
@@ -57,13 +59,13 @@ int main(int argc, char** argv) {
         case Action::kHelp:
         case Action::kVersion:
             std::fputs(command.text.c_str(), stdout);
-            return 0;
+            return kestrun::kExitOk;
         case Action::kUsageError:
             std::fputs(command.text.c_str(), stderr);
-            return 2;
+            return kestrun::kExitUsage;
         case Action::kNoDisplay:
             std::fputs(command.text.c_str(), stderr);
-            return 1;
+            return kestrun::kExitFailed;
     }
 
     // Qt reads its options as read above, -name=value split in two; it keeps
@@ -79,8 +81,8 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(g_qt_handler);
     QApplication::setApplicationName(QStringLiteral("kestrun-recorder"));
     QApplication::setApplicationVersion(
-        QString::fromLatin1(kestrun::kRecorderVersion.data(),
-                            static_cast<qsizetype>(kestrun::kRecorderVersion.size())));
+        QString::fromLatin1(kestrun::kProgramVersion.data(),
+                            static_cast<qsizetype>(kestrun::kProgramVersion.size())));
     // Lets a desktop match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrun.FlightRecorder"));
 

@@ -5,12 +5,15 @@
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "cli/exit_status.h"
+#include "cli/program_command_line.h"
 #include "host/event_loop.h"
 #include "host/host_server.h"
 #include "relay/net_address.h"
@@ -18,22 +21,28 @@
 #include "relay/relay_key.h"
 #include "relay/relay_server.h"
 #include "relay/tls_channel.h"
+#include "text/terminal_text.h"
 #include "platform/posix/runtime_directory.h"
 #include "protocol/frame.h"
 
 namespace kestrun {
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk, "stopped by Ctrl-C or SIGTERM, or the key was written"},
+    {kExitFailed,
+     "could not start, for example a key file that is not a regular file of the user's or "
+     "that group or others may read or write"},
+    {kExitUsage, "usage: a refused option or value"},
+}};
 
 void Say(std::string_view line) {
-    fmt::print("kestrun-relay: {}\n", line);
+    fmt::print("kestrun-relay: {}\n", TerminalSafe(line));
     std::fflush(stdout);
 }
 
 int Fail(std::string_view line) {
-    fmt::print(stderr, "kestrun-relay: {}\n", line);
+    fmt::print(stderr, "kestrun-relay: {}\n", TerminalSafe(line));
     return kExitFailed;
 }
 
@@ -64,7 +73,7 @@ std::unique_ptr<TlsContext> Prepare(const std::string& key_path, TlsContext::Rol
 int Serve(const std::string& listen_text, const std::string& key_path) {
     NetAddress address;
     if (Status status = ParseNetAddress(listen_text, address, true); !status.ok()) {
-        fmt::print(stderr, "kestrun-relay: {}\n", status.message());
+        fmt::print(stderr, "kestrun-relay: {}\n", TerminalSafe(status.message()));
         return kExitUsage;
     }
     EventLoop loop;
@@ -76,13 +85,13 @@ int Serve(const std::string& listen_text, const std::string& key_path) {
     Say(fmt::format("serving the local host on {}", bound));
     if (Status status = loop.Run(); !status.ok()) return Fail(status.message());
     Say("stopped");
-    return 0;
+    return kExitOk;
 }
 
 int Client(const std::string& server_text, const std::string& key_path) {
     NetAddress server_address;
     if (Status status = ParseNetAddress(server_text, server_address); !status.ok()) {
-        fmt::print(stderr, "kestrun-relay: {}\n", status.message());
+        fmt::print(stderr, "kestrun-relay: {}\n", TerminalSafe(status.message()));
         return kExitUsage;
     }
     std::string runtime;
@@ -111,7 +120,7 @@ int Client(const std::string& server_text, const std::string& key_path) {
     Say(fmt::format("listening on {} for {}", endpoint.endpoints().front(), server_address.text));
     if (Status status = loop.Run(); !status.ok()) return Fail(status.message());
     Say("stopped");
-    return 0;
+    return kExitOk;
 }
 
 int Run(int argc, char** argv) {
@@ -119,6 +128,7 @@ int Run(int argc, char** argv) {
         "Carries the recorder's requests to a simulator host on another machine, "
         "authenticated and encrypted with a shared key.",
         "kestrun-relay"};
+    PrepareCommandLine(app, kExitStatuses);
     app.require_subcommand(1);
     std::string key_path;
     std::string listen_text(kDefaultListenAddress);
@@ -130,30 +140,33 @@ int Run(int argc, char** argv) {
                      fmt::format("Address and port to listen on (default {}, this machine only)",
                                  kDefaultListenAddress))
         ->option_text("ADDRESS:PORT");
-    serve->add_option("--key", key_path, "The key file made by keygen")->required();
+    serve->add_option("--key", key_path, "The key file made by keygen")
+        ->required()
+        ->option_text("FILE");
 
     CLI::App* client = app.add_subcommand(
         "client", "On the recorder's machine: offer the server's host to local recorders");
     client->add_option("--server", server_text, "The server's address and port")
         ->required()
         ->option_text("ADDRESS:PORT");
-    client->add_option("--key", key_path, "The key file made by keygen")->required();
+    client->add_option("--key", key_path, "The key file made by keygen")
+        ->required()
+        ->option_text("FILE");
 
     CLI::App* keygen = app.add_subcommand("keygen", "Write a new key, readable by you only");
     keygen->add_option("FILE", key_path, "Where to write it (must not exist)")->required();
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? 0 : kExitUsage;
+    } catch (const CLI::ParseError& error) {
+        return CommandLineExit(app, error);
     }
     if (serve->parsed()) return Serve(listen_text, key_path);
     if (client->parsed()) return Client(server_text, key_path);
     if (Status status = WriteNewKey(key_path); !status.ok()) return Fail(status.message());
     Say(fmt::format("wrote a new key to {}; copy it to the other machine and keep it private",
                     key_path));
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace

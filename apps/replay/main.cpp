@@ -5,13 +5,17 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
+#include "cli/exit_status.h"
 #include "cli/number_option.h"
+#include "cli/program_command_line.h"
 #include "flightgear/flightgear_address.h"
 #include "playback/clock_text.h"
 #include "playback/flight_file.h"
@@ -21,17 +25,25 @@
 #include "replay/replay_loop.h"
 #include "replay/status_line.h"
 #include "replay/udp_sender.h"
+#include "text/terminal_text.h"
 
 namespace {
 
 using namespace kestrun;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk,
+     "the file (or --to) was played to its end, or the replay was stopped with q or a signal"},
+    {kExitFailed,
+     "a file that cannot be read, holds no records or no record with a position, or a "
+     "FlightGear address it cannot send to"},
+    {kExitUsage,
+     "usage: a refused option or value, or a --from or --to the file's clock never shows"},
+}};
 constexpr std::uint16_t kReplayPort = 5501;  // the host's bridge listens on 5500
 
 void Say(const std::string& line) {
-    std::fprintf(stderr, "kestrun-replay: %s\n", line.c_str());
+    std::fprintf(stderr, "kestrun-replay: %s\n", TerminalSafe(line).c_str());
 }
 
 // "HH:MM:SS" as a second of the day; empty for anything else.
@@ -73,6 +85,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
         "Keys on a terminal: space pauses, left/right arrows seek 10 s, + and - double and "
         "halve the speed, q quits.",
         "kestrun-replay"};
+    PrepareCommandLine(app, kExitStatuses);
     Options options;
     std::string address_text, from_text, to_text, date_text;
     app.add_option("FILE", options.file, "The record file")->required();
@@ -120,8 +133,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
             throw CLI::ValidationError("--to", "must differ from --from");
         }
     } catch (const CLI::ParseError& error) {
-        const int code = app.exit(error);
-        exit_code = code == 0 ? 0 : kExitUsage;
+        exit_code = CommandLineExit(app, error);
         return std::nullopt;
     }
     if (!from_text.empty()) options.from = ParseClockTime(from_text);
@@ -130,13 +142,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     return options;
 }
 
-int Run(const Options& options) {
-    LoadedFlight flight;
-    if (Status status = LoadFlight(options.file, flight); !status.ok()) {
-        Say(status.message());
-        return kExitFailed;
-    }
-    const FlightTrack& track = flight.track;
+// The part of the track to play, from --from and --to; nothing after
+// saying which clock time the file never shows.
+std::optional<std::pair<double, double>> FindRange(const Options& options,
+                                                   const FlightTrack& track) {
     const std::string span = fmt::format("the file runs from {} to {}",
                                          FormatClockTime(track.At(track.begin()).clock_seconds),
                                          FormatClockTime(track.At(track.end()).clock_seconds));
@@ -147,7 +156,7 @@ int Run(const Options& options) {
         if (!found) {
             Say(fmt::format("--from {}: not in {} ({})", FormatClockTime(double(*options.from)),
                             options.file, span));
-            return kExitUsage;
+            return std::nullopt;
         }
         begin = *found;
     }
@@ -156,10 +165,23 @@ int Run(const Options& options) {
         if (!found) {
             Say(fmt::format("--to {}: not in {} after the start ({})",
                             FormatClockTime(double(*options.to_time)), options.file, span));
-            return kExitUsage;
+            return std::nullopt;
         }
         end = *found;
     }
+    return std::pair{begin, end};
+}
+
+int Run(const Options& options) {
+    LoadedFlight flight;
+    if (Status status = LoadFlight(options.file, flight); !status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    const FlightTrack& track = flight.track;
+    const auto range = FindRange(options, track);
+    if (!range) return kExitUsage;
+    const auto [begin, end] = *range;
 
     std::unique_ptr<UdpSender> sender;
     if (Status status = UdpSender::Open(options.to, sender); !status.ok()) {
@@ -176,7 +198,7 @@ int Run(const Options& options) {
                         options.file, flight.scan.damaged_records, flight.scan.skipped_bytes));
     }
     fmt::print("kestrun-replay: {}: {} {} to {} ({}), {} records, to {} {} times a second{}\n",
-               options.file, FormatCivilDate(start_date), FormatClockTime(first_clock),
+               TerminalSafe(options.file), FormatCivilDate(start_date), FormatClockTime(first_clock),
                FormatClockTime(track.At(end).clock_seconds), FormatPlayTime(end - begin),
                flight.scan.records, FormatEndpoint(options.to.ipv4, options.to.port),
                options.rate_hz, options.loop ? ", looping" : "");
@@ -188,11 +210,11 @@ int Run(const Options& options) {
     switch (RunReplay(frames, *sender, failure)) {
         case ReplayEnd::kPlayed:
             fmt::print("kestrun-replay: played to the end\n");
-            return 0;
+            return kExitOk;
         case ReplayEnd::kStopped:
             fmt::print("kestrun-replay: stopped at {}\n",
                        FormatClockTime(track.At(clock.At(SteadyNow())).clock_seconds));
-            return 0;
+            return kExitOk;
         case ReplayEnd::kSendFailed:
             Say(failure.message());
             return kExitFailed;
@@ -203,7 +225,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int exit_code = 0;
+    int exit_code = kExitOk;
     const auto options = ParseOptions(argc, argv, exit_code);
     if (!options) return exit_code;
     return Run(*options);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 
+#include "cli/exit_status.h"
+#include "cli/program_version.h"
+
 namespace kestrun {
 namespace {
 
@@ -20,6 +23,12 @@ constexpr std::array<std::string_view, 17> kQtOptionsWithValue{
     "visual"};
 constexpr std::array<std::string_view, 6> kQtFlags{"reverse", "widgetcount", "nograb",
                                                    "dograb",  "sync",        "testability"};
+
+constexpr std::array<ExitStatusMeaning, 3> kExitStatuses{{
+    {kExitOk, "the window was closed, or --help or --version was given"},
+    {kExitFailed, "no display to open the window on, or it cannot be reached"},
+    {kExitUsage, "usage: an unknown option"},
+}};
 
 bool Contains(const auto& names, std::string_view name) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -44,7 +53,9 @@ std::string RecorderUsage() {
            "Options:\n"
            "  -h, --help     Show this text and exit\n"
            "  -v, --version  Show the version and exit\n"
-           "Qt's own options work too, such as -platform NAME, -display DISPLAY or -style STYLE.\n";
+           "Qt's own options work too, such as -platform NAME, -display DISPLAY or -style STYLE.\n"
+           "\n" +
+           ExitStatusHelp(kExitStatuses);
 }
 
 RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>& arguments,
@@ -58,11 +69,11 @@ RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>&
         }
         if (argument == "-v" || argument == "--version") {
             return {RecorderCommandLine::Action::kVersion,
-                    "kestrun-recorder " + std::string(kRecorderVersion) + "\n",
+                    "kestrun-recorder " + std::string(kProgramVersion) + "\n",
                     {}};
         }
         if (argument.size() < 2 || argument[0] != '-') {
-            return UsageError("unexpected argument " + std::string(argument));
+            return UsageError("unexpected argument: " + std::string(argument));
         }
         const std::size_t dashes = argument.starts_with("--") ? 2 : 1;
         const std::size_t equals = argument.find('=');
@@ -73,7 +84,7 @@ RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>&
             continue;
         }
         if (!Contains(kQtOptionsWithValue, name)) {
-            return UsageError("unknown option " + std::string(argument));
+            return UsageError("unknown option: " + std::string(argument));
         }
         // Qt takes most of its options only as two arguments, so -name=value
         // is handed on split in two.

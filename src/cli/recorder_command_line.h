@@ -9,15 +9,13 @@
 
 namespace kestrun {
 
-inline constexpr std::string_view kRecorderVersion = "1.0";
-
 struct RecorderCommandLine {
     enum class Action {
         kRun,         // open the window; Qt reads its own options itself
         kHelp,        // print `text` on standard output, exit 0
         kVersion,     // likewise
-        kUsageError,  // print `text` on standard error, exit 2
-        kNoDisplay,   // print `text` on standard error, exit 1
+        kUsageError,  // print `text` on standard error, exit kExitUsage
+        kNoDisplay,   // print `text` on standard error, exit kExitFailed
     };
     Action action = Action::kRun;
     std::string text;

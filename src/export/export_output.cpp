@@ -1,28 +1,35 @@
 #include "export/export_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include "platform/posix/posix_file_system.h"
 
 namespace kestrun {
 
+ExportOutput::ExportOutput()
+    : own_files_(std::make_unique<PosixFileSystem>()), files_(*own_files_) {}
+
+ExportOutput::ExportOutput(FileSystem& files) : files_(files) {}
+
 ExportOutput::~ExportOutput() {
-    if (fd_ > STDOUT_FILENO) ::close(fd_);
+    if (stream_) Discard();
 }
 
 Status ExportOutput::Open(const std::string& path) {
+    Status status = Status::Ok();
     if (path.empty()) {
-        fd_ = STDOUT_FILENO;
-        name_ = "standard output";
+        status = files_.OpenStandardOutput(stream_);
     } else {
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd_ < 0) return Status::Error("cannot create " + path + ": " + std::strerror(errno));
-        name_ = path;
+        target_ = path;
+        FileFacts facts;
+        bool found = false;
+        status = files_.Stat(target_, facts, found);
+        if (status.ok() && found && (facts.link || facts.kind != FileFacts::Kind::kRegular)) {
+            status = files_.OpenOutputStream(target_, stream_);
+        } else if (status.ok()) {
+            status = files_.CreateBeside(target_, stream_, temporary_);
+        }
     }
-    buffer_.emplace(fd_, name_);
+    if (!status.ok()) return status;
+    buffer_.emplace(stream_.get());
     buffer_->WriteInBackground();
     return Status::Ok();
 }
@@ -30,23 +37,24 @@ Status ExportOutput::Open(const std::string& path) {
 Status ExportOutput::Close() {
     Status status = Status::Ok();
     if (!buffer_->Flush()) status = Status::Error(buffer_->error());
-    if (fd_ > STDOUT_FILENO) {
-        const int closed = ::close(fd_);
-        fd_ = -1;
-        if (closed != 0 && status.ok()) {
-            status = Status::Error("cannot write " + name_ + ": " + std::strerror(errno));
-        }
+    Status closed = stream_->Close();
+    stream_.reset();
+    if (status.ok()) status = closed;
+    if (!temporary_.empty()) {
+        if (status.ok()) status = files_.Rename(temporary_, target_);
+        if (!status.ok()) static_cast<void>(files_.Remove(temporary_));
+        temporary_.clear();
     }
     return status;
 }
 
 void ExportOutput::Discard() {
     if (buffer_) buffer_->Discard();
-    if (fd_ <= STDOUT_FILENO) return;
-    struct stat info {};
-    if (::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) ::unlink(name_.c_str());
-    ::close(fd_);
-    fd_ = -1;
+    if (!stream_) return;
+    static_cast<void>(stream_->Close());
+    stream_.reset();
+    if (!temporary_.empty()) static_cast<void>(files_.Remove(temporary_));
+    temporary_.clear();
 }
 
 }  // namespace kestrun

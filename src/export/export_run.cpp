@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "export/csv_format.h"
 #include "export/gpx_format.h"
 #include "export/igc_format.h"
@@ -34,6 +36,35 @@ Status UnwritableDate(const std::string& path, CivilDate date) {
         "{}: its modification time gives the date {}, outside the years 1 to 9999; give the date "
         "of its first record with --date",
         path, FormatCivilDate(date)));
+}
+
+// Only places records in time, for a look at the dates a file reaches.
+class TimelineSink final : public RecordSink {
+  public:
+    void OnRecord(const FlightRecord& record, std::uint64_t) override {
+        timeline_.Place(record.Hour, record.Minute, record.Second);
+    }
+    const FlightTimeline& timeline() const { return timeline_; }
+
+  private:
+    FlightTimeline timeline_;
+};
+
+// A given date near the end of the calendar could carry a flight past
+// midnight into the year 10000. Each midnight takes at least one record, so
+// only a date within as many days of the end as the range has records needs
+// the file read first; any other is passed at once.
+Status CheckGivenDate(const std::string& path, CivilDate date, const RecordFileFacts& facts,
+                      std::uint64_t from, std::uint64_t to) {
+    const std::uint64_t end = std::min(to, facts.size);
+    const std::uint64_t records = end > from ? (end - from) / kFlightRecordSize : 0;
+    const CivilDate last = CivilDate::FromYmd(9999, 12, 31);
+    if (date.days + static_cast<std::int64_t>(records) <= last.days) return Status::Ok();
+    TimelineSink dates;
+    ScanCounts counts;
+    Status status = ScanRecordFileRange(path, from, to, dates, counts);
+    if (status.ok()) status = CheckRecordDates(date, dates.timeline().latest_seconds());
+    return status.ok() ? status : Status::Error(path + ": " + status.message());
 }
 
 }  // namespace
@@ -78,6 +109,8 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, s
     flight.path = path;
     flight.name = FileNameOf(path);
     if (date_) {
+        status = CheckGivenDate(path, *date_, facts, from, to);
+        if (!status.ok()) return status;
         flight.first_date = *date_;
         flight.date_known = true;
         flight.date_source = DateSource::kOption;

@@ -82,12 +82,12 @@ void IgcFormat::WriteHeader(CivilDate utc_date) {
                     "HFGTYGLIDERTYPE:\r\n"
                     "HFGIDGLIDERID:\r\n"
                     "HFDTM100GPSDATUM:WGS-1984\r\n"
-                    "HFRFWFIRMWAREVERSION:1.0\r\n"
+                    "HFRFWFIRMWAREVERSION:{}\r\n"
                     "HFFTYFRTYPE:Kestrun,Digital Flight Recorder\r\n"
                     "HFALGALTGPS:GEO\r\n"
                     "HFALPALTPRESSURE:ISA\r\n"
                     "I023638IAS3941HDT\r\n",
-                    day, month, (year % 100 + 100) % 100));
+                    day, month, (year % 100 + 100) % 100, KESTRUN_PROJECT_VERSION));
     header_written_ = true;
 }
 

@@ -1,9 +1,6 @@
 #include "export/output_buffer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -46,8 +43,8 @@ char* WriteFixed(char* out, double value, int decimals) {
     }
 }
 
-OutputBuffer::OutputBuffer(int fd, std::string name, std::size_t capacity)
-    : fd_(fd), name_(std::move(name)), capacity_(std::max(capacity, kMinCapacity)) {
+OutputBuffer::OutputBuffer(OutputStream* stream, std::size_t capacity)
+    : stream_(stream), capacity_(std::max(capacity, kMinCapacity)) {
     buffer_.reset(new char[capacity_]);
 }
 
@@ -96,16 +93,10 @@ void OutputBuffer::Drain() {
 }
 
 std::string OutputBuffer::WriteOut(const char* data, std::size_t size) const {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd_, data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return "cannot write " + name_ + ": " + std::strerror(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return {};
+    if (size == 0) return {};
+    if (stream_ == nullptr) return "cannot write: there is no output";
+    const Status written = stream_->Write(std::as_bytes(std::span(data, size)));
+    return written.ok() ? std::string() : written.message();
 }
 
 void OutputBuffer::HandOver() {

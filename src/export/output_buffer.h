@@ -1,7 +1,7 @@
 #pragma once
-// OutputBuffer: a fixed buffer in front of a file descriptor, for writers that
+// OutputBuffer: a fixed buffer in front of an output stream, for writers that
 // produce millions of small fields. Fields are formatted straight into the
-// buffer; the buffer goes to the descriptor with write() when it fills.
+// buffer; the buffer goes to the stream when it fills.
 //
 // Errors are sticky: after the first failed write (or Fail()), further output
 // is dropped and ok() is false, so a writer can format a whole document and
@@ -23,6 +23,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "platform/file_system.h"
 
 namespace kestrun {
 
@@ -62,8 +64,10 @@ class OutputBuffer {
   public:
     static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 18;
 
-    // Does not take ownership of `fd`. `name` is used in error messages.
-    OutputBuffer(int fd, std::string name, std::size_t capacity = kDefaultCapacity);
+    // Does not take ownership of `stream`, whose messages name what failed.
+    // A null stream fails every write: for an output that could not be made
+    // (Fail() says why).
+    explicit OutputBuffer(OutputStream* stream, std::size_t capacity = kDefaultCapacity);
     OutputBuffer(const OutputBuffer&) = delete;
     OutputBuffer& operator=(const OutputBuffer&) = delete;
     ~OutputBuffer();
@@ -92,7 +96,7 @@ class OutputBuffer {
     // never filled its buffer hands it on without a trip through its file.
     std::string_view buffered() const { return {buffer_.get(), used_}; }
     void DropBuffered() { used_ = 0; }
-    // Bytes that reached the descriptor.
+    // Bytes that reached the stream.
     std::uint64_t flushed() const { return flushed_; }
 
     // Writes out everything buffered. False (and ok() false) on failure.
@@ -120,8 +124,7 @@ class OutputBuffer {
     void WaitForWriter();
     void RunWriter();
 
-    int fd_;
-    std::string name_;
+    OutputStream* stream_;
     // Not zeroed: a large buffer costs memory only as far as it is used.
     std::unique_ptr<char[]> buffer_;
     std::size_t capacity_;

@@ -1,33 +1,35 @@
 #include "export/spool_file.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "platform/posix/posix_file_system.h"
 
 namespace kestrun {
 namespace {
 
 constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 
-std::string Failure(const char* what) {
-    return std::string(what) + " a temporary file: " + std::strerror(errno);
-}
-
 }  // namespace
 
 // An ordinary flight's spool stays in the buffer and never reaches the file:
 // writing to a file costs several times what reading the input does.
-SpoolFile::SpoolFile(std::size_t buffer) : file_(std::tmpfile()) {
-    const int saved = errno;
-    out_ = std::make_unique<OutputBuffer>(file_ ? fileno(file_.get()) : -1, "a temporary file",
-                                          buffer);
-    if (!file_) {
-        errno = saved;
-        out_->Fail(Failure("cannot create"));
-    }
+SpoolFile::SpoolFile(FileSystem& files, std::size_t buffer) {
+    Create(files, buffer);
 }
+
+SpoolFile::SpoolFile(std::size_t buffer) {
+    PosixFileSystem files;  // the scratch file needs nothing of it once made
+    Create(files, buffer);
+}
+
+void SpoolFile::Create(FileSystem& files, std::size_t buffer) {
+    const Status created = files.CreateScratchFile(file_);
+    out_ = std::make_unique<OutputBuffer>(file_.get(), buffer);
+    if (!created.ok()) out_->Fail(created.message());
+}
+
+SpoolFile::~SpoolFile() = default;
 
 bool SpoolFile::ReadFrom(std::uint64_t offset, std::size_t unit,
                          const std::function<void(std::string_view)>& take) {
@@ -39,20 +41,20 @@ bool SpoolFile::ReadFrom(std::uint64_t offset, std::size_t unit,
         return true;
     }
     if (!out_->Flush()) return false;
-    const int fd = fileno(file_.get());
     std::vector<char> chunk(kReadChunk - kReadChunk % unit);
     std::size_t held = 0;  // bytes of a unit cut short by the last read
-    auto at = static_cast<off_t>(offset);
+    std::uint64_t at = offset;
     for (;;) {
-        const ssize_t n = ::pread(fd, chunk.data() + held, chunk.size() - held, at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            out_->Fail(Failure("cannot read"));
+        std::size_t n = 0;
+        const Status read =
+            file_->ReadAt(at, std::as_writable_bytes(std::span(chunk).subspan(held)), n);
+        if (!read.ok()) {
+            out_->Fail(read.message());
             return false;
         }
         if (n == 0) break;
         at += n;
-        held += static_cast<std::size_t>(n);
+        held += n;
         const std::size_t whole = held - held % unit;
         take(std::string_view(chunk.data(), whole));
         std::memmove(chunk.data(), chunk.data() + whole, held - whole);
@@ -65,10 +67,7 @@ void SpoolFile::Clear() {
     if (out_->flushed() == file_start_) {
         out_->DropBuffered();
     } else if (out_->Flush()) {
-        const int fd = fileno(file_.get());
-        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
-            out_->Fail(Failure("cannot reuse"));
-        }
+        if (const Status cleared = file_->Clear(); !cleared.ok()) out_->Fail(cleared.message());
         file_start_ = out_->flushed();
     }
     cleared_at_ = out_->written();

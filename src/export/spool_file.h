@@ -6,13 +6,13 @@
 // vanishes when the spool is destroyed or the process ends.
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "export/output_buffer.h"
+#include "platform/file_system.h"
 
 namespace kestrun {
 
@@ -20,8 +20,11 @@ class SpoolFile {
   public:
     static constexpr std::size_t kDefaultBuffer = std::size_t{8} << 20;
 
-    // Up to `buffer` bytes between clears stay in memory.
+    // Up to `buffer` bytes between clears stay in memory; the file comes
+    // from `files`, or from the system's own.
+    SpoolFile(FileSystem& files, std::size_t buffer = kDefaultBuffer);
     explicit SpoolFile(std::size_t buffer = kDefaultBuffer);
+    ~SpoolFile();
     SpoolFile(const SpoolFile&) = delete;
     SpoolFile& operator=(const SpoolFile&) = delete;
 
@@ -41,10 +44,9 @@ class SpoolFile {
     const std::string& error() const { return out_->error(); }
 
   private:
-    struct CloseFile {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, CloseFile> file_;
+    void Create(FileSystem& files, std::size_t buffer);
+
+    std::unique_ptr<ScratchFile> file_;
     std::unique_ptr<OutputBuffer> out_;
     std::uint64_t cleared_at_ = 0;  // out_->written() at the last clear
     std::uint64_t file_start_ = 0;  // out_->flushed() then: the file holds what came after

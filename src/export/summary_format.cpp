@@ -4,6 +4,8 @@
 
 #include <iterator>
 
+#include "text/terminal_text.h"
+
 namespace kestrun {
 
 void SummaryFormat::EndFlight(const FlightInfo& flight, const ScanCounts& scan,
@@ -17,7 +19,8 @@ void SummaryFormat::EndFlight(const FlightInfo& flight, const ScanCounts& scan,
 
     if (!first_flight_) text += '\n';
     first_flight_ = false;
-    line("File: {}", flight.path);
+    // The summary is read at a terminal, so the path cannot steer it.
+    line("File: {}", TerminalSafe(flight.path));
     line("Date: {} ({})", FormatCivilDate(date), DateSourceText(flight.date_source));
     if (stats_.records() > 0) {
         line("From: {}", FormatLocalTime(date, stats_.earliest()));

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "flightgear/flightgear_state.h"
+#include "platform/posix/posix_error.h"
 
 namespace kestrun {
 namespace {
@@ -30,7 +31,7 @@ std::unique_ptr<FlightGearFeed> FlightGearFeed::Open(const FlightGearAddress& li
                                                      double stale_after_seconds) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        status = Status::Error(fmt::format("cannot open a UDP socket: {}", std::strerror(errno)));
+        status = Status::Error(fmt::format("cannot open a UDP socket: {}", PosixErrorText(errno)));
         return nullptr;
     }
     const std::uint32_t bind_to = IsLoopback(listen_for.ipv4) ? listen_for.ipv4 : INADDR_ANY;
@@ -43,7 +44,7 @@ std::unique_ptr<FlightGearFeed> FlightGearFeed::Open(const FlightGearAddress& li
         getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         status = Status::Error(fmt::format("cannot listen on UDP {}: {}",
                                            FormatEndpoint(bind_to, listen_for.port),
-                                           std::strerror(errno)));
+                                           PosixErrorText(errno)));
         close(fd);
         return nullptr;
     }

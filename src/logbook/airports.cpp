@@ -1,17 +1,17 @@
 #include "logbook/airports.h"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <numbers>
 #include <sstream>
 #include <vector>
 
+#include "logbook/csv_reader.h"
+#include "logbook/text_input.h"
+#include "platform/posix/posix_file_system.h"
 #include "recordfile/track_length.h"
 
 namespace kestrun {
@@ -33,41 +33,39 @@ bool ParseNumber(const std::string& text, double& value) {
     return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
-std::vector<std::string> Split(const std::string& line, char by) {
-    std::vector<std::string> fields;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t next = line.find(by, at);
-        fields.push_back(line.substr(at, next - at));
-        if (next == std::string::npos) return fields;
-        at = next + 1;
-    }
-}
+// Bounds on what is read from an airport list. Real lists stay far below
+// them: idents are a few letters, apt.dat lines under a few hundred bytes.
+constexpr std::size_t kMaxCsvFieldBytes = 256;
+constexpr std::size_t kMaxAptDatLineBytes = std::size_t{1} << 16;
+constexpr std::size_t kMaxIdentBytes = 64;
 
-Status ReadCsv(const std::string& path, const AirportFound& found) {
-    std::ifstream in(path);
-    if (!in) return Status::Error("cannot open the airport list " + path);
-    std::string line;
-    int number = 0;
+Status ReadCsv(InputFile& file, const std::string& path, const AirportFound& found) {
+    FileSource source(file);
+    CsvReader csv(source, path, kMaxCsvFieldBytes, 4);
+    CsvRecord record;
+    bool header = true;
     auto bad = [&](const std::string& why) {
-        return Status::Error(fmt::format("{}:{}: {}", path, number, why));
+        return Status::Error(fmt::format("{}:{}: {}", path, record.line, why));
     };
-    while (std::getline(in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (number == 1) {
-            if (line != "ident,latitude,longitude,elevation_ft") {
+    while (csv.Next(record)) {
+        const std::vector<std::string>& fields = record.fields;
+        if (header) {
+            header = false;
+            if (record.field_count != 4 || fields[0] != "ident" || fields[1] != "latitude" ||
+                fields[2] != "longitude" || fields[3] != "elevation_ft") {
                 return bad("the first line must be ident,latitude,longitude,elevation_ft");
             }
             continue;
         }
-        if (line.empty()) continue;
-        const std::vector<std::string> fields = Split(line, ',');
+        if (record.field_count == 1 && fields[0].empty()) continue;  // an empty line
         Airport airport;
         double elevation = 0;
-        if (fields.size() != 4) return bad("expected four fields");
+        if (record.field_count != 4) return bad("expected four fields");
         airport.ident = fields[0];
         if (airport.ident.empty()) return bad("the ident is empty");
+        if (airport.ident.size() > kMaxIdentBytes) {
+            return bad(fmt::format("the ident is longer than {} bytes", kMaxIdentBytes));
+        }
         if (!ParseNumber(fields[1], airport.latitude) || std::fabs(airport.latitude) > 90 ||
             !ParseNumber(fields[2], airport.longitude) || std::fabs(airport.longitude) > 180) {
             return bad("latitude and longitude must be degrees, north and east positive");
@@ -78,7 +76,8 @@ Status ReadCsv(const std::string& path, const AirportFound& found) {
         }
         found(airport);
     }
-    if (number == 0) return Status::Error(path + " is empty");
+    if (!csv.status().ok()) return csv.status();
+    if (header) return Status::Error(path + " is empty");
     return Status::Ok();
 }
 
@@ -89,23 +88,24 @@ class AptDatReader {
   public:
     explicit AptDatReader(const AirportFound& found) : found_(found) {}
 
-    void Line(const std::string& line) {
+    // False when the line names an airport with an ident past the bound.
+    bool Line(std::string_view line) {
         // Most of the file is taxiways, signs and frequencies: look at the
         // row code before splitting the line.
         const std::size_t start = line.find_first_not_of(' ');
-        if (start == std::string::npos) return;
-        const std::string_view code_view =
-            std::string_view(line).substr(start, line.find(' ', start) - start);
-        if (!IsWanted(code_view)) return;
-        std::istringstream words(line);
+        if (start == std::string::npos) return true;
+        const std::string_view code_view = line.substr(start, line.find(' ', start) - start);
+        if (!IsWanted(code_view)) return true;
+        std::istringstream words{std::string(line)};
         std::vector<std::string> w;
         for (std::string word; words >> word;) w.push_back(word);
-        if (w.empty()) return;
+        if (w.empty()) return true;
         const std::string& code = w[0];
         if (code == "1" || code == "16" || code == "17" || code == "99") {
             Flush();
             double elevation = 0;
             if (code != "99" && w.size() >= 5 && ParseNumber(w[1], elevation)) {
+                if (w[4].size() > kMaxIdentBytes) return false;
                 current_ = Airport{w[4], 0, 0, elevation};
             }
         } else if (current_ && code == "100" && w.size() >= 20) {
@@ -121,6 +121,7 @@ class AptDatReader {
             if (w[1] == "datum_lat" && ParseNumber(w[2], value)) datum_lat_ = value;
             if (w[1] == "datum_lon" && ParseNumber(w[2], value)) datum_lon_ = value;
         }
+        return true;
     }
 
     void Flush() {
@@ -166,38 +167,26 @@ class AptDatReader {
     int points_ = 0;
 };
 
-Status ReadAptDat(const std::string& path, const AirportFound& found) {
-    gzFile file = gzopen(path.c_str(), "rb");
-    if (file == nullptr) return Status::Error("cannot open the airport list " + path);
+Status ReadAptDat(InputFile& file, const std::string& path, const AirportFound& found) {
+    FileSource source(file);
+    GzipSource inflated(source, "the airport list " + path);
+    LineReader lines(inflated, path, kMaxAptDatLineBytes);
     AptDatReader reader(found);
-    std::string line;
-    char buffer[4096];
-    while (gzgets(file, buffer, sizeof buffer) != nullptr) {
-        line += buffer;
-        // A NUL byte ends what gzgets hands back: the line may be empty.
-        if (!line.empty() && line.back() != '\n' && !gzeof(file)) continue;
-        reader.Line(line);
-        line.clear();
+    std::string_view line;
+    while (lines.Next(line)) {
+        if (!reader.Line(line)) {
+            return Status::Error(fmt::format("{}:{}: the ident is longer than {} bytes", path,
+                                             lines.number(), kMaxIdentBytes));
+        }
     }
-    int error = Z_OK;
-    const char* message = gzerror(file, &error);
-    const std::string why = message != nullptr ? message : "";
-    gzclose(file);
-    if (error != Z_OK && error != Z_STREAM_END) {
-        return Status::Error("cannot read the airport list " + path + ": " + why);
-    }
+    if (!lines.status().ok()) return lines.status();
     reader.Flush();
     return Status::Ok();
 }
 
-bool EndsWith(const std::string& text, std::string_view end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
-std::string InstalledAirportList() {
+std::string InstalledAirportList(FileSystem& files) {
     std::vector<std::string> roots;
     if (const char* root = std::getenv("FG_ROOT"); root != nullptr && root[0] != '\0') {
         roots.emplace_back(root);
@@ -205,28 +194,41 @@ std::string InstalledAirportList() {
     roots.emplace_back("/usr/share/games/flightgear");
     for (const std::string& root : roots) {
         const std::string path = root + "/Airports/apt.dat.gz";
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return path;
+        FileFacts facts;
+        bool found = false;
+        if (files.Stat(path, facts, found).ok() && found &&
+            facts.kind == FileFacts::Kind::kRegular) {
+            return path;
+        }
     }
     return {};
 }
 
-Status UpdateAirports(Database& db, const std::string& path, bool& imported) {
-    imported = false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return Status::Error("cannot find the airport list " + path);
-    const std::int64_t mtime_ns =
-        std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
-    Statement same;
+std::string InstalledAirportList() {
+    PosixFileSystem files;
+    return InstalledAirportList(files);
+}
+
+namespace {
+
+// Whether the logbook's airports came from this very file before.
+Status SameSource(Database& db, const std::string& path, const FileFacts& facts, bool& same) {
+    Statement query;
     Status status = db.Prepare(
         "SELECT count(*) FROM airport_source WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3",
-        same);
+        query);
     if (!status.ok()) return status;
-    same.Bind(1, path).Bind(2, std::int64_t{st.st_size}).Bind(3, mtime_ns);
-    if (same.Step() && same.Int(0) > 0) return Status::Ok();
+    query.Bind(1, path).Bind(2, static_cast<std::int64_t>(facts.size)).Bind(3, facts.modified_ns());
+    same = query.Step() && query.Int(0) > 0;
+    return query.status();
+}
 
-    status = db.Exec("DELETE FROM airports; DELETE FROM airport_boxes; DELETE FROM airport_source");
+// Replaces the airports with those of the list. `list` is the outcome of
+// reading the list; the database's own failures come back.
+Status ReplaceAirports(Database& db, InputFile& file, const std::string& path,
+                       const FileFacts& facts, Status& list) {
+    Status status =
+        db.Exec("DELETE FROM airports; DELETE FROM airport_boxes; DELETE FROM airport_source");
     Statement add, box;
     if (status.ok()) {
         status = db.Prepare(
@@ -248,18 +250,53 @@ Status UpdateAirports(Database& db, const std::string& path, bool& imported) {
         box.Bind(1, db.LastInsertId()).Bind(2, airport.latitude).Bind(3, airport.longitude);
         write = box.Run();
     };
-    status = EndsWith(path, ".gz") ? ReadAptDat(path, found) : ReadCsv(path, found);
-    if (!status.ok()) return status;
-    if (!write.ok()) return write;
+    const bool gzip = path.size() >= 3 && path.compare(path.size() - 3, 3, ".gz") == 0;
+    list = gzip ? ReadAptDat(file, path, found) : ReadCsv(file, path, found);
+    if (!write.ok() || !list.ok()) return write;
 
     Statement source;
     status = db.Prepare("INSERT INTO airport_source VALUES (1, ?1, ?2, ?3)", source);
     if (status.ok()) {
-        source.Bind(1, path).Bind(2, std::int64_t{st.st_size}).Bind(3, mtime_ns);
-        status = source.Run();
+        source.Bind(1, path).Bind(2, static_cast<std::int64_t>(facts.size));
+        status = source.Bind(3, facts.modified_ns()).Run();
     }
-    imported = status.ok();
     return status;
+}
+
+}  // namespace
+
+Status UpdateAirports(FileSystem& files, Database& db, const std::string& path,
+                      AirportImport& outcome) {
+    outcome = AirportImport{};
+    FileFacts facts;
+    bool found = false;
+    Status list = files.Stat(path, facts, found);
+    if (list.ok() && !found) list = Status::Error("cannot find the airport list " + path);
+    std::unique_ptr<InputFile> file;
+    if (list.ok()) list = files.OpenInputFile(path, Links::kFollow, file);
+    if (list.ok()) list = file->Facts(facts);
+    if (!list.ok()) {
+        outcome.refused = list.message();
+        return Status::Ok();
+    }
+    bool same = false;
+    if (Status status = SameSource(db, path, facts, same); !status.ok() || same) return status;
+
+    // A list that cannot be read leaves the airports as they were.
+    Status status = db.Exec("SAVEPOINT airports");
+    if (status.ok()) status = ReplaceAirports(db, *file, path, facts, list);
+    if (status.ok() && list.ok()) {
+        outcome.imported = true;
+        return db.Exec("RELEASE airports");
+    }
+    static_cast<void>(db.Exec("ROLLBACK TO airports; RELEASE airports"));
+    outcome.refused = list.message();
+    return status;
+}
+
+Status UpdateAirports(Database& db, const std::string& path, AirportImport& outcome) {
+    PosixFileSystem files;
+    return UpdateAirports(files, db, path, outcome);
 }
 
 Status NearestAirport(Database& db, double latitude_deg, double longitude_deg, std::string& ident) {

@@ -7,6 +7,7 @@
 #include "logbook/flight_json.h"
 #include "protocol/host_units.h"
 #include "recordfile/civil_date.h"
+#include "text/terminal_text.h"
 
 namespace kestrun {
 namespace {
@@ -16,6 +17,11 @@ constexpr double kMetresPerNauticalMile = 1852;
 
 std::int64_t SecondOfDay(std::int64_t local) {
     return local - DayOf(local) * kSecondsPerDay;
+}
+
+// An ident or "-" in a table for people; idents come from an airports file.
+std::string Cell(const std::string& ident) {
+    return ident.empty() ? "-" : TerminalSafe(ident);
 }
 
 std::string Date(std::int64_t days) {
@@ -103,7 +109,7 @@ std::string StatsTable(const Json& rows, const std::string& title, const std::st
                     "flights", "landings", "air h", "block h", "distance nm");
     for (const Json& r : rows) {
         out += fmt::format("{:<14} {:>7} {:>8} {:>9.2f} {:>11.2f} {:>11.1f}\n",
-                           key.empty() ? "all" : r.at(key).get<std::string>(),
+                           key.empty() ? "all" : TerminalSafe(r.at(key).get<std::string>()),
                            r.at("flights").get<int>(), r.at("landings").get<int>(),
                            r.at("air_hours").get<double>(), r.at("block_hours").get<double>(),
                            r.at("distance_nm").get<double>());
@@ -136,24 +142,24 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
         out += fmt::format(
             "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3}  "
             "{}\n",
-            f.id, Date(f.date_days()), f.departure.empty() ? "-" : f.departure,
-            f.arrival.empty() ? "-" : f.arrival, Clock(f.takeoff), Clock(f.landing),
-            Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
+            f.id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
+            Clock(f.landing), Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
             f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
-            f.file);
+            TerminalSafe(f.file));
     }
     return out;
 }
 
 std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases) {
     auto place = [](const std::string& ident) {
-        return ident.empty() ? "an unknown field" : ident;
+        return ident.empty() ? "an unknown field" : TerminalSafe(ident);
     };
     std::string out = fmt::format("Flight {} on {}: from {} to {}{}\n", f.id, Date(f.date_days()),
                                   place(f.departure), place(f.arrival),
                                   f.complete ? "" : " (the recording ends before the stop)");
-    out += fmt::format("File {}, bytes {} to {}\n", f.file, f.begin_offset, f.end_offset);
+    out += fmt::format("File {}, bytes {} to {}\n", TerminalSafe(f.file), f.begin_offset,
+                       f.end_offset);
     out += fmt::format("Off-block {}  takeoff {}  landing {}  on-block {}  (- unknown)\n",
                        Clock(f.off_block), Clock(f.takeoff), Clock(f.landing), Clock(f.on_block));
     out += fmt::format(

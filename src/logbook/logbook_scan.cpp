@@ -1,18 +1,15 @@
 #include "logbook/logbook_scan.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <filesystem>
 
 #include "flights/flight_detector.h"
 #include "flights/point_from_record.h"
 #include "logbook/airports.h"
+#include "platform/posix/posix_file_system.h"
 #include "recordfile/first_date.h"
 #include "recordfile/record_file.h"
 
@@ -25,7 +22,9 @@ namespace {
 constexpr std::uint64_t kFingerprintBytes = 4096;
 constexpr std::uint64_t kProgressEvery = std::uint64_t{1} << 24;
 
-struct FileRow {
+}  // namespace
+
+struct LogbookScan::KnownFile {
     std::int64_t id = 0;
     std::int64_t size = 0;
     std::int64_t mtime_ns = 0;
@@ -37,20 +36,40 @@ struct FileRow {
     std::optional<std::int64_t> resume_seconds;
 };
 
-// FNV-1a over [from, to) of the file; empty when it cannot be read.
-std::optional<std::int64_t> HashRange(int fd, std::uint64_t from, std::uint64_t to) {
-    std::array<unsigned char, kFingerprintBytes> bytes{};
-    const std::size_t length = static_cast<std::size_t>(to - from);
+// Where a scan of a file starts: at its start, or (the recorder appended)
+// at the last point of rest of the scan before.
+struct LogbookScan::ResumePoint {
+    bool resume = false;
+    std::uint64_t offset = 0;
+    std::int64_t day_base = 0;  // local seconds of the day the point lies in
+};
+
+namespace {
+
+using KnownFile = LogbookScan::KnownFile;
+
+// Said when the file ends sooner than it did a moment before: what was read
+// cannot stand for the file, so its old entries stay.
+constexpr std::string_view kChangedWhileRead = "cannot read: the file changed while it was read";
+
+// FNV-1a over [from, to) of the file, at most kFingerprintBytes.
+Status HashRange(InputFile& file, std::uint64_t from, std::uint64_t to, std::int64_t& hash) {
+    std::array<std::byte, kFingerprintBytes> bytes{};
+    const auto length = static_cast<std::size_t>(to - from);
     std::size_t got = 0;
     while (got < length) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + got, length - got, static_cast<off_t>(from + got));
-        if (n <= 0) return std::nullopt;
-        got += static_cast<std::size_t>(n);
+        std::size_t n = 0;
+        Status status = file.ReadAt(from + got, std::span(bytes).subspan(got, length - got), n);
+        if (!status.ok()) return status;
+        if (n == 0) return Status::Error(std::string(kChangedWhileRead));
+        got += n;
     }
-    std::uint64_t hash = 0xcbf29ce484222325u;
-    for (std::size_t i = 0; i < length; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3u;
-    return static_cast<std::int64_t>(hash);
+    std::uint64_t value = 0xcbf29ce484222325u;
+    for (std::size_t i = 0; i < length; ++i) {
+        value = (value ^ std::to_integer<std::uint64_t>(bytes[i])) * 0x100000001b3u;
+    }
+    hash = static_cast<std::int64_t>(value);
+    return Status::Ok();
 }
 
 struct Fingerprint {
@@ -58,14 +77,13 @@ struct Fingerprint {
     std::int64_t tail = 0;
 };
 
-std::optional<Fingerprint> FingerprintOf(const std::string& path, std::uint64_t size) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    const auto head = HashRange(fd, 0, std::min(size, kFingerprintBytes));
-    const auto tail = HashRange(fd, size - std::min(size, kFingerprintBytes), size);
-    ::close(fd);
-    if (!head || !tail) return std::nullopt;
-    return Fingerprint{*head, *tail};
+// The fingerprint of the file's first `size` bytes.
+Status FingerprintOf(InputFile& file, std::uint64_t size, Fingerprint& print) {
+    Status status = HashRange(file, 0, std::min(size, kFingerprintBytes), print.head);
+    if (status.ok()) {
+        status = HashRange(file, size - std::min(size, kFingerprintBytes), size, print.tail);
+    }
+    return status;
 }
 
 // Feeds each record, placed in time, to the detector and keeps its flights.
@@ -159,7 +177,7 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
     return status;
 }
 
-std::optional<FileRow> FindFile(Database& db, const std::string& path, Status& status) {
+std::optional<KnownFile> FindFile(Database& db, const std::string& path, Status& status) {
     Statement* kept = nullptr;
     status = db.PrepareKept(
         "SELECT id, size, mtime_ns, head_hash, tail_hash, first_date, date_given, resume_offset, "
@@ -172,8 +190,8 @@ std::optional<FileRow> FindFile(Database& db, const std::string& path, Status& s
         status = query.status();
         return std::nullopt;
     }
-    FileRow row{query.Int(0), query.Int(1),      query.Int(2), query.Int(3),   query.Int(4),
-                query.Int(5), query.Int(6) != 0, query.Int(7), query.OptInt(8)};
+    KnownFile row{query.Int(0), query.Int(1),      query.Int(2), query.Int(3),   query.Int(4),
+                  query.Int(5), query.Int(6) != 0, query.Int(7), query.OptInt(8)};
     query.Reset();  // a kept statement left on a row would hold its read open
     return row;
 }
@@ -199,97 +217,25 @@ std::string DescribeScan(const FileScanResult& r) {
                        r.flights == 1 ? "" : "s", r.records, r.skipped_bytes);
 }
 
-Status LogbookScan::Begin() {
-    return db_.Exec("BEGIN IMMEDIATE");
-}
+namespace {
 
-Status LogbookScan::Commit() {
-    return db_.Exec("COMMIT");
-}
-
-FileScanResult LogbookScan::ScanFile(const std::string& given) {
-    using Outcome = FileScanResult::Outcome;
-    FileScanResult result;
-    result.path = given;
-    auto fail = [&](const std::string& why) {
-        result.outcome = Outcome::kFailed;
-        result.message = why;
-        return result;
-    };
-    std::error_code error;
-    const std::string path = std::filesystem::absolute(given, error).lexically_normal().string();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return fail(std::string("cannot examine: ") + std::strerror(errno));
-    if (!S_ISREG(st.st_mode)) return fail("not a regular file");
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    const std::int64_t mtime_ns =
-        std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec;
-
-    Status status;
-    const std::optional<FileRow> row = FindFile(db_, path, status);
-    if (!status.ok()) return fail(status.message());
-    if (row && static_cast<std::uint64_t>(row->size) == size && row->mtime_ns == mtime_ns) {
-        result.outcome = Outcome::kUnchanged;
-        return result;
-    }
-
-    bool resume = false;
-    if (row && size >= static_cast<std::uint64_t>(row->size)) {
-        const auto old = FingerprintOf(path, static_cast<std::uint64_t>(row->size));
-        if (!old) return fail(std::string("cannot read: ") + std::strerror(errno));
-        resume = old->head == row->head_hash && old->tail == row->tail_hash;
-    }
-    const std::uint64_t begin = resume ? static_cast<std::uint64_t>(row->resume_offset) : 0;
-    const std::int64_t resume_seconds = resume && row->resume_seconds ? *row->resume_seconds : 0;
-    const std::int64_t day_base = resume_seconds - resume_seconds % kSecondsPerDay;
-
-    status = db_.Exec("SAVEPOINT file");
-    if (!status.ok()) return fail(status.message());
-    auto fail_undo = [&](const std::string& why) {
-        static_cast<void>(db_.Exec("ROLLBACK TO file; RELEASE file"));
-        return fail(why);
-    };
-
-    const std::function<void(std::uint64_t)> progress = [this](std::uint64_t bytes) {
-        total_read_ += bytes;
-        if (bytes_read_) bytes_read_(total_read_);
-    };
-    DetectSink sink(day_base, progress);
-    if (resume && row->resume_seconds) sink.detector().ResumeAtRest();
-    ScanCounts counts;
-    status = ScanRecordFileRange(path, begin, size, sink, counts);
-    if (!status.ok()) return fail_undo(status.message());
-    sink.detector().Finish();
-    result.records = counts.records;
-    result.skipped_bytes = counts.skipped_bytes + counts.damaged_bytes;
-    result.flights = sink.flights().size();
-
-    const auto now = FingerprintOf(path, size);
-    if (!now) return fail_undo(std::string("cannot read: ") + std::strerror(errno));
+// What the logbook keeps about a file after a scan of it.
+struct FileEntry {
+    std::uint64_t size = 0;
+    std::int64_t mtime_ns = 0;
+    Fingerprint print;
     CivilDate first_date;
     bool date_given = false;
-    if (resume) {
-        first_date = CivilDate{row->first_date};
-        date_given = row->date_given;
-    } else if (date_) {
-        first_date = *date_;
-        date_given = true;
-    } else {
-        first_date = FirstDateFromModification(st.st_mtim.tv_sec, sink.timeline());
-    }
-    std::int64_t resume_offset = static_cast<std::int64_t>(begin);
-    // The seconds of the resume point; none while it is the file's start.
-    bool has_resume_at = resume && row->resume_seconds.has_value();
-    std::int64_t resume_at = has_resume_at ? *row->resume_seconds : 0;
-    if (const auto point = sink.detector().resume_point()) {
-        resume_offset = static_cast<std::int64_t>(point->offset);
-        has_resume_at = true;
-        resume_at = point->seconds;
-    }
+    std::int64_t resume_offset = 0;
+    std::optional<std::int64_t> resume_seconds;  // none while it is the file's start
+};
 
+// Writes the file's row and its flights found from `begin` on, in place of
+// what was found there before; the file's id comes back in `file_id`.
+Status StoreFile(Database& db, const std::string& path, const FileEntry& entry, std::uint64_t begin,
+                 const std::vector<DetectedFlight>& flights) {
     Statement upsert;
-    status = db_.Prepare(
+    Status status = db.Prepare(
         "INSERT INTO files(path, size, mtime_ns, head_hash, tail_hash, first_date, date_given, "
         "resume_offset, resume_seconds) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) "
         "ON CONFLICT(path) DO UPDATE SET size = ?2, mtime_ns = ?3, head_hash = ?4, tail_hash = "
@@ -297,81 +243,239 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
         upsert);
     if (status.ok()) {
         status = upsert.Bind(1, path)
-                     .Bind(2, static_cast<std::int64_t>(size))
-                     .Bind(3, mtime_ns)
-                     .Bind(4, now->head)
-                     .Bind(5, now->tail)
-                     .Bind(6, first_date.days)
-                     .Bind(7, std::int64_t{date_given})
-                     .Bind(8, resume_offset)
-                     .Bind(9, has_resume_at ? std::optional(resume_at) : std::nullopt)
+                     .Bind(2, static_cast<std::int64_t>(entry.size))
+                     .Bind(3, entry.mtime_ns)
+                     .Bind(4, entry.print.head)
+                     .Bind(5, entry.print.tail)
+                     .Bind(6, entry.first_date.days)
+                     .Bind(7, std::int64_t{entry.date_given})
+                     .Bind(8, entry.resume_offset)
+                     .Bind(9, entry.resume_seconds)
                      .Run();
     }
     std::int64_t file_id = 0;
     if (status.ok()) {
-        const std::optional<FileRow> stored = FindFile(db_, path, status);
+        const std::optional<KnownFile> stored = FindFile(db, path, status);
         if (stored) file_id = stored->id;
     }
     // What is read again replaces what was found there before.
     Statement forget;
     if (status.ok()) {
-        status = db_.Prepare(
+        status = db.Prepare(
             "DELETE FROM flights WHERE file_id = ?1 AND (begin_offset >= ?2 OR complete = 0)",
             forget);
     }
     if (status.ok())
         status = forget.Bind(1, file_id).Bind(2, static_cast<std::int64_t>(begin)).Run();
-    const std::int64_t day_start = first_date.days * kSecondsPerDay;
-    for (const DetectedFlight& flight : sink.flights()) {
-        if (status.ok()) status = StoreFlight(db_, file_id, day_start, flight);
+    const std::int64_t day_start = entry.first_date.days * kSecondsPerDay;
+    for (const DetectedFlight& flight : flights) {
+        if (status.ok()) status = StoreFlight(db, file_id, day_start, flight);
     }
-    if (status.ok()) status = db_.Exec("RELEASE file");
-    if (!status.ok()) return fail_undo(status.message());
+    return status;
+}
 
-    if (!resume && counts.records == 0) {
+FileScanResult Failed(FileScanResult result, const std::string& why) {
+    result.outcome = FileScanResult::Outcome::kFailed;
+    result.message = why;
+    return result;
+}
+
+}  // namespace
+
+LogbookScan::LogbookScan(FileSystem& files, Database& db, std::optional<CivilDate> date,
+                         std::function<void(std::uint64_t)> bytes_read)
+    : files_(files), db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
+
+LogbookScan::LogbookScan(Database& db, std::optional<CivilDate> date,
+                         std::function<void(std::uint64_t)> bytes_read)
+    : own_files_(std::make_unique<PosixFileSystem>()),
+      files_(*own_files_),
+      db_(db),
+      date_(date),
+      bytes_read_(std::move(bytes_read)) {}
+
+LogbookScan::~LogbookScan() = default;
+
+Status LogbookScan::Begin() {
+    return db_.BeginImmediate();
+}
+
+Status LogbookScan::Commit() {
+    if (!lost_.ok()) return lost_;
+    return db_.Exec("COMMIT");
+}
+
+FileScanResult LogbookScan::ScanFile(const std::string& given) {
+    using Outcome = FileScanResult::Outcome;
+    FileScanResult result;
+    result.path = given;
+    if (!lost_.ok()) {
+        return Failed(result, "not scanned, as the scan has stopped: " + lost_.message());
+    }
+    std::error_code error;
+    const std::string path = std::filesystem::absolute(given, error).lexically_normal().string();
+    FileFacts facts;
+    bool found = false;
+    Status status = files_.Stat(path, facts, found);
+    if (!status.ok()) return Failed(result, status.message());
+    if (!found) return Failed(result, "cannot examine: No such file or directory");
+    if (facts.kind != FileFacts::Kind::kRegular) return Failed(result, "not a regular file");
+
+    const std::optional<KnownFile> known = FindFile(db_, path, status);
+    if (!status.ok()) return Failed(result, status.message());
+    if (known && static_cast<std::uint64_t>(known->size) == facts.size &&
+        known->mtime_ns == facts.modified_ns()) {
+        result.outcome = Outcome::kUnchanged;
+        return result;
+    }
+
+    std::unique_ptr<InputFile> file;
+    status = files_.OpenInputFile(path, Links::kFollow, file);
+    ResumePoint from;
+    if (status.ok()) status = WhereToResume(*file, path, facts.size, known, from);
+    if (!status.ok()) return Failed(result, status.message());
+
+    status = db_.Exec("SAVEPOINT file");
+    if (!status.ok()) return Failed(result, status.message());
+    status = ScanAndStore(*file, path, facts, known, from, result);
+    if (status.ok()) status = db_.Exec("RELEASE file");
+    if (!status.ok()) {
+        static_cast<void>(db_.Exec("ROLLBACK TO file; RELEASE file"));
+        // SQLite ends the whole transaction on some failures (a full disk):
+        // nothing after this file can be saved then.
+        if (!db_.InTransaction()) lost_ = status;
+        return Failed(result, status.message());
+    }
+    if (!from.resume && result.records == 0) {
         result.outcome = Outcome::kNoRecords;
     } else {
-        result.outcome = resume ? Outcome::kGrown : row ? Outcome::kReindexed : Outcome::kNew;
+        result.outcome = from.resume ? Outcome::kGrown
+                         : known     ? Outcome::kReindexed
+                                     : Outcome::kNew;
     }
     return result;
 }
 
-std::vector<std::string> FindRecordFiles(const std::vector<std::string>& paths,
+// A file that grew with the bytes indexed before unchanged was appended to:
+// its scan goes on from the last point of rest. Anything else is read whole.
+Status LogbookScan::WhereToResume(InputFile& file, const std::string&, std::uint64_t size,
+                                  const std::optional<KnownFile>& known, ResumePoint& from) {
+    from = ResumePoint{};
+    if (!known || size < static_cast<std::uint64_t>(known->size)) return Status::Ok();
+    Fingerprint old;
+    if (Status status = FingerprintOf(file, static_cast<std::uint64_t>(known->size), old);
+        !status.ok()) {
+        return status;
+    }
+    from.resume = old.head == known->head_hash && old.tail == known->tail_hash;
+    if (!from.resume) return Status::Ok();
+    from.offset = static_cast<std::uint64_t>(known->resume_offset);
+    const std::int64_t seconds = known->resume_seconds.value_or(0);
+    from.day_base = seconds - seconds % kSecondsPerDay;
+    return Status::Ok();
+}
+
+Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const FileFacts& facts,
+                                 const std::optional<KnownFile>& known, const ResumePoint& from,
+                                 FileScanResult& result) {
+    const std::function<void(std::uint64_t)> progress = [this](std::uint64_t bytes) {
+        total_read_ += bytes;
+        if (bytes_read_) bytes_read_(total_read_);
+    };
+    DetectSink sink(from.day_base, progress);
+    const bool at_rest = from.resume && known->resume_seconds.has_value();
+    if (at_rest) sink.detector().ResumeAtRest();
+    ScanCounts counts;
+    Status status =
+        RecordFileReader(files_).Scan(file, path, sink, counts, from.offset, facts.size);
+    if (!status.ok()) return status;
+    if (counts.bytes != facts.size - std::min(from.offset, facts.size)) {
+        return Status::Error(std::string(kChangedWhileRead));
+    }
+    sink.detector().Finish();
+    result.records = counts.records;
+    result.skipped_bytes = counts.skipped_bytes + counts.damaged_bytes;
+    result.flights = sink.flights().size();
+
+    FileEntry entry;
+    entry.size = facts.size;
+    entry.mtime_ns = facts.modified_ns();
+    status = FingerprintOf(file, facts.size, entry.print);
+    if (!status.ok()) return status;
+    if (from.resume) {
+        entry.first_date = CivilDate{known->first_date};
+        entry.date_given = known->date_given;
+    } else if (date_) {
+        entry.first_date = *date_;
+        entry.date_given = true;
+    } else {
+        entry.first_date = FirstDateFromModification(facts.modified_seconds, sink.timeline());
+    }
+    if (counts.records > 0) {
+        status = CheckRecordDates(entry.first_date,
+                                  from.day_base + sink.timeline().latest_seconds());
+        if (!status.ok()) return status;
+    }
+    entry.resume_offset = static_cast<std::int64_t>(from.offset);
+    if (at_rest) entry.resume_seconds = known->resume_seconds;
+    if (const auto point = sink.detector().resume_point()) {
+        entry.resume_offset = static_cast<std::int64_t>(point->offset);
+        entry.resume_seconds = point->seconds;
+    }
+    return StoreFile(db_, path, entry, from.offset, sink.flights());
+}
+
+namespace {
+
+// Adds the record files (*.dat, *.DAT) in `folder` and the folders below it
+// to `found`. Linked folders are not followed, so that a link to a parent
+// cannot send the search round for ever; linked files are taken.
+void SearchFolder(FileSystem& files, const std::filesystem::path& folder,
+                  std::vector<std::string>& found,
+                  const std::function<void(const std::string&)>& problem) {
+    std::vector<FolderEntry> entries;
+    if (Status listed = files.ListFolder(folder, entries); !listed.ok()) {
+        problem(listed.message());
+        return;
+    }
+    for (const FolderEntry& entry : entries) {
+        const std::filesystem::path path = folder / entry.name;
+        const std::string extension = path.extension().string();
+        if ((extension == ".dat" || extension == ".DAT") &&
+            entry.kind == FileFacts::Kind::kRegular) {
+            found.push_back(path.string());
+        }
+        if (entry.kind == FileFacts::Kind::kDirectory && !entry.link) {
+            SearchFolder(files, path, found, problem);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> FindRecordFiles(FileSystem& files, const std::vector<std::string>& paths,
                                          const std::function<void(const std::string&)>& problem) {
-    namespace fs = std::filesystem;
-    std::vector<std::string> files;
+    std::vector<std::string> found_all;
     for (const std::string& given : paths) {
-        std::error_code error;
-        if (!fs::is_directory(given, error)) {
-            files.push_back(given);
+        FileFacts facts;
+        bool exists = false;
+        if (!files.Stat(given, facts, exists).ok() || !exists ||
+            facts.kind != FileFacts::Kind::kDirectory) {
+            found_all.push_back(given);  // its scan says what is wrong with it
             continue;
         }
         std::vector<std::string> found;
-        fs::recursive_directory_iterator it(given, error), end;
-        if (error) problem(given + ": cannot read the folder: " + error.message());
-        while (!error && it != end) {
-            const fs::directory_entry& entry = *it;
-            const std::string extension = entry.path().extension().string();
-            std::error_code kind_error;
-            if ((extension == ".dat" || extension == ".DAT") && entry.is_regular_file(kind_error)) {
-                found.push_back(entry.path().string());
-            }
-            if (entry.is_directory(kind_error) &&
-                ::access(entry.path().c_str(), R_OK | X_OK) != 0) {
-                problem(entry.path().string() +
-                        ": cannot read the folder: " + std::strerror(errno));
-                it.disable_recursion_pending();
-            }
-            it.increment(error);
-            if (error) {
-                problem(given + ": cannot read the folder: " + error.message());
-                break;
-            }
-        }
+        SearchFolder(files, given, found, problem);
         std::sort(found.begin(), found.end());
-        files.insert(files.end(), found.begin(), found.end());
+        found_all.insert(found_all.end(), found.begin(), found.end());
     }
-    return files;
+    return found_all;
+}
+
+std::vector<std::string> FindRecordFiles(const std::vector<std::string>& paths,
+                                         const std::function<void(const std::string&)>& problem) {
+    PosixFileSystem files;
+    return FindRecordFiles(files, paths, problem);
 }
 
 }  // namespace kestrun

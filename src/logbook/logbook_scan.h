@@ -11,11 +11,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "logbook/sqlite_db.h"
+#include "platform/file_system.h"
 #include "recordfile/civil_date.h"
 
 namespace kestrun {
@@ -38,26 +40,48 @@ class LogbookScan {
     // `date` is the local date of every new file's first record; without
     // it, a file's modification time gives the date as the exporter works
     // it out. `bytes_read` is called now and then with bytes read so far.
+    // Files are read through `files`; without it, the system's own.
+    LogbookScan(FileSystem& files, Database& db, std::optional<CivilDate> date,
+                std::function<void(std::uint64_t)> bytes_read = {});
     LogbookScan(Database& db, std::optional<CivilDate> date,
-                std::function<void(std::uint64_t)> bytes_read = {})
-        : db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
+                std::function<void(std::uint64_t)> bytes_read = {});
+    ~LogbookScan();
 
-    // Starts the scan's transaction; ends it with Commit.
+    // Starts the scan's transaction; ends it with Commit. A failure that
+    // makes SQLite end the transaction (a full disk) fails every file after
+    // it and the Commit, with its words.
     Status Begin();
     // Indexes one record file. A file that fails leaves its old entries.
     FileScanResult ScanFile(const std::string& path);
     Status Commit();
 
+    // The row a file has in the logbook, and where a scan of it starts.
+    struct KnownFile;
+    struct ResumePoint;
+
   private:
+    Status WhereToResume(InputFile& file, const std::string& path, std::uint64_t size,
+                         const std::optional<KnownFile>& known, ResumePoint& from);
+    Status ScanAndStore(InputFile& file, const std::string& path, const FileFacts& facts,
+                        const std::optional<KnownFile>& known, const ResumePoint& from,
+                        FileScanResult& result);
+
+    std::unique_ptr<FileSystem> own_files_;  // when none was given
+    FileSystem& files_;
     Database& db_;
     std::optional<CivilDate> date_;
     std::function<void(std::uint64_t)> bytes_read_;
     std::uint64_t total_read_ = 0;
+    // Why the scan's transaction ended before Commit; nothing is saved then.
+    Status lost_;
 };
 
 // The record files named by `paths`: files as they are, folders searched
 // through for *.dat and *.DAT, in name order. Each folder that cannot be
 // read is passed to `problem` and the search goes on.
+std::vector<std::string> FindRecordFiles(FileSystem& files, const std::vector<std::string>& paths,
+                                         const std::function<void(const std::string&)>& problem);
+// The same through the system's own files.
 std::vector<std::string> FindRecordFiles(const std::vector<std::string>& paths,
                                          const std::function<void(const std::string&)>& problem);
 

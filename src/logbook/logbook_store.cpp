@@ -1,12 +1,14 @@
 #include "logbook/logbook_store.h"
 
 #include <fmt/format.h>
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <string_view>
+
+#include "platform/posix/private_files.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace kestrun {
 namespace {
@@ -93,7 +95,15 @@ Status CheckExisting(const std::string& path) {
     if (!status.ok()) return Refuse(path, "cannot be opened: " + status.message());
     std::int64_t tables = 0, application = 0, version = 0;
     status = db.QueryInt("SELECT count(*) FROM sqlite_schema", tables);
-    if (!status.ok()) return Refuse(path, "is not a logbook (" + status.message() + ")");
+    // Only SQLite's own verdict makes a file "not a logbook": a full disk or
+    // a failing one says nothing about what the file holds.
+    if (!status.ok() && (db.ErrorCode() & 0xff) == SQLITE_NOTADB) {
+        return Refuse(path, "is not a logbook (" + status.message() + ")");
+    }
+    if (!status.ok() && (db.ErrorCode() & 0xff) == SQLITE_CORRUPT) {
+        return Refuse(path, "is damaged (" + status.message() + ")");
+    }
+    if (!status.ok()) return Refuse(path, "cannot be read: " + status.message());
     Statement check;
     status = db.Prepare("PRAGMA quick_check", check);
     if (status.ok() && check.Step() && check.Text(0) != "ok") {
@@ -132,9 +142,14 @@ std::string DefaultLogbookPath() {
 }
 
 Status MigrateLogbook(Database& db, int version) {
-    Status status = db.Exec("BEGIN IMMEDIATE");
-    if (!status.ok()) return status;
+    // A logbook that is up to date is not written to, so that it opens for
+    // reading while a scan holds the write lock.
     std::int64_t current = 0;
+    Status status = db.QueryInt("PRAGMA user_version", current);
+    if (!status.ok() || current >= version) return status;
+    status = db.BeginImmediate();
+    if (!status.ok()) return status;
+    // Read again under the lock: another kestrun-logbook may have migrated.
     status = db.QueryInt("PRAGMA user_version", current);
     for (auto v = static_cast<std::size_t>(current);
          status.ok() && v < static_cast<std::size_t>(version); ++v) {
@@ -152,17 +167,22 @@ Status MigrateLogbook(Database& db, int version) {
 }
 
 Status OpenLogbook(const std::string& path, Database& db) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode)) return Refuse(path, "is not a regular file");
-        if (st.st_size > 0) {
+    PosixFileSystem files;
+    FileFacts facts;
+    bool found = false;
+    if (files.Stat(path, facts, found).ok() && found) {
+        if (facts.kind != FileFacts::Kind::kRegular) return Refuse(path, "is not a regular file");
+        if (facts.size > 0) {
             Status status = CheckExisting(path);
             if (!status.ok()) return status;
         }
     } else {
-        std::error_code ignored;
-        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-        if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+        // A logbook tells where a person has been: it is theirs alone to
+        // read, and so are its folder, its WAL and shared-memory files
+        // (SQLite gives those the database file's mode).
+        Status status = CreatePrivateDirectories(std::filesystem::path(path).parent_path());
+        if (status.ok()) status = CreatePrivateFile(path);
+        if (!status.ok()) return Status::Error("cannot create the logbook: " + status.message());
     }
     Status status = db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!status.ok())

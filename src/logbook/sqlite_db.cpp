@@ -1,8 +1,29 @@
 #include "logbook/sqlite_db.h"
 
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
 #include <utility>
 
+#include "platform/posix/posix_error.h"
+
 namespace kestrun {
+
+std::string SqliteFailureText(sqlite3* db) {
+    if (db == nullptr) return "no database";
+    const int code = sqlite3_extended_errcode(db);
+    const int system_error = sqlite3_system_errno(db);
+    const bool disk_full =
+        (code & 0xff) == SQLITE_FULL ||
+        ((code & 0xff) == SQLITE_IOERR && (system_error == ENOSPC || system_error == EDQUOT));
+    if (disk_full) return "the disk is full";
+    if ((code & 0xff) == SQLITE_IOERR && system_error != 0) {
+        return "cannot read or write the disk: " + PosixErrorText(system_error);
+    }
+    return sqlite3_errmsg(db);
+}
 
 Statement::Statement(Statement&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)), stmt_(std::exchange(other.stmt_, nullptr)) {}
@@ -44,7 +65,7 @@ Statement& Statement::Bind(int index, std::nullopt_t) {
 bool Statement::Step() {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) status_ = Status::Error(sqlite3_errmsg(db_));
+    if (rc != SQLITE_DONE) status_ = Status::Error(SqliteFailureText(db_));
     return false;
 }
 
@@ -100,7 +121,7 @@ Status Database::Open(const std::string& path, int flags) {
     Close();
     const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
-        Status error = Status::Error(db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+        Status error = Status::Error(db_ != nullptr ? SqliteFailureText(db_) : sqlite3_errstr(rc));
         Close();
         return error;
     }
@@ -110,6 +131,44 @@ Status Database::Open(const std::string& path, int flags) {
     return Status::Ok();
 }
 
+void Database::SetLockWait(std::chrono::milliseconds wait, std::function<void()> waiting) {
+    lock_wait_ = wait;
+    waiting_ = std::move(waiting);
+}
+
+Status Database::BeginImmediate() {
+    using Clock = std::chrono::steady_clock;
+    // SQLite's busy handler waits for the lock, but gives up at once where
+    // waiting could not help within one attempt (a snapshot gone stale, a
+    // WAL being recovered); the loop tries again until the wait is over.
+    constexpr auto kSlice = std::chrono::milliseconds(1000);
+    const auto give_up = Clock::now() + lock_wait_;
+    bool told = false;
+    int rc = SQLITE_BUSY;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(give_up - Clock::now());
+        sqlite3_busy_timeout(
+            db_, static_cast<int>(
+                     std::max(std::chrono::milliseconds(0), std::min(left, kSlice)).count()));
+        rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        if ((rc & 0xff) != SQLITE_BUSY && (rc & 0xff) != SQLITE_LOCKED) break;
+        if (!told && waiting_) waiting_();
+        told = true;
+        if (Clock::now() >= give_up) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    if (rc == SQLITE_OK) return Status::Ok();
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
+        return Status::Error(fmt::format(
+            "another kestrun-logbook has been changing the logbook for {:g} s; nothing was "
+            "changed; try again once it has finished",
+            std::chrono::duration<double>(lock_wait_).count()));
+    }
+    return Status::Error(ErrorText());
+}
+
 void Database::Close() {
     kept_.clear();
     if (db_ != nullptr) sqlite3_close_v2(db_);
@@ -117,12 +176,10 @@ void Database::Close() {
 }
 
 Status Database::Exec(std::string_view sql) {
-    char* error = nullptr;
     const std::string text(sql);
-    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &error) == SQLITE_OK) return Status::Ok();
-    Status status = Status::Error(error != nullptr ? error : ErrorText());
-    sqlite3_free(error);
-    return status;
+    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
+        return Status::Ok();
+    return Status::Error(ErrorText());
 }
 
 Status Database::Prepare(std::string_view sql, Statement& statement) {
@@ -160,7 +217,7 @@ Status Database::QueryInt(std::string_view sql, std::int64_t& value) {
 }
 
 std::string Database::ErrorText() const {
-    return db_ != nullptr ? sqlite3_errmsg(db_) : "no database";
+    return SqliteFailureText(db_);
 }
 
 }  // namespace kestrun

@@ -4,7 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +15,11 @@
 #include "platform/status.h"
 
 namespace kestrun {
+
+// Words for a failed call on `db` (extended result codes on): "the disk is
+// full" for SQLITE_FULL or an I/O error whose cause was a full disk or quota,
+// the system's words for other I/O errors, else SQLite's message.
+std::string SqliteFailureText(sqlite3* db);
 
 class Statement {
   public:
@@ -68,6 +75,14 @@ class Database {
     void Close();
     bool is_open() const { return db_ != nullptr; }
 
+    // While another connection (another kestrun-logbook) holds the write
+    // lock, BeginImmediate waits up to `wait` for it, calling `waiting` once
+    // when it starts to wait. The default suits a person at a terminal.
+    void SetLockWait(std::chrono::milliseconds wait, std::function<void()> waiting = {});
+    // BEGIN IMMEDIATE: takes the write lock now, so that nothing written can
+    // later fail for want of it. Past the wait it fails in words.
+    Status BeginImmediate();
+
     Status Exec(std::string_view sql);
     // Fails with the statement's text in the message when SQL is wrong.
     Status Prepare(std::string_view sql, Statement& statement);
@@ -77,11 +92,20 @@ class Database {
     Status PrepareKept(std::string_view sql, Statement*& statement);
     // The first column of the first row of a query, or an error.
     Status QueryInt(std::string_view sql, std::int64_t& value);
+    // False once a transaction has ended, also when SQLite ended it itself
+    // (as it may on a full disk).
+    bool InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+    // The extended result code of the last failure.
+    int ErrorCode() const { return db_ != nullptr ? sqlite3_extended_errcode(db_) : SQLITE_MISUSE; }
     std::int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+    // The last failure in words; a full disk and other failures of the
+    // system are told as such rather than in SQLite's words.
     std::string ErrorText() const;
 
   private:
     sqlite3* db_ = nullptr;
+    std::chrono::milliseconds lock_wait_ = std::chrono::minutes(5);
+    std::function<void()> waiting_;
     std::unordered_map<std::string, Statement> kept_;
 };
 

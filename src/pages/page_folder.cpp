@@ -114,9 +114,11 @@ Status WritePagesFolder(Database& db, FileSystem& files, const std::filesystem::
     if (status.ok()) status = files.CreatePrivateDirectories(folder);
     if (!status.ok()) return status;
 
-    std::vector<std::string> present;
-    status = files.ListFolder(folder, present);
+    std::vector<FolderEntry> entries;
+    status = files.ListFolder(folder, entries);
     if (!status.ok()) return status;
+    std::vector<std::string> present;
+    for (const FolderEntry& entry : entries) present.push_back(entry.name);
     const std::set<std::string> on_disk(present.begin(), present.end());
     const std::map<std::int64_t, std::string> before = ReadManifest(files, folder);
 
@@ -151,7 +153,7 @@ Status WritePagesFolder(Database& db, FileSystem& files, const std::filesystem::
 
     for (const std::string& name : present) {
         if (!IsFlightPageName(name) || current.count(name) > 0) continue;
-        status = files.RemoveFile(folder / name);
+        status = files.Remove(folder / name);
         if (!status.ok()) return status;
         ++written.removed;
     }

@@ -1,8 +1,10 @@
 #pragma once
-// The files the recorder touches, behind one interface, so that a test can
-// make any call fail: the output file (written record by record at 64-bit
-// byte offsets) and the small settings text file. The POSIX implementation is
-// in posix/; a fault-injecting wrapper lives with the test fakes.
+// The files the programs touch, behind one interface, so that a test can
+// make any call fail: the recorder's output file (written record by record at
+// 64-bit byte offsets), the small settings text file, the files the readers
+// read (record files, airport lists) and the folders they search, and the
+// files an export writes. The POSIX implementation is in posix/; a
+// fault-injecting wrapper lives with the test fakes.
 //
 // Every call that can fail returns a Status whose message names what failed,
 // the path, and why, e.g. "cannot open /data/x.dat: Permission denied".
@@ -42,6 +44,72 @@ class OutputFile {
     virtual bool locked() const = 0;
 };
 
+// What the system says about a file.
+struct FileFacts {
+    enum class Kind { kRegular, kDirectory, kOther };
+    Kind kind = Kind::kOther;
+    std::uint64_t size = 0;
+    // Last modification: seconds since the epoch, and nanoseconds past them.
+    std::int64_t modified_seconds = 0;
+    std::int64_t modified_nanoseconds = 0;
+    bool link = false;  // from Stat: the path itself is a symbolic link (the rest is its target's)
+
+    // The modification time in one number, as the logbook keeps it; wraps
+    // round for times centuries away rather than overflowing.
+    std::int64_t modified_ns() const {
+        return static_cast<std::int64_t>(static_cast<std::uint64_t>(modified_seconds) *
+                                             1'000'000'000u +
+                                         static_cast<std::uint64_t>(modified_nanoseconds));
+    }
+};
+
+// An open regular file, read at explicit byte offsets, so that a reader never
+// depends on a shared file position. One thread at a time.
+class InputFile {
+  public:
+    virtual ~InputFile() = default;
+
+    // Reads at most `into.size()` bytes at `offset`; `got` says how many. A
+    // read may return fewer bytes than asked for; `got` is 0 only at the end
+    // of the file (which may move while the file is open).
+    virtual Status ReadAt(std::uint64_t offset, std::span<std::byte> into, std::size_t& got) = 0;
+    // The facts of the open file itself, whatever its path names by now.
+    virtual Status Facts(FileFacts& facts) = 0;
+};
+
+// Bytes written front to back: a file an export makes, or standard output.
+class OutputStream {
+  public:
+    virtual ~OutputStream() = default;
+    // Writes all of `data` after what was written before.
+    virtual Status Write(std::span<const std::byte> data) = 0;
+    // Closes the stream; reports errors the system only notices at close.
+    virtual Status Close() = 0;
+};
+
+// An anonymous temporary file for data a program needs again later: written
+// front to back, read back at offsets, gone when it is destroyed or the
+// process ends.
+class ScratchFile : public OutputStream {
+  public:
+    virtual Status ReadAt(std::uint64_t offset, std::span<std::byte> into, std::size_t& got) = 0;
+    // Empties the file; the next Write starts at offset 0.
+    virtual Status Clear() = 0;
+};
+
+// One entry of a folder. `kind` is what the entry names once symbolic links
+// are followed (kOther for a dangling link); `link` says it is one.
+struct FolderEntry {
+    std::string name;
+    FileFacts::Kind kind = FileFacts::Kind::kOther;
+    bool link = false;
+};
+
+// Whether opening a file for reading follows a symbolic link in its last
+// component. Files found in a folder that others can write to are opened
+// with kRefuse; a path the user named is the user's choice.
+enum class Links { kRefuse, kFollow };
+
 class FileSystem {
   public:
     virtual ~FileSystem() = default;
@@ -78,11 +146,39 @@ class FileSystem {
     // As CreateDirectories, but every folder it creates is readable by this
     // user only (0700); folders that exist are left as they are.
     virtual Status CreatePrivateDirectories(const std::filesystem::path& path) = 0;
-    // The names of the entries in the folder `path` (not "." or "..").
+
+    // Opens `path` for reading without blocking (a FIFO named by mistake
+    // does not hang the reader) and refuses anything but a regular file
+    // ("<path> is not a regular file"). With Links::kRefuse a symbolic link
+    // is refused too.
+    virtual Status OpenInputFile(const std::filesystem::path& path, Links links,
+                                 std::unique_ptr<InputFile>& file) = 0;
+    // The facts of what `path` names, links followed. A missing path is not
+    // an error: `found` is false.
+    virtual Status Stat(const std::filesystem::path& path, FileFacts& facts, bool& found) = 0;
+    // The entries of the folder `path`, without "." and "..", in no order.
     virtual Status ListFolder(const std::filesystem::path& path,
-                              std::vector<std::string>& names) = 0;
-    // Removes the file `path`; one that is already gone is fine.
-    virtual Status RemoveFile(const std::filesystem::path& path) = 0;
+                              std::vector<FolderEntry>& entries) = 0;
+
+    // Creates a new, empty file in the folder of `target`, under a name of
+    // its own (`temporary`), so that the target is only replaced once the
+    // new contents are complete. Nothing planted under the temporary name is
+    // written through.
+    virtual Status CreateBeside(const std::filesystem::path& target,
+                                std::unique_ptr<OutputStream>& file,
+                                std::filesystem::path& temporary) = 0;
+    // Opens `path` for writing from its start, creating or emptying it: for
+    // targets that cannot be replaced by a rename (a device, a FIFO).
+    virtual Status OpenOutputStream(const std::filesystem::path& path,
+                                    std::unique_ptr<OutputStream>& file) = 0;
+    // The process's standard output as a stream; closing it leaves it open.
+    virtual Status OpenStandardOutput(std::unique_ptr<OutputStream>& file) = 0;
+    // Renames `from` to `to` in one step, replacing `to`.
+    virtual Status Rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+    // Removes the file `path`.
+    virtual Status Remove(const std::filesystem::path& path) = 0;
+    // Creates an anonymous temporary file.
+    virtual Status CreateScratchFile(std::unique_ptr<ScratchFile>& file) = 0;
 };
 
 inline constexpr std::uint64_t kMaxTextFileSize = 1 << 20;

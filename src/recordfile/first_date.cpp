@@ -1,5 +1,7 @@
 #include "recordfile/first_date.h"
 
+#include <string>
+
 namespace kestrun {
 namespace {
 
@@ -20,6 +22,21 @@ CivilDate FirstDateFromModification(std::int64_t modified, const FlightTimeline&
     const CivilDate last_date =
         last_of_day > second_of_day + kClockSlackSeconds ? date.Plus(-1) : date;
     return last_date.Plus(-last_day);
+}
+
+Status CheckRecordDates(CivilDate first_date, std::int64_t latest_seconds) {
+    if (!IsWritableDate(first_date)) {
+        return Status::Error("the first record would be on " + FormatCivilDate(first_date) +
+                             ", outside the years 1 to 9999");
+    }
+    const CivilDate latest = first_date.Plus(latest_seconds / kSecondsPerDay);
+    if (!IsWritableDate(latest)) {
+        return Status::Error("the records would run from " + FormatCivilDate(first_date) +
+                             " into " + FormatCivilDate(latest) +
+                             ", past 9999-12-31, the last date the exported formats can hold; "
+                             "give an earlier date with --date");
+    }
+    return Status::Ok();
 }
 
 }  // namespace kestrun

@@ -16,7 +16,7 @@ TimePlacement FlightTimeline::Place(int hour, int minute, int second) {
     const std::int64_t of_day = std::int64_t{hour} * 3600 + minute * 60 + second;
     TimePlacement placement;
     if (records_++ == 0) {
-        first_ = last_ = of_day;
+        first_ = last_ = latest_ = of_day;
         last_day_start_ = 0;
         placement.seconds = of_day;
         placement.new_stretch = true;
@@ -50,6 +50,7 @@ TimePlacement FlightTimeline::Place(int hour, int minute, int second) {
     placement.seconds = t;
     placement.new_stretch = backwards || step > kGapSeconds;
     last_ = t;
+    if (t > latest_) latest_ = t;
     if (t - last_day_start_ >= kSecondsPerDay) {
         last_day_start_ = FloorDiv(t, kSecondsPerDay) * kSecondsPerDay;
     }

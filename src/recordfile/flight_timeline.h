@@ -48,6 +48,9 @@ class FlightTimeline {
     std::uint64_t records() const { return records_; }
     std::int64_t first_seconds() const { return first_; }
     std::int64_t last_seconds() const { return last_; }
+    // The greatest running time placed: after a step backwards it is not the
+    // last record's. Never negative.
+    std::int64_t latest_seconds() const { return latest_; }
     std::uint64_t gaps() const { return gaps_; }
     std::int64_t longest_gap() const { return longest_gap_; }
     // The first kKeptGaps gaps, so memory stays bounded on any file.
@@ -59,6 +62,7 @@ class FlightTimeline {
     std::uint64_t records_ = 0;
     std::int64_t first_ = 0;
     std::int64_t last_ = 0;
+    std::int64_t latest_ = 0;
     std::int64_t last_day_start_ = 0;  // running seconds of the midnight before last_
     std::uint64_t gaps_ = 0;
     std::int64_t longest_gap_ = 0;

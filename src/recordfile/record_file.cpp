@@ -1,27 +1,17 @@
 #include "recordfile/record_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "platform/posix/posix_file_system.h"
+
 namespace kestrun {
 namespace {
-
-constexpr std::size_t kReadSize = std::size_t{1} << 20;
-// Chunks are no larger than the file needs, so that a scan of many small
-// files (the logbook's) does not zero megabytes for each; a file that grows
-// while it is read is still read to the end, in more pieces.
-constexpr std::size_t kLeastReadSize = 4096;
 
 // Reads a file on a thread of its own, a few chunks ahead of the scanner, so
 // that copying the file from the kernel overlaps with the work on the records
@@ -29,24 +19,25 @@ constexpr std::size_t kLeastReadSize = 4096;
 class ReadAhead {
   public:
     struct Chunk {
+        explicit Chunk(std::size_t chunk_size) : bytes(RecordScanner::kLookahead + chunk_size) {}
         // Data starts after head room for what the scanner left of the last.
         std::byte* data() { return bytes.data() + RecordScanner::kLookahead; }
+        std::size_t capacity() const { return bytes.size() - RecordScanner::kLookahead; }
 
         std::vector<std::byte> bytes;
         std::size_t size = 0;
         bool end = false;  // the file ends here (or reading failed)
-        int error = 0;     // errno of a failed read
+        Status error;      // a failed read
         bool filled = false;
     };
 
-    // Reads at most `limit` bytes from the file's current offset, in chunks
-    // sized for `expected` bytes.
-    ReadAhead(int fd, std::uint64_t limit, std::uint64_t expected)
-        : fd_(fd),
-          left_(limit),
-          read_size_(static_cast<std::size_t>(
-              std::clamp<std::uint64_t>(std::min(limit, expected), kLeastReadSize, kReadSize))),
-          chunks_(MakeChunks(read_size_)),
+    // Reads the bytes [from, to) of `file`, or up to its end if that is
+    // sooner.
+    ReadAhead(InputFile& file, std::uint64_t from, std::uint64_t to, std::size_t chunk_size)
+        : file_(file),
+          at_(from),
+          to_(to),
+          chunks_{Chunk(chunk_size), Chunk(chunk_size), Chunk(chunk_size), Chunk(chunk_size)},
           thread_([this] { Run(); }) {}
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
@@ -80,12 +71,6 @@ class ReadAhead {
   private:
     static constexpr std::size_t kChunks = 4;
 
-    static std::array<Chunk, kChunks> MakeChunks(std::size_t read_size) {
-        std::array<Chunk, kChunks> chunks;
-        for (Chunk& chunk : chunks) chunk.bytes.resize(RecordScanner::kLookahead + read_size);
-        return chunks;
-    }
-
     void Run() {
         for (std::size_t i = 0;; i = (i + 1) % kChunks) {
             Chunk& chunk = chunks_[i];
@@ -94,16 +79,16 @@ class ReadAhead {
                 changed_.wait(lock, [&] { return stop_ || !chunk.filled; });
                 if (stop_) return;
             }
-            ssize_t n = 0;
             const auto wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(read_size_, left_));
-            do {
-                n = wanted == 0 ? 0 : ::read(fd_, chunk.data(), wanted);
-            } while (n < 0 && errno == EINTR);
-            chunk.size = n > 0 ? static_cast<std::size_t>(n) : 0;
-            left_ -= chunk.size;
-            chunk.error = n < 0 ? errno : 0;
-            chunk.end = n <= 0;
+                static_cast<std::size_t>(std::min<std::uint64_t>(chunk.capacity(), to_ - at_));
+            chunk.size = 0;
+            chunk.error = Status::Ok();
+            if (wanted > 0) {
+                chunk.error = file_.ReadAt(at_, std::span(chunk.data(), wanted), chunk.size);
+            }
+            at_ += chunk.size;
+            // A short read is not the end: only a read of nothing is.
+            chunk.end = !chunk.error.ok() || chunk.size == 0;
             {
                 const std::lock_guard lock(mutex_);
                 chunk.filled = true;
@@ -113,9 +98,9 @@ class ReadAhead {
         }
     }
 
-    const int fd_;
-    std::uint64_t left_;
-    const std::size_t read_size_;
+    InputFile& file_;
+    std::uint64_t at_;
+    const std::uint64_t to_;
     std::array<Chunk, kChunks> chunks_;
     std::size_t next_ = 0;
     std::mutex mutex_;
@@ -123,29 +108,6 @@ class ReadAhead {
     bool stop_ = false;
     std::thread thread_;  // last: starts once everything above is ready
 };
-
-Status ErrnoStatus(const char* what, const std::string& path) {
-    return Status::Error(std::string(what) + " " + path + ": " + std::strerror(errno));
-}
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-Status CheckRegular(const struct stat& st, const std::string& path) {
-    if (!S_ISREG(st.st_mode)) return Status::Error(path + " is not a regular file");
-    return Status::Ok();
-}
 
 // Passes records on with their offsets from the start of the file.
 class ShiftedSink final : public RecordSink {
@@ -162,62 +124,94 @@ class ShiftedSink final : public RecordSink {
 
 }  // namespace
 
-Status ReadRecordFileFacts(const std::string& path, RecordFileFacts& facts) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return ErrnoStatus("cannot examine", path);
-    Status regular = CheckRegular(st, path);
-    if (!regular.ok()) return regular;
-    facts.size = static_cast<std::uint64_t>(st.st_size);
-    facts.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+Status RecordFileReader::Open(const std::string& path, std::unique_ptr<InputFile>& file) {
+    return files_.OpenInputFile(path, Links::kFollow, file);
+}
+
+Status RecordFileReader::ReadFacts(const std::string& path, RecordFileFacts& facts) {
+    std::unique_ptr<InputFile> file;
+    Status status = Open(path, file);
+    FileFacts found;
+    if (status.ok()) status = file->Facts(found);
+    if (!status.ok()) return status;
+    facts.size = found.size;
+    facts.modified = found.modified_seconds;
     return Status::Ok();
 }
 
-Status ScanRecordFile(const std::string& path, RecordSink& sink, ScanCounts& counts) {
-    return ScanRecordFileRange(path, 0, std::numeric_limits<std::uint64_t>::max(), sink, counts);
+Status RecordFileReader::Scan(const std::string& path, RecordSink& sink, ScanCounts& counts,
+                              std::uint64_t begin, std::uint64_t end) {
+    counts = ScanCounts{};
+    std::unique_ptr<InputFile> file;
+    if (Status opened = Open(path, file); !opened.ok()) return opened;
+    return Scan(*file, path, sink, counts, begin, end);
 }
 
-Status ScanRecordFileRange(const std::string& path, std::uint64_t from, std::uint64_t to,
-                           RecordSink& record_sink, ScanCounts& counts) {
+std::size_t RecordFileReader::ChunkSize(InputFile& file, std::uint64_t begin,
+                                        std::uint64_t end) const {
+    // No larger than the bytes to read, so that a scan of many small files
+    // (the logbook's) does not zero megabytes for each; a file that grows
+    // while it is read is still read to its end, in more pieces.
+    std::uint64_t wanted = std::max(begin, end) - begin;
+    FileFacts facts;
+    if (file.Facts(facts).ok())
+        wanted = std::min(wanted, facts.size > begin ? facts.size - begin : 0);
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(wanted, std::min(kLeastChunkSize, chunk_size_), chunk_size_));
+}
+
+Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& record_sink,
+                              ScanCounts& counts, std::uint64_t begin, std::uint64_t end) {
     RecordScanner scanner;
     counts = ScanCounts{};
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) return ErrnoStatus("cannot open", path);
-    struct stat st {};
-    if (::fstat(file.get(), &st) != 0) return ErrnoStatus("cannot examine", path);
-    Status regular = CheckRegular(st, path);
-    if (!regular.ok()) return regular;
-    static_cast<void>(::posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL));
-    if (from > 0 && ::lseek(file.get(), static_cast<off_t>(from), SEEK_SET) < 0) {
-        return ErrnoStatus("cannot read", path);
-    }
-    ShiftedSink sink(record_sink, from);
+    ShiftedSink sink(record_sink, begin);
 
     // The scanner hands back fewer than kLookahead bytes it could not judge
-    // yet; they go in the head room in front of the next chunk.
-    const auto size = static_cast<std::uint64_t>(st.st_size);
-    ReadAhead reader(file.get(), to > from ? to - from : 0, size > from ? size - from : 0);
+    // yet (all of them while it holds fewer, after a short read); they go in
+    // the head room in front of the next chunk.
+    ReadAhead reader(file, begin, std::max(begin, end), ChunkSize(file, begin, end));
     std::array<std::byte, RecordScanner::kLookahead> carry{};
     std::size_t held = 0;
     Status status = Status::Ok();
     for (;;) {
         ReadAhead::Chunk& chunk = reader.Next();
-        if (chunk.error != 0) {
-            errno = chunk.error;
-            status = ErrnoStatus("cannot read", path);
+        if (!chunk.error.ok()) {
+            // The stream ends where reading stopped: what was read is judged
+            // as the end of a file, so a whole record read before the
+            // failure still counts and every byte read is accounted for.
+            status = chunk.error;
+            static_cast<void>(scanner.Scan(std::span(carry.data(), held), true, sink));
+            reader.Release(chunk);
             break;
         }
-        std::byte* begin = chunk.data() - held;
-        std::memcpy(begin, carry.data(), held);
+        std::byte* first = chunk.data() - held;
+        std::memcpy(first, carry.data(), held);
         const std::size_t total = held + chunk.size;
-        const std::size_t used = scanner.Scan(std::span(begin, total), chunk.end, sink);
+        const std::size_t used = scanner.Scan(std::span(first, total), chunk.end, sink);
         held = total - used;
-        std::memcpy(carry.data(), begin + used, held);
-        const bool end = chunk.end;
+        std::memcpy(carry.data(), first + used, held);
+        const bool at_end = chunk.end;
         reader.Release(chunk);
-        if (end) break;
+        if (at_end) break;
     }
     counts = scanner.counts();
     return status;
+}
+
+Status ReadRecordFileFacts(const std::string& path, RecordFileFacts& facts) {
+    PosixFileSystem files;
+    return RecordFileReader(files).ReadFacts(path, facts);
+}
+
+Status ScanRecordFile(const std::string& path, RecordSink& sink, ScanCounts& counts) {
+    PosixFileSystem files;
+    return RecordFileReader(files).Scan(path, sink, counts);
+}
+
+Status ScanRecordFileRange(const std::string& path, std::uint64_t begin, std::uint64_t end,
+                           RecordSink& sink, ScanCounts& counts) {
+    PosixFileSystem files;
+    return RecordFileReader(files).Scan(path, sink, counts, begin, end);
 }
 
 }  // namespace kestrun

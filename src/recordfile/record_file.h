@@ -1,10 +1,14 @@
 #pragma once
 // Reading record files from disk: a fixed buffer streams the file through a
-// RecordScanner, so files of any size are read in constant memory.
+// RecordScanner, so files of any size are read in constant memory. Every read
+// goes through a FileSystem, so that a test can make one fail part-way, cut
+// it short, or change the file between two reads.
 
 #include <cstdint>
+#include <limits>
 #include <string>
 
+#include "platform/file_system.h"
 #include "platform/status.h"
 #include "recordfile/record_scanner.h"
 
@@ -15,15 +19,42 @@ struct RecordFileFacts {
     std::int64_t modified = 0;  // seconds since the epoch
 };
 
-// Fails unless `path` names a regular file that can be examined.
+class RecordFileReader {
+  public:
+    // Bytes asked for in one read; a read may return fewer.
+    static constexpr std::size_t kDefaultChunkSize = std::size_t{1} << 20;
+
+    // `chunk_size` is at least 1.
+    explicit RecordFileReader(FileSystem& files, std::size_t chunk_size = kDefaultChunkSize)
+        : files_(files), chunk_size_(chunk_size > 0 ? chunk_size : 1) {}
+
+    // Opens `path`, a regular file (a symbolic link to one is followed: the
+    // user named it). Fails with the path and the reason.
+    Status Open(const std::string& path, std::unique_ptr<InputFile>& file);
+    // Fails unless `path` names a regular file that can be examined.
+    Status ReadFacts(const std::string& path, RecordFileFacts& facts);
+    // Streams the bytes [begin, end) of `path` into `sink` as if they were the
+    // whole stream; offsets passed to the sink count from the file's start.
+    // `counts` describes what was scanned, also when reading fails part-way.
+    Status Scan(const std::string& path, RecordSink& sink, ScanCounts& counts,
+                std::uint64_t begin = 0, std::uint64_t end = kToTheEnd);
+    // The same over a file already open; `path` names it in messages.
+    Status Scan(InputFile& file, const std::string& path, RecordSink& sink, ScanCounts& counts,
+                std::uint64_t begin = 0, std::uint64_t end = kToTheEnd);
+
+    static constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
+
+  private:
+    static constexpr std::size_t kLeastChunkSize = 4096;
+    std::size_t ChunkSize(InputFile& file, std::uint64_t begin, std::uint64_t end) const;
+
+    FileSystem& files_;
+    std::size_t chunk_size_;
+};
+
+// The same through the system's own files, for programs that have no other.
 Status ReadRecordFileFacts(const std::string& path, RecordFileFacts& facts);
-
-// Streams the whole file into `sink`. `counts` describes what was scanned,
-// also when reading fails part-way.
 Status ScanRecordFile(const std::string& path, RecordSink& sink, ScanCounts& counts);
-
-// Streams the bytes [begin, end) of the file into `sink`, as if they were
-// the whole stream; offsets passed to the sink count from the file's start.
 Status ScanRecordFileRange(const std::string& path, std::uint64_t begin, std::uint64_t end,
                            RecordSink& sink, ScanCounts& counts);
 

@@ -37,6 +37,7 @@ Status RecordingRun::Start(const std::filesystem::path& path, bool overwrite) {
     file_ = std::move(file);
     next_offset_ = length;
     unsynced_records_ = 0;
+    saved_ = false;
     return Status::Ok();
 }
 
@@ -55,6 +56,8 @@ Status RecordingRun::WriteRecord(FlightRecord record) {
         return Abandon(std::move(written), record_start);
     }
     next_offset_ += kFlightRecordSize;
+    // Whole in the file from here on, even if the sync below fails.
+    if (listener_) listener_(record);
     if (++unsynced_records_ >= kSyncInterval) {
         if (Status synced = file_->Sync(); !synced.ok()) {
             return Abandon(std::move(synced), next_offset_);
@@ -82,6 +85,7 @@ Status RecordingRun::Stop() {
     Status closed = file_->Close();
     file_.reset();
     if (!synced.ok()) return synced;
+    saved_ = closed.ok();
     return closed;
 }
 

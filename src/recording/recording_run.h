@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "platform/clock.h"
@@ -26,6 +27,9 @@ FlightRecord BlankFlightRecord();
 
 class RecordingRun {
   public:
+    // Called with each record once it is written whole, as stamped.
+    using RecordListener = std::function<void(const FlightRecord&)>;
+
     RecordingRun(FileSystem& files, Clock& clock) : files_(files), clock_(clock) {}
     // Closes a file left open, without reporting: callers Stop first.
     ~RecordingRun();
@@ -52,6 +56,11 @@ class RecordingRun {
     // Whether the open file holds its lock; false on a file system without
     // locks, where a second recorder on the file would go unnoticed.
     bool locked() const { return file_ != nullptr && file_->locked(); }
+    // True once the last run was stopped with every step succeeding; false
+    // while a run is open and after a run a failed write ended.
+    bool saved() const { return saved_; }
+    // Hands each record written from now on to `listener` (none: nobody).
+    void SetRecordListener(RecordListener listener) { listener_ = std::move(listener); }
     // The 0-based byte offset of the next record.
     std::uint64_t next_offset() const { return next_offset_; }
 
@@ -64,6 +73,8 @@ class RecordingRun {
     std::unique_ptr<OutputFile> file_;
     std::uint64_t next_offset_ = 0;
     int unsynced_records_ = 0;
+    bool saved_ = false;
+    RecordListener listener_;
 };
 
 }  // namespace kestrun

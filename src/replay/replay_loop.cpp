@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/posix_error.h"
 #include "replay/replay_datagram.h"
 #include "replay/status_line.h"
 #include "replay/terminal.h"
@@ -127,7 +128,7 @@ ReplayEnd RunReplay(const ReplayFrames& frames, UdpSender& sender, Status& failu
                          static_cast<long>((wait - std::floor(wait)) * 1e9)};
         if (::ppoll(fds, count, &timeout, nullptr) < 0 && errno != EINTR) {
             failure = Status::Error(std::string("cannot wait for the next frame: ") +
-                                    std::strerror(errno));
+                                    PosixErrorText(errno));
             return ReplayEnd::kSendFailed;
         }
         now = SteadyNow();

@@ -9,12 +9,14 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/posix_error.h"
+
 namespace kestrun {
 namespace {
 
 Status Failed(const char* what, const FlightGearAddress& to) {
     return Status::Error(std::string(what) + " " + FormatEndpoint(to.ipv4, to.port) + ": " +
-                         std::strerror(errno));
+                         PosixErrorText(errno));
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ void Form1::cmdRecord_Click() {
     }
     Position = static_cast<double>(run_.next_offset()) + 1;
     window_.SetStatusNote(run_.locked() ? std::string() : UnlockedFileNote(FileName));
+    lost_seconds_ = 0;
     ShowRecordingControls(true);
     Recording = true;
     window_.SetStatusText(kRecordingDataText);
@@ -107,6 +108,7 @@ void Form1::SampleFlightData(FlightRecord& record) {
     if (!Active) return;
     const std::optional<SampleFailure> failure = SampleHost(link_, record);
     if (!failure) return;
+    ++lost_seconds_;
     const std::string_view prefix = failure->stage == SampleFailure::Stage::kQueueRead
                                         ? kReadErrorPrefix
                                         : kProcessingErrorPrefix;

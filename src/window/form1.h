@@ -70,6 +70,17 @@ class Form1 {
     const General& general() const { return general_; }
     const std::filesystem::path& settings_path() const { return settings_path_; }
 
+    // Whether the last run's file was saved: every record whole, synced and
+    // closed. False while recording and after a failed write or stop.
+    bool file_saved() const { return run_.saved(); }
+    // Seconds of the current or last run whose sample failed; their records
+    // hold zeros where the host's values belong.
+    int lost_seconds() const { return lost_seconds_; }
+    // Hands each record to `listener` once it is written whole.
+    void SetRecordListener(RecordingRun::RecordListener listener) {
+        run_.SetRecordListener(std::move(listener));
+    }
+
   private:
     // The control states of a run, and of connected-not-recording.
     void ShowRecordingControls(bool recording);
@@ -82,6 +93,7 @@ class Form1 {
     FileSystem& files_;
     std::filesystem::path settings_path_;
     RecordingRun run_;
+    int lost_seconds_ = 0;
 };
 
 }  // namespace kestrun

@@ -24,8 +24,8 @@ TEST(RecorderCommandLineTest, LetsQtsOwnOptionsThroughAndRefusesTheRest) {
          false,
          Action::kUsageError,
          "--platform needs a value"},
-        {{"flight.dat"}, true, Action::kUsageError, "unexpected argument flight.dat"},
-        {{"--bogus", "--help"}, true, Action::kUsageError, "unknown option --bogus"},
+        {{"flight.dat"}, true, Action::kUsageError, "unexpected argument: flight.dat"},
+        {{"--bogus", "--help"}, true, Action::kUsageError, "unknown option: --bogus"},
         {{"-style", "Fusion", "-h"}, false, Action::kHelp, ""},
     };
     for (const auto& c : cases) {

@@ -194,6 +194,23 @@ TEST(ExportTest, DateComesFromTheModificationTimeUnlessGiven) {
               std::string::npos);
 }
 
+// A given date is refused when a flight past midnight would reach the year
+// 10000, before anything is written; one that stays in 9999 is taken.
+TEST(ExportTest, AGivenDateIsRefusedWhereTheFlightWouldReachTheYear10000) {
+    ScratchDir dir;
+    std::string bytes;
+    AppendRecord(bytes, MakeRecord({.h = 23, .m = 59, .s = 59, .lat = 1, .lon = 1}));
+    AppendRecord(bytes, MakeRecord({.lat = 1, .lon = 1}));
+    const std::string file = dir.Write("night.dat", bytes);
+    for (const char* format : {"gpx", "summary"}) {
+        const Outcome late = Export(dir, fmt::format("-f {} -d 9999-12-31 '{}'", format, file));
+        EXPECT_TRUE(late.exit_code == 1 && late.out.empty()) << late.out;
+        EXPECT_NE(late.err.find("into 10000-01-01, past 9999-12-31"), std::string::npos);
+    }
+    EXPECT_NE(Export(dir, "-d 9999-12-30 '" + file + "'").out.find("\n9999-12-31,00:00:00,"),
+              std::string::npos);
+}
+
 // Modification times at the ends of the 64-bit range, and ones just outside
 // the years 1 to 9999, are refused with one clear line before anything is
 // written; the first and last writable days are taken. Needs a file system

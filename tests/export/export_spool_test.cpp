@@ -12,6 +12,7 @@
 #include "export/csv_format.h"
 #include "export/export_run.h"
 #include "export/kml_format.h"
+#include "platform/posix/posix_file_system.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {
@@ -27,10 +28,11 @@ struct Keeping {
 std::string ExportWith(const ScratchDir& dir, const std::string& input, const std::string& format,
                        Keeping keeping) {
     const std::string path = (dir / "out.txt").string();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    EXPECT_GE(fd, 0);
+    PosixFileSystem files;
+    std::unique_ptr<OutputStream> stream;
+    EXPECT_TRUE(files.OpenOutputStream(path, stream).ok());
     {
-        OutputBuffer out(fd, path);
+        OutputBuffer out(stream.get());
         CsvFormat csv(out);
         KmlFormat kml(out, keeping.text_spool);
         FlightFormat& writer = format == "csv" ? static_cast<FlightFormat&>(csv) : kml;
@@ -41,7 +43,7 @@ std::string ExportWith(const ScratchDir& dir, const std::string& input, const st
         writer.EndDocument();
         EXPECT_TRUE(out.Flush());
     }
-    ::close(fd);
+    EXPECT_TRUE(stream->Close().ok());
     return ReadFile(path);
 }
 

@@ -4,11 +4,10 @@
 
 #include "export/output_buffer.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "export/utc_stamp.h"
+#include "platform/posix/posix_file_system.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {
@@ -17,11 +16,12 @@ namespace {
 TEST(OutputBufferTest, WritingInTheBackgroundKeepsEveryByteInOrder) {
     testing::ScratchDir dir;
     const std::string path = (dir / "out.txt").string();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    ASSERT_GE(fd, 0);
+    PosixFileSystem files;
+    std::unique_ptr<OutputStream> stream;
+    ASSERT_TRUE(files.OpenOutputStream(path, stream).ok());
     std::string expected;
     {
-        OutputBuffer out(fd, path, 4096);  // the smallest buffer: many hand-overs
+        OutputBuffer out(stream.get(), 4096);  // the smallest buffer: many hand-overs
         out.WriteInBackground();
         for (int i = 0; i < 20000; ++i) {
             expected += std::to_string(i) + (i % 7 == 0 ? std::string(5000, 'x') : ",");
@@ -29,7 +29,7 @@ TEST(OutputBufferTest, WritingInTheBackgroundKeepsEveryByteInOrder) {
         }
         EXPECT_TRUE(out.Flush()) << out.error();
     }
-    ::close(fd);
+    ASSERT_TRUE(stream->Close().ok());
     EXPECT_EQ(testing::ReadFile(path), expected);
 }
 

@@ -95,6 +95,27 @@ long long BytesRead(pid_t pid) {
     return -1;
 }
 
+// One bad line in the airport list: the scan says where, keeps the airports
+// it had, scans the record files all the same and ends with status 1.
+TEST(LogbookCliTest, ABadAirportLineKeepsTheAirportsAndScansAnyway) {
+    ScratchDir dir;
+    const std::string flight = dir.Write("day.dat", ADay());
+    ASSERT_EQ(Logbook(dir, "l.db", "scan '" + flight + "'").exit_code, 0);
+    const std::string bad = dir.Write(
+        "bad.csv", "ident,latitude,longitude,elevation_ft\nNEW,47.0,8.0,1\n\"B\"x,1,2,3\n");
+    const std::string other = dir.Write("other.dat", ADay());
+    const Outcome scan = testing::Shell(dir, std::string("TZ=UTC ") + KESTRUN_LOGBOOK_BINARY +
+                                                 " --db '" + (dir / "l.db").string() +
+                                                 "' scan --airports '" + bad + "' '" + other + "'");
+    EXPECT_EQ(scan.exit_code, 1);
+    EXPECT_NE(scan.err.find("bad.csv:3: a quoted field must end"), std::string::npos) << scan.err;
+    EXPECT_NE(scan.out.find("other.dat: "), std::string::npos) << scan.out;
+    const std::string list = Logbook(dir, "l.db", "list -f csv").out;
+    EXPECT_NE(list.find("KTST"), std::string::npos) << list;
+    EXPECT_EQ(list.find("NEW"), std::string::npos) << list;
+    EXPECT_NE(list.find("other.dat"), std::string::npos) << list;
+}
+
 // One transaction per scan: killed while it reads the files, the logbook is
 // as it was before the scan, never half done nor damaged, and the next scan
 // does the whole work.

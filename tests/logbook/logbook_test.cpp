@@ -1,15 +1,25 @@
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <tuple>
 
 #include "logbook/airports.h"
+#include "logbook/flight_rows.h"
+#include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
+#include "logbook/flight_rows.h"
+#include "platform/posix/posix_file_system.h"
+#include "tests/support/recorder_fakes.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
-#include "logbook/flight_rows.h"
 
 namespace kestrun {
 namespace {
@@ -147,11 +157,11 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
                                        "300\nFAR,47.046,8,\nEAST,0,179.99,0\n");
     Database db;
     Open("logbook.sqlite", db);
-    bool imported = false;
-    ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
-    EXPECT_TRUE(imported);
-    ASSERT_TRUE(UpdateAirports(db, csv, imported).ok());
-    EXPECT_FALSE(imported);  // the same file is not read again
+    AirportImport import;
+    ASSERT_TRUE(UpdateAirports(db, csv, import).ok());
+    EXPECT_TRUE(import.imported);
+    ASSERT_TRUE(UpdateAirports(db, csv, import).ok());
+    EXPECT_FALSE(import.imported);  // the same file is not read again
 
     const struct {
         double lat, lon;
@@ -164,11 +174,194 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
         EXPECT_EQ(ident, c.ident) << c.lat << "," << c.lon;
     }
 
-    const std::string bad =
-        dir_.Write("bad.csv", "ident,latitude,longitude,elevation_ft\nA,1,2,3\nB,91,2,3\n");
-    const Status status = UpdateAirports(db, bad, imported);
-    EXPECT_FALSE(status.ok());
-    EXPECT_NE(status.message().find("bad.csv:3:"), std::string::npos) << status.message();
+}
+
+std::string Gzip(const std::string& text) {
+    uLongf size = compressBound(static_cast<uLong>(text.size())) + 32;
+    std::string packed(size, '\0');
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(size);
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    return packed;
+}
+
+// RFC 4180 quoting; every line and field bounded; a bad list, CSV or
+// apt.dat, names its file and line and leaves the airports as they were.
+TEST_F(LogbookTest, AirportListsAreReadAsWrittenAndBoundedOrRefusedWhole) {
+    Database db;
+    Open("logbook.sqlite", db);
+    const auto idents = [&] {
+        Statement query;
+        EXPECT_TRUE(db.Prepare("SELECT ident FROM airports ORDER BY id", query).ok());
+        std::vector<std::string> all;
+        while (query.Step()) all.push_back(query.Text(0));
+        return all;
+    };
+    AirportImport import;
+    const std::string quoted = dir_.Write(
+        "quoted.csv",
+        "\"ident\",latitude,longitude,elevation_ft\r\n\"KQ\"\"X\",1,2,3\r\n\"A,B\",1,2,\n"
+        "\"LINE\nBREAK\",1,2,\"\"\n\nLAST,1,2,3");
+    ASSERT_TRUE(UpdateAirports(db, quoted, import).ok());
+    EXPECT_TRUE(import.imported) << import.refused;
+    const std::vector<std::string> good = {"KQ\"X", "A,B", "LINE\nBREAK", "LAST"};
+    EXPECT_EQ(idents(), good);
+
+    const std::string header = "ident,latitude,longitude,elevation_ft\n";
+    const std::string apt_header = "I\n1000 Version\n\n1 1000 0 0 EDDX Some Field\n"
+                                   "1302 datum_lat 50\n1302 datum_lon 8\n";
+    const struct {
+        std::string name, contents, refused;
+    } bad[] = {
+        {"range.csv", header + "A,1,2,3\nB,91,2,3\n", "range.csv:3: latitude"},
+        {"open.csv", header + "A,1,2,3\n\"B,1,2,3\n\n", "open.csv:3: a quoted field is not closed"},
+        {"after.csv", header + "\"A\"x,1,2,3\n", "after.csv:2: a quoted field must end"},
+        {"field.csv", header + std::string(300, 'I') + ",1,2,3\n",
+         "field.csv:2: a field is longer than 256 bytes"},
+        {"ident.csv", header + std::string(65, 'I') + ",1,2,3\n",
+         "ident.csv:2: the ident is longer than 64 bytes"},
+        {"long.dat.gz", Gzip(apt_header + "99" + std::string(65536, ' ') + "\n"),
+         "long.dat.gz:7: the line is longer than 65536 bytes"},
+        {"endless.dat.gz", Gzip(apt_header + std::string(std::size_t{64} << 20, 'x')),
+         "endless.dat.gz:7: the line is longer than 65536 bytes"},
+        {"cut.dat.gz", Gzip(apt_header).substr(0, 20), "cut.dat.gz: unexpected end of file"},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(UpdateAirports(db, dir_.Write(c.name, c.contents), import).ok());
+        EXPECT_FALSE(import.imported);
+        EXPECT_NE(import.refused.find(c.refused), std::string::npos) << import.refused;
+        EXPECT_EQ(idents(), good);
+    }
+    // Just at the bound, gzip members one after another, a line without its end.
+    const std::string fits = Gzip(apt_header + "99" + std::string(65534, ' ') + "\n") +
+                             Gzip("1 100 0 0 LAST Field\n1302 datum_lat 1\n1302 datum_lon 2");
+    ASSERT_TRUE(UpdateAirports(db, dir_.Write("fits.dat.gz", fits), import).ok());
+    EXPECT_TRUE(import.imported) << import.refused;
+    EXPECT_EQ(idents(), (std::vector<std::string>{"EDDX", "LAST"}));
+}
+
+// A file cut short while the logbook reads it is not indexed from half of it:
+// the scan fails and what the logbook held about it stays.
+TEST_F(LogbookTest, AFileCutShortWhileReadKeepsItsEntries) {
+    const std::string bytes = ADay();
+    const std::string path = dir_.Write("day.dat", bytes.substr(0, bytes.size() / 2));
+    ASSERT_EQ(Scan(path).outcome, Outcome::kNew);
+    const auto before = Flights();
+    dir_.Write("day.dat", bytes);
+
+    PosixFileSystem posix;
+    testing::FaultFileSystem files(posix);
+    files.before_read = [&](std::uint64_t offset) {
+        if (offset > bytes.size() / 2) std::filesystem::resize_file(path, bytes.size() * 3 / 4);
+    };
+    Database db;
+    Open("logbook.sqlite", db);
+    LogbookScan scan(files, db, std::nullopt);
+    ASSERT_TRUE(scan.Begin().ok());
+    const FileScanResult result = scan.ScanFile(path);
+    EXPECT_EQ(result.outcome, Outcome::kFailed);
+    EXPECT_EQ(result.message, "cannot read: the file changed while it was read");
+    ASSERT_TRUE(scan.Commit().ok());
+    EXPECT_EQ(Flights().size(), before.size());
+}
+
+// Made by the logbook: its folders, the file, its WAL and shared memory are
+// the owner's alone, whatever the umask.
+TEST_F(LogbookTest, IsCreatedForItsOwnerAloneWhateverTheUmask) {
+    const std::filesystem::path path = dir_ / "new" / "logbook.sqlite";
+    const mode_t umask_before = ::umask(0);
+    Database db;
+    ASSERT_TRUE(OpenLogbook(path.string(), db).ok());
+    ::umask(umask_before);
+    for (const auto& [made, mode] :
+         {std::pair{dir_ / "new", 0700u}, {path, 0600u}, {path.string() + "-wal", 0600u}}) {
+        struct stat st {};
+        EXPECT_EQ(::stat(made.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, mode) << made;
+    }
+}
+
+// Two scans at once: the second waits for the first, within its bound, while
+// a reader opens the logbook at once.
+TEST_F(LogbookTest, ASecondScanWaitsForTheFirstAndAReaderNotAtAll) {
+    using namespace std::chrono_literals;
+    Database first, second;
+    Open("logbook.sqlite", first);
+    LogbookScan holding(first, std::nullopt), waiting(second, std::nullopt);
+    ASSERT_TRUE(holding.Begin().ok());
+    const auto opening = std::chrono::steady_clock::now();
+    Open("logbook.sqlite", second);
+    EXPECT_LT(std::chrono::steady_clock::now() - opening, 1s);
+    bool told = false;
+    second.SetLockWait(300ms, [&] { told = true; });
+    EXPECT_NE(waiting.Begin().message().find("another kestrun-logbook"), std::string::npos);
+    EXPECT_TRUE(told);
+    second.SetLockWait(20s);
+    std::thread finish([&] {
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(holding.Commit().ok());
+    });
+    EXPECT_TRUE(waiting.Begin().ok());
+    finish.join();
+}
+
+// A full disk (here the page limit) is told as such; the scan saves nothing.
+TEST_F(LogbookTest, AFullDiskIsToldAsSuchAndTheScanChangesNothing) {
+    std::string days;
+    for (int i = 0; i < 20; ++i) days += ADay();
+    const std::string file = dir_.Write("days.dat", days);
+    {
+        Database db;
+        Open("logbook.sqlite", db);
+        std::int64_t pages = 0;
+        ASSERT_TRUE(db.QueryInt("PRAGMA page_count", pages).ok());
+        ASSERT_TRUE(db.Exec(fmt::format("PRAGMA max_page_count = {}", pages)).ok());
+        LogbookScan scan(db, std::nullopt);
+        ASSERT_TRUE(scan.Begin().ok());
+        EXPECT_EQ(scan.ScanFile(file).message, "the disk is full");
+        EXPECT_NE(scan.ScanFile(file).message.find("has stopped"), std::string::npos);
+        EXPECT_EQ(scan.Commit().message(), "the disk is full");
+    }
+    EXPECT_TRUE(Flights().empty());
+}
+
+// No record's date passes 9999-12-31, as none comes before 0001-01-01.
+TEST_F(LogbookTest, AFlightIntoTheYear10000IsRefused) {
+    testing::SyntheticFlight late(kSecondsPerDay - 200);
+    const std::string night = dir_.Write("night.dat", late.Depart().Arrive().Bytes());
+    Database db;
+    Open("logbook.sqlite", db);
+    for (const int day : {31, 30}) {
+        LogbookScan scan(db, CivilDate::FromYmd(9999, 12, day));
+        ASSERT_TRUE(scan.Begin().ok());
+        EXPECT_EQ(scan.ScanFile(night).message.find("past 9999-12-31") != std::string::npos,
+                  day == 31);
+        ASSERT_TRUE(scan.Commit().ok());
+    }
+}
+
+// Idents and file names come from outside: the tables for people escape
+// their control characters, one row a line; CSV keeps them, quoted.
+TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
+    FlightRow flight;
+    flight.file = "/f/x\x1b[2Jy\nz.dat";
+    flight.departure = "\x1b]0;TITLE\a";
+    const std::string list = FormatFlightList({flight}, TableFormat::kTable);
+    EXPECT_NE(list.find("\\e]0;TITLE\\a"), std::string::npos) << list;
+    EXPECT_NE(list.find("/f/x\\e[2Jy\\nz.dat\n"), std::string::npos) << list;
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2);
+    for (const std::string& text :
+         {FormatFlight(flight, {}), FormatStats({flight}, TableFormat::kTable)}) {
+        EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
+    }
+    EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),
+              std::string::npos);
 }
 
 }  // namespace

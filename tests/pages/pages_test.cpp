@@ -47,8 +47,10 @@ class PagesTest : public ::testing::Test {
     }
 
     std::vector<std::string> Names() {
+        std::vector<FolderEntry> entries;
+        EXPECT_TRUE(posix_.ListFolder(dir_ / "pages", entries).ok());
         std::vector<std::string> names;
-        EXPECT_TRUE(posix_.ListFolder(dir_ / "pages", names).ok());
+        for (const FolderEntry& entry : entries) names.push_back(entry.name);
         std::sort(names.begin(), names.end());
         return names;
     }

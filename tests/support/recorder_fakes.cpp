@@ -35,7 +35,81 @@ class FaultOutputFile final : public OutputFile {
     FaultFileSystem& owner_;
 };
 
+class FaultInputFile final : public InputFile {
+  public:
+    FaultInputFile(std::unique_ptr<InputFile> base, FaultFileSystem& owner, std::string path)
+        : base_(std::move(base)), owner_(owner), path_(std::move(path)) {}
+
+    Status ReadAt(std::uint64_t offset, std::span<std::byte> into, std::size_t& got) override {
+        got = 0;
+        ++owner_.reads;
+        if (owner_.before_read) owner_.before_read(offset);
+        if (owner_.read_fails_at) {
+            if (offset >= *owner_.read_fails_at) {
+                return Status::Error("cannot read " + path_ + ": Input/output error");
+            }
+            into = into.first(std::min<std::uint64_t>(into.size(), *owner_.read_fails_at - offset));
+        }
+        if (owner_.max_read > 0) into = into.first(std::min(into.size(), owner_.max_read));
+        return base_->ReadAt(offset, into, got);
+    }
+    Status Facts(FileFacts& facts) override { return base_->Facts(facts); }
+
+  private:
+    std::unique_ptr<InputFile> base_;
+    FaultFileSystem& owner_;
+    std::string path_;
+};
+
+class FaultOutputStream final : public OutputStream {
+  public:
+    FaultOutputStream(std::unique_ptr<OutputStream> base, FaultFileSystem& owner)
+        : base_(std::move(base)), owner_(owner) {}
+
+    Status Write(std::span<const std::byte> data) override {
+        if (owner_.stream_writes_before_failure &&
+            owner_.stream_writes++ >= *owner_.stream_writes_before_failure) {
+            return Status::Error("cannot write: No space left on device");
+        }
+        return base_->Write(data);
+    }
+    Status Close() override { return base_->Close(); }
+
+  private:
+    std::unique_ptr<OutputStream> base_;
+    FaultFileSystem& owner_;
+};
+
 }  // namespace
+
+Status FaultFileSystem::OpenInputFile(const std::filesystem::path& path, Links links,
+                                      std::unique_ptr<InputFile>& file) {
+    if (fail_open_input) return Status::Error(*fail_open_input);
+    std::unique_ptr<InputFile> base_file;
+    Status opened = base_.OpenInputFile(path, links, base_file);
+    if (opened.ok()) {
+        file = std::make_unique<FaultInputFile>(std::move(base_file), *this, path.string());
+    }
+    return opened;
+}
+
+Status FaultFileSystem::CreateBeside(const std::filesystem::path& target,
+                                     std::unique_ptr<OutputStream>& file,
+                                     std::filesystem::path& temporary) {
+    if (fail_create_beside) return Status::Error(*fail_create_beside);
+    std::unique_ptr<OutputStream> base_file;
+    Status created = base_.CreateBeside(target, base_file, temporary);
+    if (created.ok()) file = std::make_unique<FaultOutputStream>(std::move(base_file), *this);
+    return created;
+}
+
+Status FaultFileSystem::OpenOutputStream(const std::filesystem::path& path,
+                                         std::unique_ptr<OutputStream>& file) {
+    std::unique_ptr<OutputStream> base_file;
+    Status opened = base_.OpenOutputStream(path, base_file);
+    if (opened.ok()) file = std::make_unique<FaultOutputStream>(std::move(base_file), *this);
+    return opened;
+}
 
 Status FaultFileSystem::OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                        std::unique_ptr<OutputFile>& file) {

@@ -1,10 +1,14 @@
 #pragma once
-// Fakes for the recorder's files and clock: a FileSystem that forwards to a
-// real one but fails the calls a test picks, and a clock showing a chosen time.
+// Fakes for the programs' files and the recorder's clock: a FileSystem that
+// forwards to a real one but fails the calls a test picks, and a clock
+// showing a chosen time.
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -25,8 +29,29 @@ class FaultFileSystem final : public FileSystem {
     std::optional<int> writes_before_failure;
     std::size_t bytes_written_on_failure = 0;
 
+    // Reading. An input file's reads stop short at byte `read_fails_at`,
+    // and a read from there on fails, as a disk with a bad sector does.
+    std::optional<std::string> fail_open_input;
+    std::optional<std::uint64_t> read_fails_at;
+    // Each read returns at most this many bytes (0: as many as asked for).
+    std::size_t max_read = 0;
+    // Called before every read with its offset: a test grows or cuts the
+    // file there, as a recorder or another program would.
+    std::function<void(std::uint64_t)> before_read;
+    std::optional<std::string> fail_stat;
+    std::optional<std::string> fail_list;
+
+    // Writing streams: the stream writes that succeed before every later
+    // one fails with "No space left on device".
+    std::optional<int> stream_writes_before_failure;
+    std::optional<std::string> fail_create_beside;
+    std::optional<std::string> fail_rename;
+    std::optional<std::string> fail_scratch;
+
     int writes = 0;
     int syncs = 0;
+    int reads = 0;  // counted on whichever thread reads
+    int stream_writes = 0;
 
     Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
                           std::unique_ptr<OutputFile>& file) override;
@@ -49,10 +74,34 @@ class FaultFileSystem final : public FileSystem {
     Status CreatePrivateDirectories(const std::filesystem::path& path) override {
         return base_.CreatePrivateDirectories(path);
     }
-    Status ListFolder(const std::filesystem::path& path, std::vector<std::string>& names) override {
-        return base_.ListFolder(path, names);
+
+    Status OpenInputFile(const std::filesystem::path& path, Links links,
+                         std::unique_ptr<InputFile>& file) override;
+    Status Stat(const std::filesystem::path& path, FileFacts& facts, bool& found) override {
+        if (fail_stat) return Status::Error(*fail_stat);
+        return base_.Stat(path, facts, found);
     }
-    Status RemoveFile(const std::filesystem::path& path) override { return base_.RemoveFile(path); }
+    Status ListFolder(const std::filesystem::path& path,
+                      std::vector<FolderEntry>& entries) override {
+        if (fail_list) return Status::Error(*fail_list);
+        return base_.ListFolder(path, entries);
+    }
+    Status CreateBeside(const std::filesystem::path& target, std::unique_ptr<OutputStream>& file,
+                        std::filesystem::path& temporary) override;
+    Status OpenOutputStream(const std::filesystem::path& path,
+                            std::unique_ptr<OutputStream>& file) override;
+    Status OpenStandardOutput(std::unique_ptr<OutputStream>& file) override {
+        return base_.OpenStandardOutput(file);
+    }
+    Status Rename(const std::filesystem::path& from, const std::filesystem::path& to) override {
+        if (fail_rename) return Status::Error(*fail_rename);
+        return base_.Rename(from, to);
+    }
+    Status Remove(const std::filesystem::path& path) override { return base_.Remove(path); }
+    Status CreateScratchFile(std::unique_ptr<ScratchFile>& file) override {
+        if (fail_scratch) return Status::Error(*fail_scratch);
+        return base_.CreateScratchFile(file);
+    }
 
   private:
     FileSystem& base_;

@@ -105,6 +105,10 @@ TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
     std::ofstream(output_, std::ios::binary) << std::string(100, 'x');
     window_.SetOverwriteValue(0);
 
+    // What kestrun-record --until-landed watches: each record as written.
+    std::vector<FlightRecordBytes> handed_over;
+    form_.SetRecordListener(
+        [&](const FlightRecord& record) { handed_over.push_back(EncodeFlightRecord(record)); });
     form_.cmdRecord_Click();  // not connected: a record of header and time only
     EXPECT_EQ(form_.Position, 101);
     EXPECT_EQ(Size(), 100u);  // the first record comes a second after the start
@@ -127,6 +131,8 @@ TEST_F(Form1Test, TicksAppendTheHostsValuesStampedFromOneClockReading) {
                   {12, 59, 59, -33.9461, 151.1772, 1234.5, 2.5, -3.25, 271.5, 120.25})));
     EXPECT_EQ(std::tie(records[2].Hour, records[2].Minute, records[2].Second),
               std::make_tuple(13, 0, 0));
+    ASSERT_EQ(handed_over.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(handed_over[i], EncodeFlightRecord(records[i]));
 }
 
 TEST_F(Form1Test, SamplingFailuresShowOnTheStatusLineWhileRecordsKeepComing) {
@@ -143,6 +149,9 @@ TEST_F(Form1Test, SamplingFailuresShowOnTheStatusLineWhileRecordsKeepComing) {
     EXPECT_EQ(Status(), "Processing error: IPC sendmessage failed all retries");
     EXPECT_EQ(window_.repaint_count(), 1 + 3);
     form_.cmdStop_Click();
+    // Saved, yet three seconds hold zeros: kestrun-record's status 5.
+    EXPECT_TRUE(form_.file_saved());
+    EXPECT_EQ(form_.lost_seconds(), 3);
 
     const std::vector<FlightRecord> records = Records();
     ASSERT_EQ(records.size(), 4u);
@@ -190,12 +199,14 @@ TEST_F(Form1Test, FileFailuresEndOrRefuseTheRunWithoutClaimingItSaved) {
     EXPECT_EQ(Shown(), kConnectedIdle);
     EXPECT_EQ(Status(), "File error: cannot write: No space left on device");
     EXPECT_EQ(Size(), 160u);  // the torn third record was cut off
+    EXPECT_FALSE(form_.file_saved());
 
     files_.writes_before_failure.reset();
     files_.fail_close = "cannot close: Input/output error";
     form_.cmdRecord_Click();
     form_.cmdStop_Click();
     EXPECT_EQ(Status(), "File error: cannot close: Input/output error");
+    EXPECT_FALSE(form_.file_saved());
 }
 
 // Without open-file-description locks (some network and FUSE file systems)

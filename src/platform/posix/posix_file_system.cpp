@@ -230,26 +230,4 @@ Status PosixFileSystem::CreatePrivateDirectories(const std::filesystem::path& pa
     return Status::Ok();
 }
 
-Status PosixFileSystem::ListFolder(const std::filesystem::path& path,
-                                   std::vector<std::string>& names) {
-    names.clear();
-    DIR* folder = ::opendir(path.c_str());
-    if (folder == nullptr) return FileError("cannot read the folder", errno, path);
-    errno = 0;
-    while (const dirent* entry = ::readdir(folder)) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") names.emplace_back(name);
-    }
-    const int error = errno;
-    ::closedir(folder);
-    if (error != 0) return FileError("cannot read the folder", error, path);
-    return Status::Ok();
-}
-
-Status PosixFileSystem::RemoveFile(const std::filesystem::path& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        return FileError("cannot remove", errno, path);
-    return Status::Ok();
-}
-
 }  // namespace kestrun
