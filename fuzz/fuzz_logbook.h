@@ -25,7 +25,13 @@ struct MemoryLogbook {
     Database db;
     testing::ScratchDir dir{ScratchParent()};
 
-    MemoryLogbook() { Check(OpenLogbook(":memory:", db).ok()); }
+    // SQLite's own in-memory database with the logbook's schema: OpenLogbook
+    // takes its path as a file's and would make one.
+    MemoryLogbook() {
+        Check(db.Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).ok() &&
+              db.Exec("PRAGMA foreign_keys = ON").ok() &&
+              MigrateLogbook(db, kLogbookSchemaVersion).ok());
+    }
 
     // An integer from a query that must answer one.
     std::int64_t Int(const std::string& sql) {
