@@ -143,7 +143,10 @@ std::size_t RemoveStaleSharedBlocks(std::string_view prefix) {
         if (!name.starts_with(prefix)) continue;
         const auto holder = InspectSharedBlock(name);
         if (!holder.ok() || holder.value.uid != ::geteuid() || !holder.value.stale) continue;
-        if (::shm_unlink(("/" + std::string(name)).c_str()) == 0) ++removed;
+        // Built by append: g++ 12 at -O3 misreads "/" + string as an overlapping copy.
+        std::string object = "/";
+        object.append(name);
+        if (::shm_unlink(object.c_str()) == 0) ++removed;
     }
     ::closedir(dir);
     return removed;
