@@ -30,13 +30,27 @@ Status RecordFileReader::Scan(const std::string& path, RecordSink& sink, ScanCou
     return Scan(*file, path, sink, counts, begin, end);
 }
 
+std::size_t RecordFileReader::ChunkSize(InputFile& file, std::uint64_t begin,
+                                        std::uint64_t end) const {
+    // No larger than the bytes to read, so that a reader of one small file
+    // (a fuzzer's input, a short recording) does not make megabytes; a file
+    // that grows while it is read is still read to its end, in more pieces.
+    std::uint64_t wanted = std::max(begin, end) - begin;
+    FileFacts facts;
+    if (file.Facts(facts).ok())
+        wanted = std::min(wanted, facts.size > begin ? facts.size - begin : 0);
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(wanted, std::min(kLeastChunkSize, chunk_size_), chunk_size_));
+}
+
 Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& sink,
                               ScanCounts& counts, std::uint64_t begin, std::uint64_t end) {
     RecordScanner scanner(begin);
     counts = ScanCounts{};
-    if (!buffer_) {
+    if (const std::size_t wanted = ChunkSize(file, begin, end); wanted > capacity_) {
         // Not value-initialised: every byte is read into before it is used.
-        buffer_.reset(new std::byte[RecordScanner::kLookahead + chunk_size_]);
+        buffer_.reset(new std::byte[RecordScanner::kLookahead + wanted]);
+        capacity_ = wanted;
     }
     // Bytes the scanner handed back (fewer than kLookahead: all of them while
     // it holds fewer, after a short read) move into the head room in front of
@@ -46,7 +60,7 @@ Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& s
     std::uint64_t at = begin;
     std::size_t held = 0;
     for (;;) {
-        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(chunk_size_, to - at));
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_, to - at));
         std::size_t got = 0;
         if (wanted > 0) {
             if (Status status = file.ReadAt(at, std::span(chunk, wanted), got); !status.ok()) {

@@ -2,7 +2,7 @@
 // Reading record files from disk: a fixed buffer streams the file through a
 // RecordScanner, so files of any size are read in constant memory. A reader
 // keeps its buffer from one file to the next: scanning a folder of a few
-// hundred recordings allocates it once. Every read
+// hundred recordings allocates it about once. Every read
 // goes through a FileSystem, so that a test can make one fail part-way, cut
 // it short, or change the file between two reads.
 
@@ -48,10 +48,15 @@ class RecordFileReader {
     static constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
 
   private:
+    static constexpr std::size_t kLeastChunkSize = 4096;
+    std::size_t ChunkSize(InputFile& file, std::uint64_t begin, std::uint64_t end) const;
+
     FileSystem& files_;
     std::size_t chunk_size_;
-    // kLookahead bytes of head room, then one chunk; made at the first scan.
+    // kLookahead bytes of head room, then a chunk of capacity_ bytes; made
+    // at the first scan and grown only for a larger file.
     std::unique_ptr<std::byte[]> buffer_;
+    std::size_t capacity_ = 0;
 };
 
 // The same through the system's own files, for programs that have no other.
