@@ -17,11 +17,15 @@
 
 #include "export/export_output.h"
 #include "export/export_run.h"
+#include "flights/flight_events.h"
 #include "logbook/airports.h"
+#include "logbook/judgement_rows.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
 #include "logbook/flight_rows.h"
 #include "logbook/logbook_output.h"
+#include "logbook/runways.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace {
 
@@ -79,8 +83,20 @@ class Progress {
     Clock::time_point last_{};
 };
 
+// The event limits of `path` over the defaults; none given keeps them.
+Status ReadLimits(const std::string& path, EventLimits& limits) {
+    if (path.empty()) return Status::Ok();
+    PosixFileSystem files;
+    std::string text;
+    bool found = false;
+    Status status = files.ReadTextFile(path, text, found);
+    if (status.ok() && !found) status = Status::Error("no such file");
+    if (status.ok()) status = ParseEventLimits(text, limits);
+    return status.ok() ? status : Status::Error("the limits " + path + ": " + status.message());
+}
+
 int Scan(Database& db, const std::vector<std::string>& paths, const std::string& date_text,
-         const std::string& airports) {
+         const std::string& airports, const std::string& runways, const std::string& limits_path) {
     int result = 0;
     const std::vector<std::string> files = FindRecordFiles(paths, [&](const std::string& problem) {
         Say(problem);
@@ -96,15 +112,31 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         done_bytes = bytes;
         progress.Update(at, files.size(), bytes);
     });
-    Status status = scan.Begin();
+    EventLimits limits;
+    Status status = ReadLimits(limits_path, limits);
+    scan.SetEventLimits(limits);
+    if (status.ok()) status = scan.Begin();
     const std::string airport_list = airports.empty() ? InstalledAirportList() : airports;
     bool imported = false;
     if (status.ok() && !airport_list.empty()) status = UpdateAirports(db, airport_list, imported);
+    // FlightGear's airport list holds the runways too.
+    const std::string runway_list = !runways.empty()                ? runways
+                                    : airport_list.ends_with(".gz") ? airport_list
+                                                                    : std::string();
+    RunwayImport runway_import;
+    if (status.ok() && !runway_list.empty()) status = UpdateRunways(db, runway_list, runway_import);
     if (!status.ok()) {
         Say(status.message());
         return kExitFailed;
     }
     if (imported) std::printf("airports imported from %s\n", airport_list.c_str());
+    if (runway_import.imported) {
+        std::printf("%d runways imported from %s", runway_import.runways, runway_list.c_str());
+        if (runway_import.skipped > 0) {
+            std::printf(" (%d without a position for both ends skipped)", runway_import.skipped);
+        }
+        std::printf("\n");
+    }
 
     std::size_t unchanged = 0;
     for (const std::string& file : files) {
@@ -186,6 +218,17 @@ int Run(int argc, char** argv) {
                      "Airports from a CSV file with the header ident,latitude,longitude,"
                      "elevation_ft (default: FlightGear's list when installed)")
         ->option_text("FILE");
+    std::string runways, limits_path;
+    scan->add_option("--runways", runways,
+                     "Runways from FlightGear's apt.dat.gz or a CSV file of runway ends with "
+                     "the columns airport_ident,le_ident,le_latitude_deg,le_longitude_deg,he_ident,"
+                     "he_latitude_deg,he_longitude_deg (default: the airport list when it is "
+                     "FlightGear's)")
+        ->option_text("FILE");
+    scan->add_option("--limits", limits_path,
+                     "Event limits, lines of NAME VALUE: bank_deg, pitch_up_deg, pitch_down_deg, "
+                     "sink_fpm, sink_below_ft")
+        ->option_text("FILE");
 
     CLI::App* list = app.add_subcommand("list", "List the flights, newest last");
     std::string format_name = "table", from_text, to_text, airport;
@@ -208,6 +251,9 @@ int Run(int argc, char** argv) {
         ->check(CLI::IsMember({"gpx", "kml", "csv", "svg", "igc"}));
     show->add_option("-o,--output", output, "Write the export there instead of standard output")
         ->option_text("PATH");
+    std::string show_format = "table";
+    show->add_option("-f,--format", show_format, "table or json")
+        ->check(CLI::IsMember({"table", "json"}));
 
     CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month and by route");
     stats->add_option("-f,--format", format_name, "table, csv or json")
@@ -226,13 +272,15 @@ int Run(int argc, char** argv) {
         Say(status.message());
         return kExitFailed;
     }
-    if (scan->parsed()) return Scan(db, paths, date_text, airports);
+    if (scan->parsed()) return Scan(db, paths, date_text, airports, runways, limits_path);
 
     if (show->parsed()) {
         std::optional<FlightRow> flight;
         std::vector<PhaseRow> phases;
+        FlightJudgement judgement;
         status = LoadFlight(db, id, flight);
         if (status.ok() && flight) status = LoadPhases(db, id, phases);
+        if (status.ok() && flight) status = LoadJudgement(db, id, judgement);
         if (!status.ok()) {
             Say(status.message());
             return kExitFailed;
@@ -242,8 +290,10 @@ int Run(int argc, char** argv) {
             return kExitFailed;
         }
         if (!export_name.empty()) return ExportFlight(*flight, export_name, output);
-        std::fputs(FormatFlight(*flight, phases).c_str(), stdout);
-        return 0;
+        const std::string text = show_format == "json" ? FormatFlightJson(*flight, judgement)
+                                                        : FormatFlight(*flight, phases, judgement);
+        std::fputs(text.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : kExitFailed;
     }
 
     FlightFilter filter;

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "flights/flight_judgement.h"
+#include "flights/geo_point.h"
+
 namespace kestrun {
 
 enum class FlightPhase {
@@ -31,11 +34,6 @@ struct PhaseStart {
     FlightPhase phase = FlightPhase::kTaxiOut;
     std::int64_t seconds = 0;
     bool operator==(const PhaseStart&) const = default;
-};
-
-struct GeoPoint {
-    double latitude_deg = 0;
-    double longitude_deg = 0;
 };
 
 // The moment the wheels met the runway for the last time.
@@ -72,6 +70,8 @@ struct DetectedFlight {
     // False when the records ended while the flight went on: more records
     // appended later may complete it.
     bool complete = false;
+    // The flight against the runways, when the landing analysis ran.
+    FlightJudgement judgement;
 };
 
 }  // namespace kestrun

@@ -46,6 +46,151 @@ double Round(double value, double step) {
     return std::round(value / step) * step;
 }
 
+Json RoundOpt(const std::optional<double>& value, double step) {
+    return value ? Json(Round(*value, step)) : Json();
+}
+
+Json Name(const std::string& text) {
+    return text.empty() ? Json() : Json(text);
+}
+
+std::string LocalClock(double local_seconds) {
+    return ClockTime(static_cast<std::int64_t>(std::floor(local_seconds)));
+}
+
+Json TouchdownJson(const TouchdownJudgement& t) {
+    Json j;
+    j["kind"] = t.final ? "final" : "touch_and_go";
+    j["time"] = LocalClock(t.seconds);
+    j["airport"] = Name(t.airport);
+    j["runway"] = Name(t.runway);
+    j["ground_level"] = t.rolled_level ? "rolled" : "elevation";
+    j["touchdown_distance_m"] = RoundOpt(t.touchdown_distance_m, 0.1);
+    j["centreline_offset_m"] = RoundOpt(t.centreline_offset_m, 0.1);
+    j["crab_deg"] = RoundOpt(t.crab_deg, 0.1);
+    j["touchdown_fpm"] = RoundOpt(t.touchdown_fpm, 1);
+    j["ias_kt"] = Round(t.ias_kt, 0.1);
+    j["pitch_deg"] = Round(t.pitch_deg, 0.1);
+    j["bank_deg"] = Round(t.bank_deg, 0.1);
+    j["bounces"] = t.bounces;
+    j["roll_m"] = RoundOpt(t.roll_m, 1);
+    j["remaining_m"] = RoundOpt(t.remaining_m, 1);
+    return j;
+}
+
+Json JudgementJson(const FlightJudgement& judgement) {
+    Json j;
+    if (const auto& t = judgement.takeoff) {
+        Json takeoff;
+        takeoff["airport"] = Name(t->airport);
+        takeoff["runway"] = Name(t->runway);
+        takeoff["roll_m"] = Round(t->roll_m, 1);
+        takeoff["liftoff_distance_m"] = RoundOpt(t->liftoff_distance_m, 1);
+        j["takeoff_report"] = takeoff;
+    } else {
+        j["takeoff_report"] = Json();
+    }
+    j["landings"] = Json::array();
+    for (const TouchdownJudgement& t : judgement.touchdowns) j["landings"].push_back(TouchdownJson(t));
+    j["go_arounds"] = Json::array();
+    for (const GoAround& g : judgement.go_arounds) {
+        j["go_arounds"].push_back(Json{{"time", LocalClock(g.seconds)},
+                                       {"airport", g.airport},
+                                       {"runway", g.runway},
+                                       {"ground_level", g.rolled_level ? "rolled" : "elevation"},
+                                       {"lowest_ft_agl", Round(g.lowest_ft_agl, 1)}});
+    }
+    if (const auto& a = judgement.approach) {
+        Json approach;
+        approach["airport"] = a->airport;
+        approach["runway"] = a->runway;
+        approach["gates"] = Json::array();
+        for (const ApproachGate& g : a->gates) {
+            approach["gates"].push_back(Json{{"height_ft", g.height_ft},
+                                             {"ias_kt", Round(g.ias_kt, 0.1)},
+                                             {"sink_fpm", Round(g.sink_fpm, 1)},
+                                             {"bank_deg", Round(g.bank_deg, 0.1)},
+                                             {"glidepath_dev_deg", Round(g.glidepath_dev_deg, 0.1)},
+                                             {"centreline_dev_m", Round(g.centreline_dev_m, 0.1)}});
+        }
+        approach["stable"] = a->stable;
+        approach["reasons"] = a->reasons;
+        j["approach"] = approach;
+    } else {
+        j["approach"] = Json();
+    }
+    j["events"] = Json::array();
+    for (const FlightEvent& e : judgement.events) {
+        j["events"].push_back(Json{{"time", LocalClock(e.seconds)},
+                                   {"kind", e.kind},
+                                   {"peak", Round(e.peak, 0.1)},
+                                   {"limit", e.limit},
+                                   {"duration_s", e.duration_s}});
+    }
+    return j;
+}
+
+// "KPAO 31: touched down 312 m past the threshold, 2.4 m right of centre,
+// 5° crab, -180 ft/min, 58 kt; rolled 290 m, 470 m left"
+std::string TouchdownLine(const TouchdownJudgement& t) {
+    std::string where = t.airport.empty() ? "an unknown field" : t.airport;
+    if (!t.runway.empty()) where += " " + t.runway;
+    std::string line = where + ": touched down at " + LocalClock(t.seconds);
+    if (t.touchdown_distance_m) {
+        line += fmt::format(", {:.0f} m {} the threshold", std::fabs(*t.touchdown_distance_m),
+                            *t.touchdown_distance_m < 0 ? "short of" : "past");
+    }
+    if (t.centreline_offset_m) {
+        line += fmt::format(", {:.1f} m {} of centre", std::fabs(*t.centreline_offset_m),
+                            *t.centreline_offset_m < 0 ? "left" : "right");
+    }
+    if (t.crab_deg) line += fmt::format(", {:.0f}\u00b0 crab", *t.crab_deg);
+    line += t.touchdown_fpm ? fmt::format(", {:.0f} ft/min", *t.touchdown_fpm) : ", rate unknown";
+    line += fmt::format(", {:.0f} kt", t.ias_kt);
+    if (t.bounces > 0) line += fmt::format(", {} bounce{}", t.bounces, t.bounces == 1 ? "" : "s");
+    if (t.roll_m) {
+        line += fmt::format("; rolled {:.0f} m", *t.roll_m);
+        if (t.remaining_m) line += fmt::format(", {:.0f} m left", *t.remaining_m);
+    }
+    return line;
+}
+
+std::string JudgementText(const FlightJudgement& j) {
+    std::string out;
+    if (const auto& t = j.takeoff) {
+        out += fmt::format("Takeoff: {}{}, rolled {:.0f} m", t->airport.empty() ? "an unknown field" : t->airport,
+                           t->runway.empty() ? "" : " " + t->runway, t->roll_m);
+        if (t->liftoff_distance_m) out += fmt::format(", airborne {:.0f} m down the runway", *t->liftoff_distance_m);
+        out += "\n";
+    }
+    for (const GoAround& g : j.go_arounds) {
+        out += fmt::format("Go-around or low pass: {} {} at {}, lowest {:.0f} ft above the {}\n", g.airport,
+                           g.runway, LocalClock(g.seconds), g.lowest_ft_agl,
+                           g.rolled_level ? "level rolled on" : "runway's elevation");
+    }
+    for (const TouchdownJudgement& t : j.touchdowns) {
+        out += (t.final ? "Landing " : "Touch-and-go ") + TouchdownLine(t) + "\n";
+    }
+    if (const auto& a = j.approach) {
+        out += fmt::format("Approach to {} {}: {}\n", a->airport, a->runway,
+                           a->stable ? "stable" : "not stable");
+        for (const ApproachGate& g : a->gates) {
+            out += fmt::format(
+                "  {:.0f} ft: {:.0f} kt, sinking {:.0f} ft/min, bank {:.0f} deg, glidepath {:+.1f} "
+                "deg, {:.0f} m {} of the centreline\n",
+                g.height_ft, g.ias_kt, g.sink_fpm, g.bank_deg, g.glidepath_dev_deg,
+                std::fabs(g.centreline_dev_m), g.centreline_dev_m < 0 ? "left" : "right");
+        }
+        if (a->gates.empty()) out += "  no gate reached on final\n";
+        for (const std::string& reason : a->reasons) out += "  " + reason + "\n";
+    }
+    for (const FlightEvent& e : j.events) {
+        out += fmt::format("Event at {}: {} {:.0f} beyond {:.0f} for {:.0f} s\n", LocalClock(e.seconds),
+                           e.kind, e.peak, e.limit, e.duration_s);
+    }
+    return out;
+}
+
 Json FlightJson(const FlightRow& f) {
     Json j;
     j["id"] = f.id;
@@ -65,6 +210,8 @@ Json FlightJson(const FlightRow& f) {
     j["on_block"] = JsonTime(f.on_block);
     j["block_time_s"] = JsonOpt(f.block_time_s());
     j["complete"] = f.complete;
+    j["runway"] = f.runway.empty() ? Json() : Json(f.runway);
+    j["touchdown_distance_m"] = RoundOpt(f.touchdown_distance_m, 0.1);
     return j;
 }
 
@@ -162,24 +309,33 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
     }
     std::string out = fmt::format(
         "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
-        "{:>6} {:>3}  {}\n",
+        "{:>6} {:>3} {:<4} {:>5}  {}\n",
         "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
-        "file");
+        "rwy", "td m", "file");
     for (const FlightRow& f : flights) {
         out += fmt::format(
-            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3}  "
-            "{}\n",
+            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
+            "{:<4} {:>5}  {}\n",
             f.id, Date(f.date_days()), f.departure.empty() ? "-" : f.departure,
             f.arrival.empty() ? "-" : f.arrival, Clock(f.takeoff), Clock(f.landing),
             Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
             f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
+            f.runway.empty() ? "-" : f.runway,
+            f.touchdown_distance_m ? fmt::format("{:.0f}", *f.touchdown_distance_m) : "-",
             f.file);
     }
     return out;
 }
 
-std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases) {
+std::string FormatFlightJson(const FlightRow& flight, const FlightJudgement& judgement) {
+    Json j = FlightJson(flight);
+    for (auto& [key, value] : JudgementJson(judgement).items()) j[key] = value;
+    return j.dump(2) + "\n";
+}
+
+std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases,
+                         const FlightJudgement& judgement) {
     auto place = [](const std::string& ident) {
         return ident.empty() ? "an unknown field" : ident;
     };
@@ -208,7 +364,7 @@ std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases
         out += fmt::format("Landing: not recorded; {} touch-and-go{}\n", f.touch_and_goes,
                            f.touch_and_goes == 1 ? "" : "es");
     }
-    return out;
+    return out + JudgementText(judgement);
 }
 
 std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format) {

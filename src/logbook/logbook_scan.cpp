@@ -10,9 +10,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "flights/flight_detector.h"
+#include "flights/flight_analyzer.h"
 #include "flights/point_from_record.h"
 #include "logbook/airports.h"
+#include "logbook/judgement_rows.h"
 #include "recordfile/first_date.h"
 #include "recordfile/record_file.h"
 
@@ -71,8 +72,9 @@ std::optional<Fingerprint> FingerprintOf(const std::string& path, std::uint64_t 
 // Feeds each record, placed in time, to the detector and keeps its flights.
 class DetectSink final : public RecordSink, public FlightSink {
   public:
-    DetectSink(std::int64_t day_base, const std::function<void(std::uint64_t)>& progress)
-        : detector_(*this), day_base_(day_base), progress_(progress) {}
+    DetectSink(std::int64_t day_base, const std::function<void(std::uint64_t)>& progress,
+               RunwayFinder& runways, const EventLimits& limits)
+        : detector_(*this, &runways, limits), day_base_(day_base), progress_(progress) {}
 
     void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
         const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
@@ -83,12 +85,12 @@ class DetectSink final : public RecordSink, public FlightSink {
     }
     void OnFlight(const DetectedFlight& flight) override { flights_.push_back(flight); }
 
-    FlightDetector& detector() { return detector_; }
+    FlightAnalyzer& detector() { return detector_; }
     const FlightTimeline& timeline() const { return timeline_; }
     const std::vector<DetectedFlight>& flights() const { return flights_; }
 
   private:
-    FlightDetector detector_;
+    FlightAnalyzer detector_;
     FlightTimeline timeline_;
     std::int64_t day_base_;
     const std::function<void(std::uint64_t)>& progress_;
@@ -156,6 +158,7 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
                      .Bind(4, day_start + f.phases[i].seconds)
                      .Run();
     }
+    if (status.ok()) status = StoreJudgement(db, flight_id, day_start, f.judgement, arrival);
     return status;
 }
 
@@ -255,7 +258,7 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
         total_read_ += bytes;
         if (bytes_read_) bytes_read_(total_read_);
     };
-    DetectSink sink(day_base, progress);
+    DetectSink sink(day_base, progress, runways_, limits_);
     if (resume && row->resume_seconds) sink.detector().ResumeAtRest();
     ScanCounts counts;
     status = ScanRecordFileRange(path, begin, size, sink, counts);

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "flights/flight_events.h"
+#include "logbook/runways.h"
 #include "logbook/sqlite_db.h"
 #include "recordfile/civil_date.h"
 
@@ -42,6 +44,8 @@ class LogbookScan {
                 std::function<void(std::uint64_t)> bytes_read = {})
         : db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
 
+    // The limits of the events found in each flight; defaults otherwise.
+    void SetEventLimits(const EventLimits& limits) { limits_ = limits; }
     // Starts the scan's transaction; ends it with Commit.
     Status Begin();
     // Indexes one record file. A file that fails leaves its old entries.
@@ -53,6 +57,8 @@ class LogbookScan {
     std::optional<CivilDate> date_;
     std::function<void(std::uint64_t)> bytes_read_;
     std::uint64_t total_read_ = 0;
+    EventLimits limits_;
+    LogbookRunways runways_{db_};
 };
 
 // The record files named by `paths`: files as they are, folders searched
