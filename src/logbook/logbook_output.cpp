@@ -42,8 +42,9 @@ Json JsonOpt(const std::optional<T>& v) {
     return v ? Json(*v) : Json();
 }
 
+// Rounded to `step`; never "-0".
 double Round(double value, double step) {
-    return std::round(value / step) * step;
+    return std::round(value / step) * step + 0.0;
 }
 
 Json RoundOpt(const std::optional<double>& value, double step) {
@@ -144,7 +145,7 @@ std::string TouchdownLine(const TouchdownJudgement& t) {
         line += fmt::format(", {:.1f} m {} of centre", std::fabs(*t.centreline_offset_m),
                             *t.centreline_offset_m < 0 ? "left" : "right");
     }
-    if (t.crab_deg) line += fmt::format(", {:.0f}\u00b0 crab", *t.crab_deg);
+    if (t.crab_deg) line += fmt::format(", {:.0f}\u00b0 crab", Round(*t.crab_deg, 1));
     line += t.touchdown_fpm ? fmt::format(", {:.0f} ft/min", *t.touchdown_fpm) : ", rate unknown";
     line += fmt::format(", {:.0f} kt", t.ias_kt);
     if (t.bounces > 0) line += fmt::format(", {} bounce{}", t.bounces, t.bounces == 1 ? "" : "s");
@@ -169,7 +170,7 @@ std::string JudgementText(const FlightJudgement& j) {
                            g.rolled_level ? "level rolled on" : "runway's elevation");
     }
     for (const TouchdownJudgement& t : j.touchdowns) {
-        out += (t.final ? "Landing " : "Touch-and-go ") + TouchdownLine(t) + "\n";
+        out += (t.final ? "Final landing " : "Touch-and-go ") + TouchdownLine(t) + "\n";
     }
     if (const auto& a = j.approach) {
         out += fmt::format("Approach to {} {}: {}\n", a->airport, a->runway,
@@ -181,7 +182,6 @@ std::string JudgementText(const FlightJudgement& j) {
                 g.height_ft, g.ias_kt, g.sink_fpm, g.bank_deg, g.glidepath_dev_deg,
                 std::fabs(g.centreline_dev_m), g.centreline_dev_m < 0 ? "left" : "right");
         }
-        if (a->gates.empty()) out += "  no gate reached on final\n";
         for (const std::string& reason : a->reasons) out += "  " + reason + "\n";
     }
     for (const FlightEvent& e : j.events) {
@@ -330,7 +330,8 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
 
 std::string FormatFlightJson(const FlightRow& flight, const FlightJudgement& judgement) {
     Json j = FlightJson(flight);
-    for (auto& [key, value] : JudgementJson(judgement).items()) j[key] = value;
+    const Json judged = JudgementJson(judgement);
+    for (const auto& item : judged.items()) j[item.key()] = item.value();
     return j.dump(2) + "\n";
 }
 

@@ -10,6 +10,7 @@
 #include "flights/flight_analyzer.h"
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
+#include "recordfile/track_length.h"
 #include "tests/support/runway_flight.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
@@ -143,6 +144,128 @@ TEST_F(LandingTest, EveryTouchdownOnItsRunwayAtItsPointRateAndCrab) {
         EXPECT_EQ(j.approach->gates.size(), 2u);
         EXPECT_TRUE(j.go_arounds.empty());
     }
+}
+
+}  // namespace
+}  // namespace kestrun
+
+namespace kestrun {
+namespace {
+
+// Climbs straight ahead to 1000 ft, turns right onto the downwind leg,
+// flies it to 3000 m before the threshold and turns onto final, descending,
+// to join the 3 degree path at 567 ft: the 1000 ft gate is passed in the
+// turn, the 500 ft one on final.
+void Circuit(RunwayFlight& f, double bank_deg = 25) {
+    f.Fly(3, 70, 700);
+    f.Fly((1000 * kFt - f.height_m()) / (700 * kFt / 60) - 1.5, 70, 700).Fly(3, 70, 0);
+    f.Attitude(2, bank_deg).Fly(60, 70, 0, 180).Attitude(2, 0);
+    f.Fly((f.along_m() + 3000) / (70 * 1852.0 / 3600), 70, 0);
+    const double final_h = 3300 * 0.0524078;
+    const double fpm = (f.height_m() - final_h) / 60 / kFt * 60;
+    f.Attitude(2, 25).Sink(fpm).Fly(60, 70, -fpm, 180);
+    f.Attitude(2, 0).Sink(kGlideFpm);
+}
+
+// From 7 km out on KSFO 28R: a go-around at 200 ft, a low pass, a
+// touch-and-go and the landing, each after a right-hand circuit (the first
+// banked 50 degrees). The flight began in the air, so the detector alone
+// knows no field to count touch-and-goes at.
+TEST_F(LandingTest, GoAroundsLowPassesAndTouchAndGoesAtAnyAirport) {
+    int end = 0;
+    const Runway runway = Find(kSanFrancisco, "28R", end);
+    const double ground = *runway.airport_elevation_m + 1.7;
+    RunwayFlight f(runway, end, ground, 300 - 1200 * kFt / 0.0524078, 0, 1200 * kFt, 0, 70);
+    f.Sink(kGlideFpm);
+    Glide(f, 200 * kFt);
+    const double go_around_m = f.height_m();
+    Circuit(f, 50);
+    Glide(f, 50 * kFt);
+    f.Fly(3, 70, 0).Fly(12, 70, 0);
+    const double low_pass_m = f.lowest_m();
+    Circuit(f);
+    Glide(f, 7.6);
+    f.Fly(6, 65, -120).Fly(6, 65, 0);
+    Circuit(f);
+    Glide(f, 7.6);
+    f.Fly(6, 65, -120).Fly(3, 62, -120).Fly(10, 20, 0).Fly(10, 0, 0).Fly(30, 0, 0);
+
+    const auto flights = Analyse(f.points());
+    ASSERT_EQ(flights.size(), 1u);
+    const FlightJudgement& j = flights[0].judgement;
+    ASSERT_EQ(j.go_arounds.size(), 2u);
+    EXPECT_NEAR(j.go_arounds[0].lowest_ft_agl, go_around_m / kFt, 20);
+    EXPECT_NEAR(j.go_arounds[1].lowest_ft_agl, low_pass_m / kFt, 20);
+    for (const GoAround& g : j.go_arounds) {
+        EXPECT_EQ(g.airport, "KSFO");
+        EXPECT_EQ(g.runway, "28R");
+    }
+    ASSERT_EQ(j.touchdowns.size(), 2u);
+    EXPECT_EQ(flights[0].touch_and_goes, 1);
+    EXPECT_FALSE(j.touchdowns[0].final);
+    EXPECT_TRUE(j.touchdowns[1].final);
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const TouchdownJudgement& t = j.touchdowns[i];
+        EXPECT_EQ(t.runway, "28R");
+        ASSERT_TRUE(t.touchdown_distance_m && t.touchdown_fpm);
+        EXPECT_NEAR(*t.touchdown_distance_m, f.touchdowns()[i].x_m, 30);
+        EXPECT_NEAR(-*t.touchdown_fpm, f.touchdowns()[i].sink_fpm, 60);
+    }
+    // The final turn ended below 1000 ft: only the 500 ft gate, and stable.
+    ASSERT_TRUE(j.approach);
+    ASSERT_EQ(j.approach->gates.size(), 1u);
+    EXPECT_EQ(j.approach->gates[0].height_ft, 500);
+    EXPECT_NEAR(j.approach->gates[0].glidepath_dev_deg, 0, 0.2);
+    EXPECT_NEAR(j.approach->gates[0].sink_fpm, kGlideFpm, 5);
+    EXPECT_TRUE(j.approach->stable) << j.approach->reasons.front();
+    // The steep turn of the first circuit, and nothing else.
+    ASSERT_EQ(j.events.size(), 1u);
+    EXPECT_EQ(j.events[0].kind, "bank");
+    EXPECT_EQ(j.events[0].peak, 50);
+    EXPECT_NEAR(j.events[0].duration_s, 60, 1);
+}
+
+TEST_F(LandingTest, TheTakeoffRunwayAndEventLimitsFromAFile) {
+    int end = 0;
+    const Runway runway = Find(kSanCarlos, "30", end);
+    RunwayFlight f(runway, end, *runway.airport_elevation_m, -runway.ends[end].displaced_m + 20, 0,
+                   0, 0, 0);
+    f.Fly(10, 0, 0).Fly(20, 60, 0).Fly(3, 65, 700).Attitude(12, 0).Fly(60, 70, 700);
+    const auto flights = Analyse(f.points());
+    ASSERT_EQ(flights.size(), 1u);
+    const auto& takeoff = flights[0].judgement.takeoff;
+    ASSERT_TRUE(takeoff && takeoff->liftoff_distance_m);
+    EXPECT_EQ(takeoff->airport, "KSQL");
+    EXPECT_EQ(takeoff->runway, "30");
+    // Lift-off where the detector saw it, 20 m more from the runway's start
+    // than from where the aircraft stood.
+    const FlightPoint* up = nullptr;
+    for (const FlightPoint& p : f.points()) {
+        if (p.seconds == flights[0].takeoff) up = &p;
+    }
+    ASSERT_NE(up, nullptr);
+    const double from_stand = GreatCircleMetres(f.points()[0].latitude_deg, f.points()[0].longitude_deg,
+                                                up->latitude_deg, up->longitude_deg);
+    EXPECT_NEAR(*takeoff->liftoff_distance_m, from_stand + 20, 1);
+    EXPECT_GT(takeoff->roll_m, from_stand - 60);
+    EXPECT_LE(takeoff->roll_m, from_stand + 0.1);
+    EXPECT_TRUE(flights[0].judgement.events.empty());
+
+    EventLimits limits;
+    ASSERT_TRUE(ParseEventLimits("# stricter\npitch_up_deg 10\n\nsink_fpm 1500\n", limits).ok());
+    EXPECT_EQ(limits.pitch_up_deg, 10);
+    EXPECT_EQ(limits.bank_deg, 45);
+    EXPECT_FALSE(ParseEventLimits("pitch_up 10\n", limits).ok());
+    EXPECT_FALSE(ParseEventLimits("bank_deg ten\n", limits).ok());
+    testing::CollectFlights sink;
+    FlightAnalyzer analyzer(sink, &runways_, limits);
+    for (const FlightPoint& p : f.points()) analyzer.Add(p);
+    analyzer.Finish();
+    ASSERT_EQ(sink.flights.size(), 1u);
+    ASSERT_EQ(sink.flights[0].judgement.events.size(), 1u);
+    EXPECT_EQ(sink.flights[0].judgement.events[0].kind, "pitch up");
+    EXPECT_EQ(sink.flights[0].judgement.events[0].peak, 12);
 }
 
 }  // namespace

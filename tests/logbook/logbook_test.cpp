@@ -5,6 +5,8 @@
 #include <tuple>
 
 #include "logbook/airports.h"
+#include "logbook/judgement_rows.h"
+#include "logbook/runways.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
 #include "tests/support/synthetic_flight.h"
@@ -121,23 +123,40 @@ TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
     }
 }
 
-TEST_F(LogbookTest, AFirstVersionLogbookIsBroughtUpToDate) {
-    {
+// Logbooks of the first version and of the one before the runways, with a
+// flight as those versions wrote it, keep it and gain the runways' tables.
+TEST_F(LogbookTest, OlderLogbooksAreBroughtUpToDate) {
+    for (const int old : {1, 2}) {
+        const std::string name = "old" + std::to_string(old) + ".sqlite";
+        {
+            Database db;
+            ASSERT_TRUE(
+                db.Open((dir_ / name).string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).ok());
+            ASSERT_TRUE(MigrateLogbook(db, old).ok());
+            ASSERT_TRUE(
+                db.Exec("INSERT INTO files VALUES (7, '/old.dat', 1, 2, 3, 4, 5, 0, 0, NULL);"
+                        "INSERT INTO flights VALUES (3, 7, 0, 800, 1, 100, 200, 100, 110, 190, "
+                        "200, 5000, 300, 90, 47, 8, 47.1, 8, -400, 60, 3, 0, 0, 'KTST', 'KTST')")
+                    .ok());
+        }
         Database db;
-        ASSERT_TRUE(
-            db.Open((dir_ / "old.sqlite").string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
-                .ok());
-        ASSERT_TRUE(MigrateLogbook(db, 1).ok());
-        ASSERT_TRUE(
-            db.Exec("INSERT INTO files VALUES (7, '/old.dat', 1, 2, 3, 4, 5, 0, 0, NULL)").ok());
+        Open(name, db);
+        std::int64_t version = 0, files = 0;
+        ASSERT_TRUE(db.QueryInt("PRAGMA user_version", version).ok() &&
+                    db.QueryInt("SELECT count(*) FROM files WHERE id = 7", files).ok());
+        EXPECT_EQ(version, kLogbookSchemaVersion);
+        EXPECT_EQ(files, 1);
+        std::vector<FlightRow> rows;
+        ASSERT_TRUE(LoadFlights(db, {}, rows).ok());
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].touchdown_fpm, -400);
+        EXPECT_EQ(rows[0].runway, "");
+        FlightJudgement judgement;
+        ASSERT_TRUE(LoadJudgement(db, 3, judgement).ok());
+        EXPECT_TRUE(judgement.touchdowns.empty() && !judgement.approach && !judgement.takeoff);
+        RunwayImport import;
+        EXPECT_TRUE(UpdateRunways(db, KESTRUN_LOGBOOK_DATA "/apt-excerpt.dat", import).ok());
     }
-    Database db;
-    Open("old.sqlite", db);
-    std::int64_t version = 0, files = 0;
-    ASSERT_TRUE(db.QueryInt("PRAGMA user_version", version).ok() &&
-                db.QueryInt("SELECT count(*) FROM files WHERE id = 7", files).ok());
-    EXPECT_EQ(version, kLogbookSchemaVersion);
-    EXPECT_EQ(files, 1);
 }
 
 TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {

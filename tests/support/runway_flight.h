@@ -49,6 +49,7 @@ class RunwayFlight {
     const std::vector<TouchdownTruth>& touchdowns() const { return touchdowns_; }
     double lowest_m() const { return lowest_m_; }  // in the air, above the runway
     double height_m() const { return h_; }
+    double along_m() const { return x_ - displaced_m_; }  // from the landing threshold
 
   private:
     void Step(double dt, double kt_rate, double vs_rate, double turn_rate, double gravity);
