@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <tuple>
 
+#include "flights/runway_geometry.h"
 #include "logbook/airports.h"
+#include "recordfile/track_length.h"
 #include "logbook/judgement_rows.h"
 #include "logbook/runways.h"
 #include "logbook/logbook_scan.h"
@@ -188,6 +190,51 @@ TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
     const Status status = UpdateAirports(db, bad, imported);
     EXPECT_FALSE(status.ok());
     EXPECT_NE(status.message().find("bad.csv:3:"), std::string::npos) << status.message();
+}
+
+}  // namespace
+}  // namespace kestrun
+
+namespace kestrun {
+namespace {
+
+// The open airport data's runways.csv: quoted fields, columns in its order
+// among others, runways without a position skipped and counted.
+TEST_F(LogbookTest, RunwaysFromACsvOfRunwayEnds) {
+    const std::string header =
+        "\"id\",\"airport_ident\",\"width_ft\",\"le_ident\",\"le_latitude_deg\","
+        "\"le_longitude_deg\",\"le_elevation_ft\",\"le_displaced_threshold_ft\",\"he_ident\","
+        "\"he_latitude_deg\",\"he_longitude_deg\",\"he_elevation_ft\",\"he_displaced_threshold_ft\"\n";
+    const std::string csv = dir_.Write(
+        "runways.csv", header +
+                           "1,\"KPAO\",75,\"13\",37.463752,-122.117660,5,,\"31\",37.458026,"
+                           "-122.111985,4,213\n"
+                           "2,\"X \"\"Y\"\"\",,\"H1\",,,,,\"H2\",,,,\n");
+    Database db;
+    Open("logbook.sqlite", db);
+    RunwayImport import;
+    ASSERT_TRUE(UpdateRunways(db, csv, import).ok());
+    EXPECT_TRUE(import.imported);
+    EXPECT_EQ(import.runways, 1);
+    EXPECT_EQ(import.skipped, 1);
+    LogbookRunways finder(db);
+    const auto near = finder.RunwaysNear({37.46, -122.115}, 2000);
+    ASSERT_EQ(near.size(), 1u);
+    EXPECT_NEAR(near[0].width_m, 75 * 0.3048, 1e-9);
+    EXPECT_EQ(near[0].ends[1].ident, "31");
+    EXPECT_NEAR(near[0].ends[1].displaced_m, 213 * 0.3048, 1e-9);
+    EXPECT_NEAR(*near[0].ends[0].elevation_m, 5 * 0.3048, 1e-9);
+    EXPECT_NEAR(RunwayFrame(near[0], 1).length_m(),
+                GreatCircleMetres(37.463752, -122.117660, 37.458026, -122.111985), 0.5);
+    EXPECT_TRUE(finder.RunwaysNear({37.6, -122.115}, 2000).empty());
+
+    const std::string bad = dir_.Write("bad.csv", header + "1,\"KPAO\",75,\"13\",37.4,-122.1,5,,\"31\",37.5,-122.1,x,\n");
+    // In the scan's transaction, which a failure rolls back.
+    ASSERT_TRUE(db.Exec("BEGIN").ok());
+    const Status status = UpdateRunways(db, bad, import);
+    ASSERT_TRUE(db.Exec("ROLLBACK").ok());
+    EXPECT_NE(status.message().find("bad.csv:2:"), std::string::npos) << status.message();
+    EXPECT_EQ(finder.RunwaysNear({37.46, -122.115}, 2000).size(), 1u);  // as they were
 }
 
 }  // namespace
