@@ -143,7 +143,7 @@ std::string TouchdownLine(const TouchdownJudgement& t) {
     }
     if (t.centreline_offset_m) {
         line += fmt::format(", {:.1f} m {} of centre", std::fabs(*t.centreline_offset_m),
-                            *t.centreline_offset_m < 0 ? "left" : "right");
+                            *t.centreline_offset_m < -0.05 ? "left" : "right");
     }
     if (t.crab_deg) line += fmt::format(", {:.0f}\u00b0 crab", Round(*t.crab_deg, 1));
     line += t.touchdown_fpm ? fmt::format(", {:.0f} ft/min", *t.touchdown_fpm) : ", rate unknown";
@@ -179,8 +179,9 @@ std::string JudgementText(const FlightJudgement& j) {
             out += fmt::format(
                 "  {:.0f} ft: {:.0f} kt, sinking {:.0f} ft/min, bank {:.0f} deg, glidepath {:+.1f} "
                 "deg, {:.0f} m {} of the centreline\n",
-                g.height_ft, g.ias_kt, g.sink_fpm, g.bank_deg, g.glidepath_dev_deg,
-                std::fabs(g.centreline_dev_m), g.centreline_dev_m < 0 ? "left" : "right");
+                g.height_ft, g.ias_kt, g.sink_fpm, Round(g.bank_deg, 1),
+                Round(g.glidepath_dev_deg, 0.1), std::fabs(g.centreline_dev_m),
+                g.centreline_dev_m < -0.5 ? "left" : "right");
         }
         for (const std::string& reason : a->reasons) out += "  " + reason + "\n";
     }

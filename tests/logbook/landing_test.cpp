@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
 
 #include "flights/flight_analyzer.h"
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
 #include "recordfile/track_length.h"
 #include "tests/support/runway_flight.h"
+#include "tests/support/runway_scenarios.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
@@ -20,10 +20,7 @@ namespace {
 
 using testing::RunwayFlight;
 
-constexpr double kFt = 0.3048;
-const GeoPoint kPaloAlto{37.461, -122.115};
-const GeoPoint kSanCarlos{37.512, -122.249};
-const GeoPoint kSanFrancisco{37.619, -122.375};
+using namespace testing;
 
 class LandingTest : public ::testing::Test {
   protected:
@@ -35,13 +32,9 @@ class LandingTest : public ::testing::Test {
     }
     // The runway at `near` with an end called `ident`, and which end it is.
     Runway Find(const GeoPoint& near, const std::string& ident, int& end) {
-        for (const Runway& r : runways_.RunwaysNear(near, 5000)) {
-            for (end = 0; end < 2; ++end) {
-                if (r.ends[end].ident == ident) return r;
-            }
-        }
-        ADD_FAILURE() << "no runway " << ident;
-        return {};
+        const std::optional<Runway> found = FindRunway(runways_, near, ident, end);
+        if (!found) ADD_FAILURE() << "no runway " << ident;
+        return found.value_or(Runway{});
     }
     std::vector<DetectedFlight> Analyse(const std::vector<FlightPoint>& points) {
         testing::CollectFlights sink;
@@ -56,65 +49,12 @@ class LandingTest : public ::testing::Test {
     LogbookRunways runways_{db_};
 };
 
-// A straight-in approach to `ident` from 1200 ft on a 3 degree path at
-// 70 kt, held by `approach` down to the runway, then the roll to a stop.
-struct Landing {
-    const char* name;
-    GeoPoint airport;
-    const char* runway;
-    double across_m;
-    double crab_deg;
-    std::function<void(RunwayFlight&)> approach;
-    bool flared;
-};
-
-// On a 3 degree path at 70 kt towards a point 300 m past the threshold.
-constexpr double kGlideFpm = 70 * 1852.0 / 3600 * 0.0524078 / kFt * 60;
-
-// Down the 3 degree path to `to_h` metres above the runway.
-void Glide(RunwayFlight& f, double to_h) {
-    f.Fly((f.height_m() - to_h) / (kGlideFpm * kFt / 60), 70, -kGlideFpm);
-}
-
-// From the glide at `from_ft`, sinking steadily at `fpm` onto the runway.
-void Steady(RunwayFlight& f, double fpm, double from_ft = 100) {
-    Glide(f, from_ft * kFt);
-    f.Fly(3, 70, -fpm).Fly(from_ft * kFt / (fpm * kFt / 60), 70, -fpm);
-}
-
 TEST_F(LandingTest, EveryTouchdownOnItsRunwayAtItsPointRateAndCrab) {
-    const Landing cases[] = {
-        // The hard landing: 689 ft/min straight onto the runway, no flare.
-        {"steady 689 ft/min at KPAO 31 (displaced threshold)", kPaloAlto, "31", 0, 0,
-         [](RunwayFlight& f) { Steady(f, 689, 108); }, false},
-        // Flared for 6 s from the glide's sink to 120 ft/min.
-        {"flared at KPAO 31", kPaloAlto, "31", 1.5, 0,
-         [](RunwayFlight& f) {
-             Glide(f, 7.6);
-             f.Fly(6, 65, -120).Fly(3, 62, -120);
-         },
-         true},
-        {"KSFO 28L beside 28R", kSanFrancisco, "28L", 3, 0, [](RunwayFlight& f) { Steady(f, 600); },
-         false},
-        {"KSFO 28R in a crosswind, crabbed", kSanFrancisco, "28R", -2, 8,
-         [](RunwayFlight& f) { Steady(f, 450); }, false},
-        {"bounced at KPAO 31", kPaloAlto, "31", -1, 0,
-         [](RunwayFlight& f) {
-             Steady(f, 400);
-             f.Hop(4.9).Fly(2, 66, 0);
-         },
-         false},
-    };
-    for (const Landing& c : cases) {
+    for (const StraightIn& c : StraightIns()) {
         SCOPED_TRACE(c.name);
         int end = 0;
         const Runway runway = Find(c.airport, c.runway, end);
-        const double ground = runway.airport_elevation_m.value_or(0) + 1.7;  // scenery is not the list
-        RunwayFlight f(runway, end, ground, 300 - 1200 * kFt / 0.0524078, c.across_m, 1200 * kFt,
-                       0, 70);
-        f.Crab(c.crab_deg).Sink(kGlideFpm);
-        c.approach(f);
-        f.Fly(10, 20, 0).Fly(10, 0, 0).Fly(30, 0, 0);
+        const RunwayFlight f = FlyStraightIn(c, runway, end);
         const auto flights = Analyse(f.points());
         ASSERT_EQ(flights.size(), 1u);
         const FlightJudgement& j = flights[0].judgement;
@@ -152,20 +92,7 @@ TEST_F(LandingTest, EveryTouchdownOnItsRunwayAtItsPointRateAndCrab) {
 namespace kestrun {
 namespace {
 
-// Climbs straight ahead to 1000 ft, turns right onto the downwind leg,
-// flies it to 3000 m before the threshold and turns onto final, descending,
-// to join the 3 degree path at 567 ft: the 1000 ft gate is passed in the
-// turn, the 500 ft one on final.
-void Circuit(RunwayFlight& f, double bank_deg = 25) {
-    f.Fly(3, 70, 700);
-    f.Fly((1000 * kFt - f.height_m()) / (700 * kFt / 60) - 1.5, 70, 700).Fly(3, 70, 0);
-    f.Attitude(2, bank_deg).Fly(60, 70, 0, 180).Attitude(2, 0);
-    f.Fly((f.along_m() + 3000) / (70 * 1852.0 / 3600), 70, 0);
-    const double final_h = 3300 * 0.0524078;
-    const double fpm = (f.height_m() - final_h) / 60 / kFt * 60;
-    f.Attitude(2, 25).Sink(fpm).Fly(60, 70, -fpm, 180);
-    f.Attitude(2, 0).Sink(kGlideFpm);
-}
+using namespace testing;
 
 // From 7 km out on KSFO 28R: a go-around at 200 ft, a low pass, a
 // touch-and-go and the landing, each after a right-hand circuit (the first
@@ -174,28 +101,14 @@ void Circuit(RunwayFlight& f, double bank_deg = 25) {
 TEST_F(LandingTest, GoAroundsLowPassesAndTouchAndGoesAtAnyAirport) {
     int end = 0;
     const Runway runway = Find(kSanFrancisco, "28R", end);
-    const double ground = *runway.airport_elevation_m + 1.7;
-    RunwayFlight f(runway, end, ground, 300 - 1200 * kFt / 0.0524078, 0, 1200 * kFt, 0, 70);
-    f.Sink(kGlideFpm);
-    Glide(f, 200 * kFt);
-    const double go_around_m = f.height_m();
-    Circuit(f, 50);
-    Glide(f, 50 * kFt);
-    f.Fly(3, 70, 0).Fly(12, 70, 0);
-    const double low_pass_m = f.lowest_m();
-    Circuit(f);
-    Glide(f, 7.6);
-    f.Fly(6, 65, -120).Fly(6, 65, 0);
-    Circuit(f);
-    Glide(f, 7.6);
-    f.Fly(6, 65, -120).Fly(3, 62, -120).Fly(10, 20, 0).Fly(10, 0, 0).Fly(30, 0, 0);
-
+    Circuits truth;
+    const RunwayFlight f = FlyCircuits(runway, end, truth);
     const auto flights = Analyse(f.points());
     ASSERT_EQ(flights.size(), 1u);
     const FlightJudgement& j = flights[0].judgement;
     ASSERT_EQ(j.go_arounds.size(), 2u);
-    EXPECT_NEAR(j.go_arounds[0].lowest_ft_agl, go_around_m / kFt, 20);
-    EXPECT_NEAR(j.go_arounds[1].lowest_ft_agl, low_pass_m / kFt, 20);
+    EXPECT_NEAR(j.go_arounds[0].lowest_ft_agl, truth.go_around_m / kFt, 20);
+    EXPECT_NEAR(j.go_arounds[1].lowest_ft_agl, truth.low_pass_m / kFt, 20);
     for (const GoAround& g : j.go_arounds) {
         EXPECT_EQ(g.airport, "KSFO");
         EXPECT_EQ(g.runway, "28R");
