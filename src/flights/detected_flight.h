@@ -40,8 +40,9 @@ struct PhaseStart {
 struct LandingReport {
     std::int64_t seconds = 0;
     GeoPoint where;
-    // Slope of the altitude over the seconds before touchdown; negative is
-    // down. Empty when too few records lead up to it.
+    double altitude_m = 0;  // the level it settled on
+    // The sink at contact, from the records in the air before it; negative
+    // is down. Empty when no record in the air leads up to it.
     std::optional<double> rate_fpm;
     double airspeed_kt = 0;
     double pitch_deg = 0;  // positive nose up

@@ -13,7 +13,9 @@ namespace {
 // Enough for an approach from 1000 ft at a slow sink, the landing roll and
 // the takeoff roll before its lift-off.
 constexpr std::size_t kRingSize = 1024;
-constexpr std::int64_t kLookBackS = 900;
+// An approach is looked at from where it was last this high above the
+// point judged: above the highest gate and the sink events' height.
+constexpr double kApproachAboveM = 1500 * kMetresPerFoot;
 // A lowest point counts once the aircraft has come down this far to it and
 // climbed this far from it: turbulence and level flight make none.
 constexpr double kSwingM = 100 * kMetresPerFoot;
@@ -132,13 +134,18 @@ void FlightAnalyzer::EndWatches() {
     departure_watch_ = false;
 }
 
-std::vector<FlightPoint> FlightAnalyzer::Recent(std::int64_t from) const {
-    std::vector<FlightPoint> points;
-    points.reserve(ring_count_);
-    for (std::size_t i = 0; i < ring_count_; ++i) {
-        const FlightPoint& p = ring_[(ring_next_ + kRingSize - ring_count_ + i) % kRingSize];
-        if (p.seconds >= from) points.push_back(p);
+std::vector<FlightPoint> FlightAnalyzer::Recent(std::int64_t from, double below_m) const {
+    // Back from the newest record while it is recent enough and, before
+    // `from`, lower than `below_m`; then the records from there on, in order.
+    std::size_t count = 0;
+    while (count < ring_count_) {
+        const FlightPoint& p = ring_[(ring_next_ + kRingSize - 1 - count) % kRingSize];
+        if (p.seconds < from && p.altitude_m >= below_m) break;
+        ++count;
     }
+    std::vector<FlightPoint> points;
+    points.reserve(count);
+    for (std::size_t i = count; i-- > 0;) points.push_back(ring_[(ring_next_ + kRingSize - 1 - i) % kRingSize]);
     return points;
 }
 
@@ -155,7 +162,7 @@ void FlightAnalyzer::JudgeTakeoff() {
     for (const PhaseStart& phase : flight.phases) {
         if (phase.phase == FlightPhase::kTakeoffRoll) roll_start = phase.seconds;
     }
-    const std::vector<FlightPoint> points = Recent(roll_start);
+    const std::vector<FlightPoint> points = Recent(roll_start, -1e9);
     if (points.empty()) return;
     const std::size_t liftoff = IndexAt(points, *flight.takeoff);
     pending_.takeoff = kestrun::JudgeTakeoff(
@@ -163,7 +170,7 @@ void FlightAnalyzer::JudgeTakeoff() {
 }
 
 void FlightAnalyzer::JudgeLowPoint() {
-    const std::vector<FlightPoint> points = Recent(low_seconds_ - kLookBackS);
+    const std::vector<FlightPoint> points = Recent(low_seconds_, low_m_ + kApproachAboveM);
     const std::size_t lowest = IndexAt(points, low_seconds_);
     const FlightPoint& low = points[lowest];
     const std::vector<Runway> runways = RunwaysNear({low.latitude_deg, low.longitude_deg});
@@ -186,8 +193,9 @@ void FlightAnalyzer::JudgeLowPoint() {
 
 void FlightAnalyzer::JudgeFinal(const DetectedFlight& flight) {
     judged_landing_ = flight.touchdown->seconds;
-    const std::vector<FlightPoint> points = Recent(flight.touchdown->seconds - kLookBackS);
-    if (points.empty() || points.back().seconds < flight.touchdown->seconds) return;
+    const std::vector<FlightPoint> points = Recent(
+        flight.touchdown->seconds, flight.touchdown->altitude_m + kApproachAboveM);
+    if (points.empty() || points.front().seconds > flight.touchdown->seconds) return;
     const std::size_t settled = IndexAt(points, flight.touchdown->seconds);
     const double ground = points[settled].altitude_m;
     const std::optional<Contact> contact = FindContact(points, settled, ground);

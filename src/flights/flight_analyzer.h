@@ -33,8 +33,9 @@ class FlightAnalyzer final : private FlightSink {
 
   private:
     void OnFlight(const DetectedFlight& flight) override;
-    // The records in the ring from `from` seconds on, oldest first.
-    std::vector<FlightPoint> Recent(std::int64_t from) const;
+    // The records in the ring from `from` seconds on, and before them back
+    // to the last one at `below_m` or higher; oldest first.
+    std::vector<FlightPoint> Recent(std::int64_t from, double below_m) const;
     std::vector<Runway> RunwaysNear(const GeoPoint& point);
     void JudgeTakeoff();
     void JudgeLowPoint();

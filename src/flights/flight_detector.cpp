@@ -43,6 +43,8 @@ constexpr std::int64_t kTrendHoldS = 30;
 constexpr double kTrendRateMps = 1.0;  // about 200 ft/min
 // Sinking slower than this (about 60 ft/min) the wheels are on the runway.
 constexpr double kSettledSinkMps = 0.3;
+// Records before the touchdown looked at for the moment of contact.
+constexpr std::size_t kContactLookBack = 120;
 // How much recent flight is kept for looking back at a landing, and of the
 // ground roll for looking back at a takeoff.
 constexpr std::size_t kAirKept = 900;
@@ -313,10 +315,14 @@ void FlightDetector::Land(const FlightPoint& p) {
     LandingReport report;
     report.seconds = td.seconds;
     report.where = GeoPoint{td.latitude_deg, td.longitude_deg};
+    report.altitude_m = td.altitude_m;
     // The rate from the records still in the air only: a line through the
-    // first record on the ground would flatten it.
-    const std::vector<FlightPoint> recent(air_recent_.begin(), air_recent_.end());
-    const std::optional<Contact> contact = FindContact(recent, down, td.altitude_m);
+    // first record on the ground would flatten it. The low run before the
+    // touchdown is all the contact needs.
+    const std::size_t from = down > kContactLookBack ? down - kContactLookBack : 0;
+    const std::vector<FlightPoint> recent(air_recent_.begin() + static_cast<std::ptrdiff_t>(from),
+                                          air_recent_.end());
+    const std::optional<Contact> contact = FindContact(recent, down - from, td.altitude_m);
     if (contact && contact->sink_mps) report.rate_fpm = -*contact->sink_mps * kFeetPerMetre * 60;
     report.airspeed_kt = td.airspeed_kt;
     report.pitch_deg = td.pitch_deg;

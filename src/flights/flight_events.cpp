@@ -40,7 +40,7 @@ Status ParseEventLimits(std::string_view text, EventLimits& limits) {
     return Status::Ok();
 }
 
-void LimitWatch::Add(double seconds, double value, std::vector<FlightEvent>& events) {
+void LimitWatch::Beyond(double seconds, double value, std::vector<FlightEvent>& events) {
     const bool beyond = above_ ? value > limit_ : value < limit_;
     if (!beyond) {
         End(events);

@@ -33,11 +33,17 @@ class LimitWatch {
         : kind_(std::move(kind)), limit_(limit), above_(above) {}
     // The value of the record at `seconds`; an event that ends is added to
     // `events`.
-    void Add(double seconds, double value, std::vector<FlightEvent>& events);
+    void Add(double seconds, double value, std::vector<FlightEvent>& events) {
+        // Within the limit with no event open, as nearly every record is.
+        if ((above_ ? value <= limit_ : value >= limit_) && !open_) return;
+        Beyond(seconds, value, events);
+    }
     // The records end (or leave the stretch watched).
     void End(std::vector<FlightEvent>& events);
 
   private:
+    void Beyond(double seconds, double value, std::vector<FlightEvent>& events);
+
     std::string kind_;
     double limit_;
     bool above_;
