@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,12 +20,16 @@
 #include "export/export_run.h"
 #include "flights/flight_events.h"
 #include "logbook/airports.h"
+#include "logbook/flight_json.h"
+#include "logbook/flight_rows.h"
 #include "logbook/judgement_rows.h"
+#include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
-#include "logbook/flight_rows.h"
-#include "logbook/logbook_output.h"
 #include "logbook/runways.h"
+#include "pages/page_folder.h"
+#include "pages/page_html.h"
+#include "platform/posix/desktop_open.h"
 #include "platform/posix/posix_file_system.h"
 
 namespace {
@@ -193,6 +198,55 @@ int ExportFlight(const FlightRow& flight, const std::string& format_name,
     return 0;
 }
 
+// `html` and `open`: the logbook as web pages.
+int Pages(Database& db, const std::optional<std::int64_t>& id, const std::string& output,
+          bool open) {
+    PosixFileSystem files;
+    if (id && !open) {
+        if (output.empty()) {
+            Say("html ID writes one page and needs --output FILE");
+            return kExitUsage;
+        }
+        const Status status = WriteFlightPage(db, files, *id, output);
+        if (!status.ok()) Say(status.message());
+        return status.ok() ? 0 : kExitFailed;
+    }
+    const std::filesystem::path folder = output.empty() ? DefaultPagesFolder() : output;
+    PagesWritten written;
+    const Status status = WritePagesFolder(db, files, folder, written);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    const std::filesystem::path index = folder / "index.html";
+    const std::filesystem::path page = id ? folder / FlightPageName(*id) : index;
+    if (!open) {
+        std::printf("%d flight page%s written, %d unchanged, %d removed: %s\n", written.written,
+                    written.written == 1 ? "" : "s", written.unchanged, written.removed,
+                    index.c_str());
+        return std::fflush(stdout) == 0 ? 0 : kExitFailed;
+    }
+    if (id) {
+        std::optional<FlightRow> flight;
+        const Status found = LoadFlight(db, *id, flight);
+        if (!found.ok() || !flight) {
+            Say(found.ok() ? fmt::format("there is no flight {} in the logbook", *id)
+                           : found.message());
+            return kExitFailed;
+        }
+    }
+    if (!HasDesktop()) {
+        std::printf("%s\n", page.c_str());
+        return std::fflush(stdout) == 0 ? 0 : kExitFailed;
+    }
+    const Status opened = OpenWithDesktop(page);
+    if (!opened.ok()) {
+        Say(opened.message() + "; the page is " + page.string());
+        return kExitFailed;
+    }
+    return 0;
+}
+
 int Run(int argc, char** argv) {
     CLI::App app{
         "A pilot's logbook from Kestrun flight record files: finds the flights in them, "
@@ -259,6 +313,19 @@ int Run(int argc, char** argv) {
     stats->add_option("-f,--format", format_name, "table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
 
+    CLI::App* html = app.add_subcommand(
+        "html", "Write the logbook as web pages (only what changed), or one flight's page");
+    std::optional<std::int64_t> page_id;
+    std::string pages_output;
+    html->add_option("ID", page_id, "Only this flight's page, as one file (needs --output)");
+    html->add_option("-o,--output", pages_output,
+                     "The pages folder (default $XDG_DATA_HOME/kestrun/pages, else "
+                     "~/.local/share/kestrun/pages); with ID, the page's file")
+        ->option_text("PATH");
+    CLI::App* open = app.add_subcommand(
+        "open", "Bring the pages up to date and open the index, or a flight, in the browser");
+    open->add_option("ID", page_id, "Open this flight's page");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -273,6 +340,9 @@ int Run(int argc, char** argv) {
         return kExitFailed;
     }
     if (scan->parsed()) return Scan(db, paths, date_text, airports, runways, limits_path);
+    if (html->parsed() || open->parsed()) {
+        return Pages(db, page_id, pages_output, open->parsed());
+    }
 
     if (show->parsed()) {
         std::optional<FlightRow> flight;
@@ -290,8 +360,9 @@ int Run(int argc, char** argv) {
             return kExitFailed;
         }
         if (!export_name.empty()) return ExportFlight(*flight, export_name, output);
-        const std::string text = show_format == "json" ? FormatFlightJson(*flight, judgement)
-                                                        : FormatFlight(*flight, phases, judgement);
+        const std::string text = show_format == "json"
+                                     ? FlightShowJson(*flight, phases, judgement).dump(2) + "\n"
+                                     : FormatFlight(*flight, phases, judgement);
         std::fputs(text.c_str(), stdout);
         return std::fflush(stdout) == 0 ? 0 : kExitFailed;
     }

@@ -198,6 +198,9 @@ int main(int argc, char** argv) {
         fmt::print(stderr, "kestrun-record: could not start recording to {}\n", form.FileName);
         return kExitFileError;
     }
+    if (!window.status_note().empty()) {
+        fmt::print(stderr, "kestrun-record: {}\n", window.status_note());
+    }
     // Kept only now that the file is open, so that a path that cannot be
     // recorded to never becomes the window's next output file.
     if (options.remember) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -47,7 +48,7 @@ void ExitWithoutWindow(QtMsgType type, const QMessageLogContext& context, const 
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
-    const kestrun::RecorderCommandLine command = kestrun::ReadRecorderCommandLine(
+    kestrun::RecorderCommandLine command = kestrun::ReadRecorderCommandLine(
         arguments, IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM"));
     using Action = kestrun::RecorderCommandLine::Action;
     switch (command.action) {
@@ -65,8 +66,16 @@ int main(int argc, char** argv) {
             return 1;
     }
 
+    // Qt reads its options as read above, -name=value split in two; it keeps
+    // pointers into these for as long as the application lives.
+    static char program_name[] = "kestrun-recorder";
+    std::vector<char*> qt_argv{argc > 0 ? argv[0] : program_name};
+    for (std::string& argument : command.qt_arguments) qt_argv.push_back(argument.data());
+    qt_argv.push_back(nullptr);
+    int qt_argc = static_cast<int>(qt_argv.size() - 1);
+
     g_qt_handler = qInstallMessageHandler(ExitWithoutWindow);
-    QApplication application(argc, argv);
+    QApplication application(qt_argc, qt_argv.data());
     qInstallMessageHandler(g_qt_handler);
     QApplication::setApplicationName(QStringLiteral("kestrun-recorder"));
     QApplication::setApplicationVersion(

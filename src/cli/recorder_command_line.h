@@ -21,10 +21,13 @@ struct RecorderCommandLine {
     };
     Action action = Action::kRun;
     std::string text;
+    // With kRun: the arguments to hand Qt, in their order, each -name=value
+    // of a Qt option split into -name and value.
+    std::vector<std::string> qt_arguments;
 };
 
 // Reads `arguments` (without the program name). Qt's own options, such as
-// -platform NAME or -style STYLE, are let through to Qt. `has_display` says
+// -platform NAME, --style STYLE or -style=STYLE, are let through to Qt. `has_display` says
 // whether the environment names a display or a Qt platform; a -platform or
 // -display option counts as one too.
 RecorderCommandLine ReadRecorderCommandLine(const std::vector<std::string_view>& arguments,

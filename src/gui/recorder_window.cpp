@@ -174,6 +174,14 @@ void RecorderWindow::SetStatusText(std::string_view text) {
     lbl_status_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+void RecorderWindow::SetStatusNote(std::string_view text) {
+    // Paths may hold '<': escaped, and marked as rich text so that the
+    // escapes are not shown as they stand (rich text also wraps a long note).
+    const QString note = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    lbl_status_->setToolTip(
+        note.isEmpty() ? QString() : QStringLiteral("<qt>%1</qt>").arg(note.toHtmlEscaped()));
+}
+
 void RecorderWindow::RepaintNow() {
     // A synchronous paint of the whole window: the handler that asked for it
     // may block in an exchange before the event loop runs again.

@@ -49,6 +49,8 @@ class RecorderWindow final : public QWidget, public WindowOps {
 
     // WindowOps.
     void SetStatusText(std::string_view text) override;
+    // Shown as the status line's tooltip.
+    void SetStatusNote(std::string_view text) override;
     void RepaintNow() override;
     void SetEnabled(Control control, bool enabled) override;
     int OverwriteValue() override;

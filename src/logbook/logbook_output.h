@@ -17,9 +17,6 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
 // runways, for people.
 std::string FormatFlight(const FlightRow& flight, const std::vector<PhaseRow>& phases,
                          const FlightJudgement& judgement);
-// One JSON object: the list's keys, then takeoff_report, landings,
-// go_arounds, approach and events.
-std::string FormatFlightJson(const FlightRow& flight, const FlightJudgement& judgement);
 // Totals overall, by month and by departure-arrival pair.
 std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format);
 

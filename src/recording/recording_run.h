@@ -49,6 +49,9 @@ class RecordingRun {
     Status Stop();
 
     bool is_open() const { return file_ != nullptr; }
+    // Whether the open file holds its lock; false on a file system without
+    // locks, where a second recorder on the file would go unnoticed.
+    bool locked() const { return file_ != nullptr && file_->locked(); }
     // The 0-based byte offset of the next record.
     std::uint64_t next_offset() const { return next_offset_; }
 

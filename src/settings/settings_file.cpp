@@ -85,6 +85,9 @@ std::optional<std::string> ParseOutputFile(std::string_view contents) {
 
 Status LoadOutputFileSetting(FileSystem& files, const std::filesystem::path& settings_path,
                              std::string& file_name) {
+    // What a replace cut short by a crash left beside the file; a failure to
+    // tidy up is told only when the load itself went well.
+    const Status tidied = files.RemoveReplaceLeftovers(settings_path);
     std::string contents;
     bool found = false;
     if (Status read = files.ReadTextFile(settings_path, contents, found); !read.ok()) {
@@ -93,10 +96,11 @@ Status LoadOutputFileSetting(FileSystem& files, const std::filesystem::path& set
     }
     if (!found || contents.size() < kShortestReadableSettings) {
         file_name = kDefaultOutputFile;
-        return WriteSettings(files, settings_path, file_name);
+        Status written = WriteSettings(files, settings_path, file_name);
+        return written.ok() ? tidied : written;
     }
     if (std::optional<std::string> path = ParseOutputFile(contents)) file_name = std::move(*path);
-    return Status::Ok();
+    return tidied;
 }
 
 Status SaveOutputFileSetting(FileSystem& files, const std::filesystem::path& settings_path,

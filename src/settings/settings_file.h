@@ -37,7 +37,8 @@ std::string FormatSettings(std::string_view output_file);
 // no section line has a line after it.
 std::optional<std::string> ParseOutputFile(std::string_view contents);
 
-// Loads the output path into `file_name`. A missing file or one shorter than
+// Loads the output path into `file_name`, first removing the temporaries of
+// saves that a crash cut short. A missing file or one shorter than
 // 5 bytes is (re)written with the default path, creating its folder, and
 // `file_name` becomes "checkride.dat". A file without a usable section line
 // leaves `file_name` unchanged. When the file cannot be read or written,

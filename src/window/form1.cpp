@@ -70,6 +70,7 @@ void Form1::cmdRecord_Click() {
         return;
     }
     Position = static_cast<double>(run_.next_offset()) + 1;
+    window_.SetStatusNote(run_.locked() ? std::string() : UnlockedFileNote(FileName));
     ShowRecordingControls(true);
     Recording = true;
     window_.SetStatusText(kRecordingDataText);

@@ -45,7 +45,8 @@ class Form1 {
     // Stops any recording, closes the link, shows "Not Connected ...".
     void Disconnect_Click();
     // Starts a run when not recording. When the output file cannot be opened
-    // nothing starts and the status line says "File error: " and why.
+    // nothing starts and the status line says "File error: " and why. A file
+    // that could not be locked is noted beside the status line.
     void cmdRecord_Click();
     // Ends a run: "Recording stopped. File Saved." only when the file was
     // written and closed without error, otherwise "File error: ...".

@@ -22,6 +22,7 @@ class HeadlessWindow final : public WindowOps {
     explicit HeadlessWindow(bool keep_status_history = true);
 
     void SetStatusText(std::string_view text) override;
+    void SetStatusNote(std::string_view text) override { status_note_ = text; }
     void RepaintNow() override { ++repaint_count_; }
     void SetEnabled(Control control, bool enabled) override;
     int OverwriteValue() override { return overwrite_value_; }
@@ -43,6 +44,7 @@ class HeadlessWindow final : public WindowOps {
 
     // What a user would see.
     const std::string& status_text() const { return status_text_; }
+    const std::string& status_note() const { return status_note_; }
     // Every text given to the status line since construction.
     const std::vector<std::string>& status_history() const { return status_history_; }
     bool IsEnabled(Control control) const { return enabled_[Index(control)]; }
@@ -60,6 +62,7 @@ class HeadlessWindow final : public WindowOps {
     static std::size_t Index(Control control) { return static_cast<std::size_t>(control); }
 
     std::string status_text_;
+    std::string status_note_;
     bool keep_status_history_;
     std::vector<std::string> status_history_;
     std::array<bool, 6> enabled_{};

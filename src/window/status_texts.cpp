@@ -4,6 +4,11 @@
 
 namespace kestrun {
 
+std::string UnlockedFileNote(std::string_view path) {
+    return "Recording without a lock: the file system of " + std::string(path) +
+           " has no file locks, so a second recorder on the same file cannot be detected there";
+}
+
 std::string ConnectedStatusText(std::int32_t host_version) {
     const auto digit = [host_version](std::int32_t bits) {
         // Shift divides and truncates toward zero, which picks out the nibble

@@ -20,6 +20,10 @@ inline constexpr std::string_view kProcessingErrorPrefix = "Processing error: ";
 inline constexpr std::string_view kFileErrorPrefix = "File error: ";
 inline constexpr std::string_view kSettingsErrorPrefix = "Settings file error: ";
 
+// The status line's note while recording to a file that could not be
+// locked, because its file system has no such locks.
+std::string UnlockedFileNote(std::string_view path);
+
 // "Connected to Flight Simulator (host ver" + d.ddd + ")": the top four
 // nibbles of the host version word, each shown as the character that many
 // places after "0" (so 10 shows as ':').

@@ -37,5 +37,21 @@ TEST(RecorderCommandLineTest, LetsQtsOwnOptionsThroughAndRefusesTheRest) {
     }
 }
 
+// Qt itself takes most of its options only as two arguments, so the joined
+// form reaches it split; a display chosen so counts as one.
+TEST(RecorderCommandLineTest, HandsQtItsOptionsInEitherFormAsTwoArguments) {
+    const std::pair<std::vector<std::string_view>, std::vector<std::string>> cases[] = {
+        {{"-platform=xcb", "-style=fusion", "-reverse"},
+         {"-platform", "xcb", "-style", "fusion", "-reverse"}},
+        {{"--display=:1", "-qwindowtitle", "-x", "-stylesheet=a=b.qss"},
+         {"--display", ":1", "-qwindowtitle", "-x", "-stylesheet", "a=b.qss"}},
+    };
+    for (const auto& [arguments, qt_arguments] : cases) {
+        const RecorderCommandLine read = ReadRecorderCommandLine(arguments, false);
+        EXPECT_EQ(read.action, Action::kRun) << arguments[0];
+        EXPECT_EQ(read.qt_arguments, qt_arguments) << arguments[0];
+    }
+}
+
 }  // namespace
 }  // namespace kestrun

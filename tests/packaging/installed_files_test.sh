@@ -6,9 +6,12 @@
 # icons agree.
 #   installed_files_test.sh CMAKE BUILD_DIR
 set -euo pipefail
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-"$1" --install "$2" --prefix "$root" >/dev/null
+# Staged as a package would be: the FlightGear protocol files go to
+# FlightGear's own folder, outside the prefix.
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+DESTDIR=$stage "$1" --install "$2" --prefix /usr >/dev/null
+root=$stage/usr
 
 failures=0
 fail() {
@@ -47,6 +50,18 @@ done
 # Values with a fixed set of choices complete to them.
 choices=$(complete_words kestrun-export --format '' | tr '\n' ' ')
 [[ $choices == "csv gpx kml svg summary igc " ]] || fail "kestrun-export --format completes to '$choices'"
+
+for protocol in kestrun.xml kestrun-replay.xml; do
+    [[ -f $root/share/games/flightgear/Protocol/$protocol ]] ||
+        fail "$protocol is not installed where FlightGear looks for it"
+done
+
+# The logbook's menu entry is installed even without the window.
+[[ -f $root/share/applications/org.kestrun.Logbook.desktop ]] ||
+    fail "the Kestrun Logbook desktop entry is not installed"
+for entry in "$root"/share/applications/*.desktop; do
+    desktop-file-validate "$entry" >&2 || fail "desktop-file-validate refuses $(basename "$entry")"
+done
 
 if [[ -d $root/share/metainfo ]] && command -v appstreamcli >/dev/null; then
     appstreamcli validate-tree --no-net "$root" >&2 || fail "appstreamcli refuses the installed tree"

@@ -28,6 +28,7 @@ class FaultOutputFile final : public OutputFile {
         Status closed = base_->Close();
         return owner_.fail_close ? Status::Error(*owner_.fail_close) : closed;
     }
+    bool locked() const override { return base_->locked(); }
 
   private:
     std::unique_ptr<OutputFile> base_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "host/aircraft_state.h"
@@ -195,6 +196,36 @@ TEST_F(Form1Test, FileFailuresEndOrRefuseTheRunWithoutClaimingItSaved) {
     form_.cmdRecord_Click();
     form_.cmdStop_Click();
     EXPECT_EQ(Status(), "File error: cannot close: Input/output error");
+}
+
+// Without open-file-description locks (some network and FUSE file systems)
+// the run goes on unguarded and says so beside the status line; a lock held
+// elsewhere still keeps a second recorder out, and any other lock failure
+// still stops the start. A locked run clears the note.
+TEST_F(Form1Test, AFileSystemWithoutLocksRecordsAndNotesThatASecondRecorderGoesUnseen) {
+    const std::string saved(kRecordingStoppedText), unguarded = UnlockedFileNote(output_.string());
+    const std::tuple<PosixFileSystem::LockCall, std::string, std::string> cases[] = {
+        {testing::FailingLock<ENOLCK>, saved, unguarded},
+        {testing::FailingLock<EINVAL>, saved, unguarded},
+        {testing::FailingLock<ENOTSUP>, saved, unguarded},
+        {testing::FailingLock<EAGAIN>,
+         "File error: another recorder is writing " + output_.string(), unguarded},
+        {testing::FailingLock<EIO>,
+         "File error: cannot lock " + output_.string() + ": Input/output error", unguarded},
+        {PosixFileSystem::LockOpenFile, saved, ""},
+    };
+    for (const auto& [lock, status, note] : cases) {
+        PosixFileSystem disk(lock);
+        testing::FaultFileSystem files(disk);
+        Form1 form(window_, link_, files, clock_, dir_ / "KestrunFlightRecorder.ini");
+        form.FileName = output_.string();
+        form.cmdRecord_Click();
+        form.RecTimer_Timer();
+        form.cmdStop_Click();
+        EXPECT_EQ(Status(), status);
+        EXPECT_EQ(window_.status_note(), note) << status;
+        EXPECT_EQ(Size(), 80u) << note;  // a refused start empties nothing
+    }
 }
 
 TEST_F(Form1Test, SetOutputFileSavesTheDialogsAnswerOnlyWhenNotRecording) {

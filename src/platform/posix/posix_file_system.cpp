@@ -1,5 +1,6 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <sys/stat.h>
@@ -99,9 +100,13 @@ class PosixOutputFile final : public OutputFile {
         return Status::Ok();
     }
 
+    bool locked() const override { return locked_; }
+    void set_locked(bool locked) { locked_ = locked; }
+
   private:
     int fd_;
     std::filesystem::path path_;
+    bool locked_ = false;
 };
 
 int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
@@ -116,6 +121,19 @@ int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
 
 }  // namespace
 
+// An open-file-description lock on the whole file: it belongs to this open,
+// not to the process, so it also keeps out a second recorder in the same
+// process, and it goes away with the descriptor however we end.
+int PosixFileSystem::LockOpenFile(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        if (errno != EINTR) return errno;
+    }
+    return 0;
+}
+
 Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                        std::unique_ptr<OutputFile>& file) {
     file.reset();
@@ -124,18 +142,21 @@ Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool t
     const int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
     if (fd < 0) return FileError("cannot open", errno, path);
     auto opened = std::make_unique<PosixOutputFile>(fd, path);
-    // An open-file-description lock on the whole file: it belongs to this
-    // open, not to the process, so it also keeps out a second recorder in the
-    // same process, and it goes away with the descriptor however we end.
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    while (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EACCES) {
+    switch (const int error = lock_(fd)) {
+        case 0:
+            opened->set_locked(true);
+            break;
+        case EAGAIN:
+        case EACCES:
             return Status::Error(fmt::format("another recorder is writing {}", path.string()));
-        }
-        return FileError("cannot lock", errno, path);
+        // No such locks on this file system (some network and FUSE ones):
+        // recording goes on there as it always did, only unguarded.
+        case ENOLCK:
+        case EINVAL:
+        case ENOTSUP:
+            break;
+        default:
+            return FileError("cannot lock", error, path);
     }
     if (truncate) {
         if (Status emptied = opened->Truncate(0); !emptied.ok()) return emptied;
@@ -183,10 +204,51 @@ Status PosixFileSystem::WriteTextFile(const std::filesystem::path& path,
     return ReplaceFile(path, contents);
 }
 
+Status PosixFileSystem::RemoveReplaceLeftovers(const std::filesystem::path& path) {
+    return RemoveReplaceLeftoversOf(path);
+}
+
 Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     if (error) return FileError("cannot create the folder", error.value(), path);
+    return Status::Ok();
+}
+
+Status PosixFileSystem::CreatePrivateDirectories(const std::filesystem::path& path) {
+    // Parents first, each made 0700 as it is created; mkdir's mode is cut by
+    // the umask, which can only take permissions away from 0700.
+    std::filesystem::path at;
+    for (const auto& part : path) {
+        at /= part;
+        if (::mkdir(at.c_str(), 0700) == 0 || errno == EEXIST) continue;
+        return FileError("cannot create the folder", errno, at);
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return FileError("cannot create the folder", errno, path);
+    if (!S_ISDIR(info.st_mode)) return FileError("cannot create the folder", ENOTDIR, path);
+    return Status::Ok();
+}
+
+Status PosixFileSystem::ListFolder(const std::filesystem::path& path,
+                                   std::vector<std::string>& names) {
+    names.clear();
+    DIR* folder = ::opendir(path.c_str());
+    if (folder == nullptr) return FileError("cannot read the folder", errno, path);
+    errno = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    const int error = errno;
+    ::closedir(folder);
+    if (error != 0) return FileError("cannot read the folder", error, path);
+    return Status::Ok();
+}
+
+Status PosixFileSystem::RemoveFile(const std::filesystem::path& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return FileError("cannot remove", errno, path);
     return Status::Ok();
 }
 

@@ -11,10 +11,18 @@
 
 namespace kestrun {
 
-// Writes `contents` as the file `path`. Refuses, naming the path and the
-// reason, to replace anything but a regular file of this user's (a symbolic
-// link, a FIFO, a folder, another user's file). A replaced file keeps its
-// permission bits; a new one gets 0666 less the umask.
+// Writes `contents` as the file `path`. A symbolic link is followed to the
+// end of its chain, and that file is replaced in its own folder, the link
+// kept; a dangling link creates its target when the target's folder is this
+// user's. Refuses, naming the path and the reason, to replace anything but a
+// regular file of this user's (a FIFO, a device, a folder, another user's
+// file), directly or through a link. A replaced file keeps its permission
+// bits; a new one gets 0666 less the umask.
 Status ReplaceFile(const std::filesystem::path& path, std::string_view contents);
+
+// Removes the temporaries that replaces of `path` (or of its link's target)
+// left when their process died: this user's regular files named
+// "<name>.<pid>-<n>.new" beside it whose process no longer runs.
+Status RemoveReplaceLeftoversOf(const std::filesystem::path& path);
 
 }  // namespace kestrun
