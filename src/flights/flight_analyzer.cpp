@@ -14,8 +14,10 @@ namespace {
 // the takeoff roll before its lift-off.
 constexpr std::size_t kRingSize = 1024;
 // An approach is looked at from where it was last this high above the
-// point judged: above the highest gate and the sink events' height.
+// point judged (above the highest gate and the sink events' height), but no
+// longer than this before it: 1500 ft at 300 ft/min.
 constexpr double kApproachAboveM = 1500 * kMetresPerFoot;
+constexpr std::int64_t kApproachMaxS = 300;
 // A lowest point counts once the aircraft has come down this far to it and
 // climbed this far from it: turbulence and level flight make none.
 constexpr double kSwingM = 100 * kMetresPerFoot;
@@ -140,7 +142,7 @@ std::vector<FlightPoint> FlightAnalyzer::Recent(std::int64_t from, double below_
     std::size_t count = 0;
     while (count < ring_count_) {
         const FlightPoint& p = ring_[(ring_next_ + kRingSize - 1 - count) % kRingSize];
-        if (p.seconds < from && p.altitude_m >= below_m) break;
+        if (p.seconds < from && (p.altitude_m >= below_m || p.seconds < from - kApproachMaxS)) break;
         ++count;
     }
     std::vector<FlightPoint> points;
