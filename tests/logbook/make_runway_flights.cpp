@@ -1,6 +1,6 @@
 // Writes the synthetic flights of the landing tests, one after another, as
 // one record file, and their truth, for scripts/flightgear-landings:
-//   make_runway_flights APT_DAT RECORDS TRUTH
+//   make_runway_flights APT_DAT RECORDS TRUTH [all|straight-in]
 // TRUTH has a line a touchdown or go-around: flight number (from 1), kind,
 // airport, runway, and for touchdowns the distance past the threshold and
 // the offset from the centreline in metres, for go-arounds the lowest
@@ -19,10 +19,11 @@
 int main(int argc, char** argv) {
     using namespace kestrun;
     using namespace kestrun::testing;
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: make_runway_flights APT_DAT RECORDS TRUTH\n");
+    if (argc < 4 || argc > 5) {
+        std::fprintf(stderr, "usage: make_runway_flights APT_DAT RECORDS TRUTH [all|straight-in]\n");
         return 2;
     }
+    const bool circuits = argc < 5 || std::string(argv[4]) != "straight-in";
     Database db;
     RunwayImport import;
     Status status = db.Open(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -61,12 +62,12 @@ int main(int argc, char** argv) {
     }
     int end = 0;
     const auto ksfo = FindRunway(runways, kSanFrancisco, "28R", end);
-    if (!ksfo) return 1;
-    Circuits circuits;
-    const RunwayFlight f = FlyCircuits(*ksfo, end, circuits);
-    append(f, *ksfo, end);
-    truth += fmt::format("{}\tgo_around\tKSFO\t28R\t{:.0f}\n{}\tgo_around\tKSFO\t28R\t{:.0f}\n",
-                         number, circuits.go_around_m / kFt, number, circuits.low_pass_m / kFt);
+    if (circuits && ksfo) {
+        Circuits lowest;
+        append(FlyCircuits(*ksfo, end, lowest), *ksfo, end);
+        truth += fmt::format("{}\tgo_around\tKSFO\t28R\t{:.0f}\n{}\tgo_around\tKSFO\t28R\t{:.0f}\n",
+                             number, lowest.go_around_m / kFt, number, lowest.low_pass_m / kFt);
+    }
     std::ofstream(argv[2], std::ios::binary) << RecordBytes(all);
     std::ofstream(argv[3]) << truth;
     return 0;
