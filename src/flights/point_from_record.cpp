@@ -18,6 +18,7 @@ FlightPoint PointFromRecord(const FlightRecord& record, const TimePlacement& tim
     point.pitch_deg = sample.pitch_deg;
     point.bank_deg = sample.bank_deg;
     point.airspeed_kt = sample.airspeed_kt;
+    point.heading_deg = sample.heading_deg;
     return point;
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "logbook/flight_json.h"
+#include "logbook/judgement_rows.h"
 #include "logbook/logbook_output.h"
 #include "pages/flight_samples.h"
 #include "pages/page_assets.h"
@@ -69,8 +70,10 @@ std::map<std::int64_t, std::string> ReadManifest(FileSystem& files,
 
 Status LoadShow(Database& db, const FlightRow& flight, Json& show) {
     std::vector<PhaseRow> phases;
-    const Status status = LoadPhases(db, flight.id, phases);
-    if (status.ok()) show = FlightShowJson(flight, phases);
+    FlightJudgement judgement;
+    Status status = LoadPhases(db, flight.id, phases);
+    if (status.ok()) status = LoadJudgement(db, flight.id, judgement);
+    if (status.ok()) show = FlightShowJson(flight, phases, judgement);
     return status;
 }
 
