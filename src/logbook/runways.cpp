@@ -91,9 +91,9 @@ Status ReadRunwayCsv(const std::string& path, const RunwayFound& found, RunwayIm
         if (!SplitCsv(line, fields)) return bad("a quoted field does not end");
         if (number == 1) {
             for (std::size_t i = 0; i < fields.size(); ++i) column[fields[i]] = i;
-            for (const char* needed : {"airport_ident", "le_ident", "le_latitude_deg",
-                                       "le_longitude_deg", "he_ident", "he_latitude_deg",
-                                       "he_longitude_deg"}) {
+            for (const char* needed :
+                 {"airport_ident", "le_ident", "le_latitude_deg", "le_longitude_deg", "he_ident",
+                  "he_latitude_deg", "he_longitude_deg"}) {
                 if (!column.contains(needed)) return bad(std::string("no column ") + needed);
             }
             continue;
@@ -135,8 +135,7 @@ Status ReadRunwayCsv(const std::string& path, const RunwayFound& found, RunwayIm
 // also row codes 16 and 17) and its land runways: "100 WIDTH_M ..." with,
 // from the ninth word on, each end's number, latitude, longitude and
 // displaced threshold in metres.
-Status ReadAptDatRunways(const std::string& path, const RunwayFound& found,
-                         RunwayImport& result) {
+Status ReadAptDatRunways(const std::string& path, const RunwayFound& found, RunwayImport& result) {
     gzFile file = gzopen(path.c_str(), "rb");
     if (file == nullptr) return Status::Error("cannot open the runway list " + path);
     std::string airport;
@@ -149,10 +148,10 @@ Status ReadAptDatRunways(const std::string& path, const RunwayFound& found,
         line += buffer;
         if (line.back() != '\n' && !gzeof(file)) continue;
         // Most of the file is taxiways and signs: look at the row code first.
-        const std::string_view row = std::string_view(line).substr(
-            std::min(line.size(), line.find_first_not_of(' ')));
-        const bool header = row.starts_with("1 ") || row.starts_with("16 ") ||
-                            row.starts_with("17 ");
+        const std::string_view row =
+            std::string_view(line).substr(std::min(line.size(), line.find_first_not_of(' ')));
+        const bool header =
+            row.starts_with("1 ") || row.starts_with("16 ") || row.starts_with("17 ");
         const bool runway_row = row.starts_with("100 ");
         if (header || runway_row) {
             std::istringstream words(line);
@@ -216,8 +215,7 @@ Status UpdateRunways(Database& db, const std::string& path, RunwayImport& result
         std::chrono::duration_cast<std::chrono::nanoseconds>(mtime.time_since_epoch()).count());
     Statement same;
     Status status = db.Prepare(
-        "SELECT count(*) FROM runway_source WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3",
-        same);
+        "SELECT count(*) FROM runway_source WHERE path = ?1 AND size = ?2 AND mtime_ns = ?3", same);
     if (!status.ok()) return status;
     same.Bind(1, path).Bind(2, static_cast<std::int64_t>(size)).Bind(3, mtime_ns);
     if (same.Step() && same.Int(0) > 0) return Status::Ok();
@@ -231,7 +229,8 @@ Status UpdateRunways(Database& db, const std::string& path, RunwayImport& result
             "he_elevation_m) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)",
             add);
     }
-    if (status.ok()) status = db.Prepare("INSERT INTO runway_boxes VALUES (?1, ?2, ?3, ?4, ?5)", box);
+    if (status.ok())
+        status = db.Prepare("INSERT INTO runway_boxes VALUES (?1, ?2, ?3, ?4, ?5)", box);
     if (!status.ok()) return status;
     const RunwayFound found = [&](const Runway& r) {
         add.Bind(1, r.airport).Bind(2, r.width_m).Bind(3, r.airport_elevation_m);
@@ -254,13 +253,15 @@ Status UpdateRunways(Database& db, const std::string& path, RunwayImport& result
             .Bind(5, std::max(a.longitude_deg, b.longitude_deg))
             .Run();
     };
-    status = EndsWith(path, ".gz") || EndsWith(path, ".dat") ? ReadAptDatRunways(path, found, result)
-                                   : ReadRunwayCsv(path, found, result);
+    status = EndsWith(path, ".gz") || EndsWith(path, ".dat")
+                 ? ReadAptDatRunways(path, found, result)
+                 : ReadRunwayCsv(path, found, result);
     if (!status.ok()) return status;
     Statement source;
     status = db.Prepare("INSERT INTO runway_source VALUES (1, ?1, ?2, ?3)", source);
     if (status.ok()) {
-        status = source.Bind(1, path).Bind(2, static_cast<std::int64_t>(size)).Bind(3, mtime_ns).Run();
+        status =
+            source.Bind(1, path).Bind(2, static_cast<std::int64_t>(size)).Bind(3, mtime_ns).Run();
     }
     result.imported = status.ok();
     return status;
@@ -303,6 +304,35 @@ std::vector<Runway> LogbookRunways::RunwaysNear(const GeoPoint& point, double re
     }
     if (!status.ok() && status_.ok()) status_ = status;
     return runways;
+}
+
+Status LoadAirportRunways(Database& db, const std::vector<std::string>& idents,
+                          std::vector<Runway>& runways) {
+    runways.clear();
+    Statement query;
+    Status status = db.Prepare(
+        "SELECT airport, width_m, le_ident, le_lat, le_lon, le_displaced_m, he_ident, he_lat, "
+        "he_lon, he_displaced_m FROM runways WHERE airport = ?1 ORDER BY id",
+        query);
+    for (const std::string& ident : idents) {
+        if (!status.ok() || ident.empty()) continue;
+        query.Reset();
+        query.Bind(1, ident);
+        while (query.Step()) {
+            Runway runway;
+            runway.airport = query.Text(0);
+            runway.width_m = query.Real(1);
+            for (int end = 0; end < 2; ++end) {
+                const int at = 2 + 4 * end;
+                runway.ends[end].ident = query.Text(at);
+                runway.ends[end].threshold = {query.Real(at + 1), query.Real(at + 2)};
+                runway.ends[end].displaced_m = query.Real(at + 3);
+            }
+            runways.push_back(std::move(runway));
+        }
+        status = query.status();
+    }
+    return status;
 }
 
 }  // namespace kestrun

@@ -28,6 +28,11 @@ struct RunwayImport {
 // changes nothing and says which line. Runs inside the caller's transaction.
 Status UpdateRunways(Database& db, const std::string& path, RunwayImport& result);
 
+// The runways of the airports named by `idents` (empty idents are passed
+// over), as the imported list holds them: for drawing a flight's airports.
+Status LoadAirportRunways(Database& db, const std::vector<std::string>& idents,
+                          std::vector<Runway>& runways);
+
 // The logbook's runways, looked up in its spatial index.
 class LogbookRunways final : public RunwayFinder {
   public:
