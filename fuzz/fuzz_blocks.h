@@ -3,10 +3,6 @@
 // as a recorder sends, and a host image whose every byte says where it is.
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <random>
-#include <vector>
 
 #include "fuzz/fuzz_target.h"
 #include "host/offset_image.h"

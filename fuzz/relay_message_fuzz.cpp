@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <span>
 
 #include "fuzz/fuzz_blocks.h"

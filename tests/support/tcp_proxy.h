@@ -18,9 +18,7 @@ class TcpProxy {
   public:
     // Forwards 127.0.0.1:<port> to 127.0.0.1:`target_port`.
     TcpProxy(std::uint16_t target_port, std::chrono::milliseconds delay_each_way);
-    ~TcpProxy();
-    TcpProxy(const TcpProxy&) = delete;
-    TcpProxy& operator=(const TcpProxy&) = delete;
+    ~TcpProxy();  // its threads and mutex make it neither copyable nor movable
 
     // "127.0.0.1:<port>".
     std::string address() const;
