@@ -21,12 +21,9 @@
 #include "cli/record_exit_status.h"
 #include "flights/landing_watch.h"
 #include "link/link_result.h"
-#include "platform/posix/endpoint.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
-#include "platform/posix/runtime_directory.h"
-#include "protocol/frame.h"
 #include "settings/settings_file.h"
 #include "text/terminal_text.h"
 #include "window/form1.h"
@@ -63,6 +60,7 @@ struct Options {
     std::string output;
     bool remember = false;
     bool append = false;
+    bool discard_previous = false;
     bool until_landed = false;
 };
 
@@ -89,6 +87,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
                  "is open")
         ->needs(output);
     app.add_flag("--append", options.append, "Append to the output file instead of overwriting it");
+    app.add_flag("--discard-previous", options.discard_previous,
+                 "Empty the output file at the start without keeping the flight it held (by "
+                 "default that flight is kept beside it, named after its last change)");
     app.add_flag("--until-landed", options.until_landed,
                  "Stop by itself once the aircraft that took off has landed and rested for 30 "
                  "seconds (or at --seconds, whichever comes first)");
@@ -144,14 +145,11 @@ sigset_t BlockStopSignals() {
 
 // Where a recorder looks for a host, and how to start one: the status text
 // alone does not tell a user at a terminal what to do next.
-void ExplainNoHost() {
-    const std::string runtime = RuntimeDirectoryPath();
+void ExplainNoHost(LinkPlatform& link_platform) {
     fmt::print(stderr,
-               "kestrun-record: no host listens at {} or {}\n"
-               "kestrun-record: start one with kestrun-host (a simulated aircraft) or "
-               "kestrun-host --flightgear (following FlightGear), then run kestrun-record again\n",
-               EndpointPath(runtime, kHostWindowClass),
-               EndpointPath(runtime, kSimulatorWindowClass));
+               "kestrun-record: no host listens at {}\n"
+               "kestrun-record: start one with {}, then run kestrun-record again\n",
+               link_platform.WhereHostsListen(), kHowToStartAHost);
 }
 
 // What a run ended with, for the report.
@@ -172,7 +170,7 @@ bool ConnectAndStart(Form1& form, HeadlessWindow& window, PosixLinkPlatform& lin
             std::string(kConnectErrorPrefix) + form.general().ResultMessage(kResultNoHost);
         std::fputs("kestrun-record: could not connect to a simulator host\n", stderr);
         // A refused runtime folder was explained already, with the way past it.
-        if (no_host && link_platform.RuntimeProblem().empty()) ExplainNoHost();
+        if (no_host && link_platform.RuntimeProblem().empty()) ExplainNoHost(link_platform);
         return false;
     }
     outcome.connected = true;
@@ -182,8 +180,12 @@ bool ConnectAndStart(Form1& form, HeadlessWindow& window, PosixLinkPlatform& lin
                    TerminalSafe(form.FileName));
         return false;
     }
-    if (!window.status_note().empty()) {
-        fmt::print(stderr, "kestrun-record: {}\n", window.status_note());
+    if (!form.kept_as().empty()) {
+        fmt::print(stderr, "kestrun-record: the file's previous flight is kept as {}\n",
+                   TerminalSafe(files.AbsolutePath(form.kept_as()).string()));
+    }
+    if (!form.file_locked()) {
+        fmt::print(stderr, "kestrun-record: {}\n", TerminalSafe(UnlockedFileNote(form.FileName)));
     }
     outcome.started = true;
     // Kept only now that the file is open, so that a path that cannot be
@@ -248,6 +250,7 @@ RunResult Record(const Options& options, const sigset_t& stop_signals) {
     // For this run only: the window records to the settings' file next time.
     if (!options.output.empty()) form.FileName = options.output;
     if (options.append) window.SetOverwriteValue(0);
+    form.SetKeepPrevious(!options.discard_previous);
 
     RunResult result;
     if (ConnectAndStart(form, window, link_platform, options, files, result.outcome)) {
