@@ -13,6 +13,8 @@ enum class TableFormat { kTable, kCsv, kJson };
 
 std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat format);
 std::string FormatFlight(const FlightRow& flight, const std::vector<PhaseRow>& phases);
+// "Landing: touchdown at HH:MM:SS, -420 ft/min, ..." or "Landing: not recorded; ...".
+std::string FormatLandingLine(const FlightRow& flight);
 // Totals overall, by month and by departure-arrival pair.
 std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format);
 

@@ -33,10 +33,10 @@ Status StartAfresh(FileSystem& files, Clock& clock, const std::filesystem::path&
         if (Status linked = files.KeepAs(path, kept, how); !linked.ok()) return linked;
     }
     if (how == Kept::kTaken) {
-        return Status::Error(fmt::format("cannot keep the previous flight of {}: {} and {} more "
-                                         "names for it are taken",
-                                         path.string(), KeptFlightName(path, modified, 0).string(),
-                                         kChoices - 1));
+        return Status::Error(
+            fmt::format("cannot keep the previous flight of {}: {} and {} more "
+                        "names for it are taken",
+                        path.string(), KeptFlightName(path, modified, 0).string(), kChoices - 1));
     }
     std::unique_ptr<OutputFile> fresh;
     if (Status replaced = files.ReplaceWithOutputFile(path, fresh); !replaced.ok()) {

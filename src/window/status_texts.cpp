@@ -16,8 +16,8 @@ std::string StatusTipText(const StatusTip& tip) {
     text += "\nOutput file: " + tip.output_file;
     if (tip.recording) {
         const std::uint64_t s = tip.records;
-        text += fmt::format("\nRecorded {}:{:02}:{:02}, {} record{}", s / 3600, s / 60 % 60,
-                            s % 60, s, s == 1 ? "" : "s");
+        text += fmt::format("\nRecorded {}:{:02}:{:02}, {} record{}", s / 3600, s / 60 % 60, s % 60,
+                            s, s == 1 ? "" : "s");
     }
     if (!tip.kept_as.empty()) text += "\nThe file's previous flight is kept as " + tip.kept_as;
     if (tip.unlocked) text += "\n" + UnlockedFileNote(tip.output_file);

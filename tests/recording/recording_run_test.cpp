@@ -81,7 +81,8 @@ std::map<std::string, std::uintmax_t> Folder(const std::filesystem::path& dir) {
 void Previous(const std::filesystem::path& path, std::size_t bytes, std::int64_t epoch) {
     std::ofstream(path, std::ios::binary) << std::string(bytes, 'r');
     std::filesystem::last_write_time(
-        path, std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{epoch}}));
+        path,
+        std::chrono::file_clock::from_sys(std::chrono::sys_seconds{std::chrono::seconds{epoch}}));
 }
 
 TEST_F(RecordingRunTest, StartingAfreshKeepsAWholeFlightBesideTheFileAndEmptiesTheRest) {
@@ -94,10 +95,14 @@ TEST_F(RecordingRunTest, StartingAfreshKeepsAWholeFlightBesideTheFileAndEmptiesT
     } const cases[] = {
         {79, true, "", {{"flight.dat", 80}}},
         {880, false, "", {{"flight.dat", 80}}},
-        {880, true, "flight-2026-12-07T13-34-35.dat",
+        {880,
+         true,
+         "flight-2026-12-07T13-34-35.dat",
          {{"flight.dat", 80}, {"flight-2026-12-07T13-34-35.dat", 880}}},
         // The same second again: the next free name, nothing overwritten.
-        {160, true, "flight-2026-12-07T13-34-35-1.dat",
+        {160,
+         true,
+         "flight-2026-12-07T13-34-35-1.dat",
          {{"flight.dat", 80},
           {"flight-2026-12-07T13-34-35.dat", 880},
           {"flight-2026-12-07T13-34-35-1.dat", 160}}},

@@ -233,9 +233,9 @@ TEST_F(Form1Test, AFileSystemWithoutLocksRecordsAndNotesThatASecondRecorderGoesU
         form.SetKeepPrevious(false);
         form.cmdRecord_Click();
         form.RecTimer_Timer();
-        EXPECT_EQ(window_.status_note().find(UnlockedFileNote(output_.string())) !=
-                      std::string::npos,
-                  unguarded)
+        EXPECT_EQ(
+            window_.status_note().find(UnlockedFileNote(output_.string())) != std::string::npos,
+            unguarded)
             << status;
         form.cmdStop_Click();
         EXPECT_EQ(Status(), status);
@@ -253,12 +253,15 @@ TEST_F(Form1Test, TooltipsSayWhereTheWindowRecordsAndWhatItFound) {
     EXPECT_EQ(window_.output_file_tip(), "Records go to " + where);
     link_.SetWindow("HOSTMAIN", false);
     form_.Connect_Click();
-    EXPECT_EQ(window_.status_note(),
-              "Error: Cannot link to the simulator host or network client\n"
-              "Output file: " + where + "\n"
-              "No host listens at /run/kestrun/HOSTMAIN or /run/kestrun/SIMMAIN. Start one with "
-              "kestrun-host (a simulated aircraft) or kestrun-host --flightgear (following "
-              "FlightGear), then connect again.");
+    EXPECT_EQ(
+        window_.status_note(),
+        "Error: Cannot link to the simulator host or network client\n"
+        "Output file: " +
+            where +
+            "\n"
+            "No host listens at /run/kestrun/HOSTMAIN or /run/kestrun/SIMMAIN. Start one with "
+            "kestrun-host (a simulated aircraft) or kestrun-host --flightgear (following "
+            "FlightGear), then connect again.");
 
     form_.FileName = output_.string();
     std::ofstream(output_, std::ios::binary) << std::string(880, 'r');
@@ -268,7 +271,8 @@ TEST_F(Form1Test, TooltipsSayWhereTheWindowRecordsAndWhatItFound) {
     EXPECT_EQ(kept.substr(0, kept.size() - 23), (dir_ / "flight-").string());
     EXPECT_EQ(window_.status_note(), "Recording Data ...\nOutput file: " + output_.string() +
                                          "\nRecorded 0:01:01, 61 records"
-                                         "\nThe file's previous flight is kept as " + kept);
+                                         "\nThe file's previous flight is kept as " +
+                                         kept);
     EXPECT_EQ(testing::ReadFile(kept), std::string(880, 'r'));
 }
 

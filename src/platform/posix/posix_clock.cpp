@@ -17,7 +17,9 @@ TimeOfDay PosixClock::LocalTimeOfDay() {
     return TimeOfDay{local.tm_hour, local.tm_min, std::min(local.tm_sec, 59)};
 }
 
-std::int64_t PosixClock::EpochSeconds() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t PosixClock::EpochSeconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 std::tm PosixClock::LocalCalendarTime(std::int64_t epoch_seconds) {
     const auto at = static_cast<std::time_t>(epoch_seconds);

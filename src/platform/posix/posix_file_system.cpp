@@ -185,7 +185,8 @@ Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool t
         if (fd < 0) return FileError("cannot open", errno, path);
         auto opened = std::make_unique<PosixOutputFile>(fd, path);
         if (Status locked = LockOutputFile(lock_, *opened, path); !locked.ok()) return locked;
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         if (::fstat(fd, &held) != 0) return FileError("cannot examine", errno, path);
         const bool same = ::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
                           named.st_ino == held.st_ino;
@@ -234,8 +235,8 @@ Status PosixFileSystem::ReplaceWithOutputFile(const std::filesystem::path& path,
     return Status::Ok();
 }
 
-Status PosixFileSystem::KeepAs(const std::filesystem::path& path,
-                               const std::filesystem::path& kept, Kept& result) {
+Status PosixFileSystem::KeepAs(const std::filesystem::path& path, const std::filesystem::path& kept,
+                               Kept& result) {
     const std::string what = fmt::format("cannot keep {} as", path.string());
     if (::link(path.c_str(), kept.c_str()) == 0) {
         result = Kept::kLinked;
