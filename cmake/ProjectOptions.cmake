@@ -16,7 +16,8 @@ if(KESTRUN_SANITIZE)
 endif()
 # Coverage for libFuzzer in every library the fuzz targets reach (clang only).
 if(KESTRUN_FUZZ)
-    target_compile_options(project_options INTERFACE -fsanitize=fuzzer-no-link)
+    target_compile_options(project_options INTERFACE -fsanitize=fuzzer-no-link
+        -fsanitize-coverage-ignorelist=${PROJECT_SOURCE_DIR}/fuzz/coverage_ignore.txt)
 endif()
 
 # Headers are included by folder: "link/host_link.h", "host/offset_image.h".

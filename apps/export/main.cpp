@@ -1,16 +1,10 @@
-// kestrun-export: turns flight record files into CSV, GPX, KML, an SVG
+// kestrun-export: turns flight record files into CSV, GPX, KML, IGC, an SVG
 // picture or a plain summary.
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +13,7 @@
 #include "cli/program_command_line.h"
 #include "export/export_output.h"
 #include "export/export_run.h"
+#include "platform/posix/posix_file_system.h"
 #include "text/terminal_text.h"
 
 namespace {
@@ -42,11 +37,15 @@ void Say(const std::string& line) {
 // it would destroy the flight before it is read.
 bool OutputIsAnInput(const std::string& output, const std::vector<std::string>& inputs,
                      std::string& which) {
-    struct stat out {};
-    if (::stat(output.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+    PosixFileSystem files;
+    FileFacts out, in;
+    bool found = false;
+    if (!files.Stat(output, out, found).ok() || !found || out.kind != FileFacts::Kind::kRegular) {
+        return false;
+    }
     for (const std::string& input : inputs) {
-        struct stat in {};
-        if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino) {
+        if (files.Stat(input, in, found).ok() && found && in.device == out.device &&
+            in.inode == out.inode) {
             which = input;
             return true;
         }

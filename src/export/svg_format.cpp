@@ -258,15 +258,8 @@ void SvgFormat::AddRecord(const TimedRecord& record) {
     Keep(point);
 }
 
-void SvgFormat::EndFlight(const FlightInfo& flight, const ScanCounts&, const FlightTimeline&) {
-    const double y0 = static_cast<double>(flight_index_++ * kPanelHeight);
-    std::string svg;
-    Out o = std::back_inserter(svg);
-    fmt::format_to(o, "<g transform=\"translate(0 {})\">\n<text x=\"{}\" y=\"30\" class=\"title\">",
-                   y0, kLeft);
-    out_.Append(svg);
-    svg.clear();
-    AppendXmlText(out_, flight.name);
+// The flight's facts line under its title: date, records, times, distance.
+void SvgFormat::WriteFacts(Out o, const FlightInfo& flight) const {
     fmt::format_to(o, "</text>\n<text x=\"{}\" y=\"52\" class=\"facts\">Date {} ({})", kLeft,
                    FormatCivilDate(flight.first_date), DateSourceText(flight.date_source));
     fmt::format_to(o, "</text>\n<text x=\"{}\" y=\"70\" class=\"facts\">{} records", kLeft,
@@ -281,6 +274,74 @@ void SvgFormat::EndFlight(const FlightInfo& flight, const ScanCounts&, const Fli
                        stats_.distance_m() / 1000, max_alt_, max_ias_);
     }
     fmt::format_to(o, "</text>\n");
+}
+
+// The ground track to scale, north up, with start and end, north arrow and
+// scale bar. `tail` is the last position when thinning dropped it.
+void SvgFormat::WritePlan(Out o, const PlotPoint* tail) const {
+    // Plan: longitude scaled by the cosine of the middle latitude, north up.
+    const double mid_lat = (min_lat_ + max_lat_) / 2;
+    const double mid_x = (min_x_ + max_x_) / 2;
+    const double kx = std::max(0.01, std::cos(mid_lat * std::numbers::pi / 180));
+    const double extent_x = std::max((max_x_ - min_x_) * kx, kMinPlanDeg);
+    const double extent_y = std::max(max_lat_ - min_lat_, kMinPlanDeg);
+    // Leave a margin so the markers stay inside the frame.
+    const double scale = std::min((kPlotWidth - 40) / extent_x, (kPlanHeight - 40) / extent_y);
+    auto plan_x = [&](double x) { return kLeft + kPlotWidth / 2 + (x - mid_x) * kx * scale; };
+    auto plan_y = [&](double lat) { return kPlanTop + kPlanHeight / 2 - (lat - mid_lat) * scale; };
+
+    fmt::format_to(o, "<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" class=\"frame\"/>\n",
+                   kLeft, kPlanTop, kPlotWidth, kPlanHeight);
+    Polylines(
+        o, points_, tail, "fill=\"none\" stroke=\"#0057b8\" stroke-width=\"2\"",
+        [&](const PlotPoint& p) { return plan_x(p.x_deg); },
+        [&](const PlotPoint& p) { return plan_y(p.latitude_deg); });
+    const PlotPoint& start = points_.front();
+    fmt::format_to(o,
+                   "<circle cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"6\" fill=\"#2a9d2a\"/>"
+                   "<text x=\"{:.1f}\" y=\"{:.1f}\" class=\"axis\">Start</text>\n",
+                   plan_x(start.x_deg), plan_y(start.latitude_deg), plan_x(start.x_deg) + 9,
+                   plan_y(start.latitude_deg) - 8);
+    fmt::format_to(o,
+                   "<rect x=\"{:.1f}\" y=\"{:.1f}\" width=\"11\" height=\"11\" fill=\"#c62828\"/>"
+                   "<text x=\"{:.1f}\" y=\"{:.1f}\" class=\"axis\">End</text>\n",
+                   plan_x(last_.x_deg) - 5.5, plan_y(last_.latitude_deg) - 5.5,
+                   plan_x(last_.x_deg) + 9, plan_y(last_.latitude_deg) + 16);
+
+    // North arrow and scale bar.
+    const double nx = kLeft + kPlotWidth - 30;
+    fmt::format_to(o,
+                   "<path d=\"M {0} {1} l -7 20 l 7 -5 l 7 5 z\" fill=\"#222\"/>"
+                   "<text x=\"{0}\" y=\"{2}\" class=\"axis\" text-anchor=\"middle\">N</text>\n",
+                   nx, kPlanTop + 28, kPlanTop + 62);
+    const double bar_m = NiceBelow(kPlotWidth / 5 / scale * kMetresPerDegree);
+    const double bar_px = bar_m / kMetresPerDegree * scale;
+    const double by = kPlanTop + kPlanHeight - 20;
+    fmt::format_to(
+        o,
+        "<path d=\"M {0} {1} v 6 h {2:.1f} v -6\" fill=\"none\" stroke=\"#222\"/>"
+        "<text x=\"{0}\" y=\"{3}\" class=\"tick\">{4}</text>\n",
+        kLeft + 20, by - 6, bar_px, by - 10,
+        bar_m >= 1000 ? fmt::format("{:g} km", bar_m / 1000) : fmt::format("{:g} m", bar_m));
+    fmt::format_to(o,
+                   "<text x=\"{}\" y=\"{}\" class=\"tick\">Ground track, north up. Latitude {} to "
+                   "{}, longitude {} to {}.</text>\n",
+                   kLeft, kPlanTop + kPlanHeight + 20, Hemisphere(min_lat_, 'N', 'S'),
+                   Hemisphere(max_lat_, 'N', 'S'),
+                   Hemisphere(std::remainder(min_x_, 360.0), 'E', 'W'),
+                   Hemisphere(std::remainder(max_x_, 360.0), 'E', 'W'));
+}
+
+void SvgFormat::EndFlight(const FlightInfo& flight, const ScanCounts&, const FlightTimeline&) {
+    const double y0 = static_cast<double>(flight_index_++ * kPanelHeight);
+    std::string svg;
+    Out o = std::back_inserter(svg);
+    fmt::format_to(o, "<g transform=\"translate(0 {})\">\n<text x=\"{}\" y=\"30\" class=\"title\">",
+                   y0, kLeft);
+    out_.Append(svg);
+    svg.clear();
+    AppendXmlText(out_, flight.name);
+    WriteFacts(o, flight);
 
     if (stats_.positions() == 0) {
         fmt::format_to(o,
@@ -293,60 +354,7 @@ void SvgFormat::EndFlight(const FlightInfo& flight, const ScanCounts&, const Fli
         tail_point.break_before = carry_break_;
         const PlotPoint* tail = last_kept_ ? nullptr : &tail_point;
 
-        // Plan: longitude scaled by the cosine of the middle latitude, north up.
-        const double mid_lat = (min_lat_ + max_lat_) / 2;
-        const double mid_x = (min_x_ + max_x_) / 2;
-        const double kx = std::max(0.01, std::cos(mid_lat * std::numbers::pi / 180));
-        const double extent_x = std::max((max_x_ - min_x_) * kx, kMinPlanDeg);
-        const double extent_y = std::max(max_lat_ - min_lat_, kMinPlanDeg);
-        // Leave a margin so the markers stay inside the frame.
-        const double scale = std::min((kPlotWidth - 40) / extent_x, (kPlanHeight - 40) / extent_y);
-        auto plan_x = [&](double x) { return kLeft + kPlotWidth / 2 + (x - mid_x) * kx * scale; };
-        auto plan_y = [&](double lat) {
-            return kPlanTop + kPlanHeight / 2 - (lat - mid_lat) * scale;
-        };
-
-        fmt::format_to(o, "<rect x=\"{}\" y=\"{}\" width=\"{}\" height=\"{}\" class=\"frame\"/>\n",
-                       kLeft, kPlanTop, kPlotWidth, kPlanHeight);
-        Polylines(
-            o, points_, tail, "fill=\"none\" stroke=\"#0057b8\" stroke-width=\"2\"",
-            [&](const PlotPoint& p) { return plan_x(p.x_deg); },
-            [&](const PlotPoint& p) { return plan_y(p.latitude_deg); });
-        const PlotPoint& start = points_.front();
-        fmt::format_to(o,
-                       "<circle cx=\"{:.1f}\" cy=\"{:.1f}\" r=\"6\" fill=\"#2a9d2a\"/>"
-                       "<text x=\"{:.1f}\" y=\"{:.1f}\" class=\"axis\">Start</text>\n",
-                       plan_x(start.x_deg), plan_y(start.latitude_deg), plan_x(start.x_deg) + 9,
-                       plan_y(start.latitude_deg) - 8);
-        fmt::format_to(
-            o,
-            "<rect x=\"{:.1f}\" y=\"{:.1f}\" width=\"11\" height=\"11\" fill=\"#c62828\"/>"
-            "<text x=\"{:.1f}\" y=\"{:.1f}\" class=\"axis\">End</text>\n",
-            plan_x(last_.x_deg) - 5.5, plan_y(last_.latitude_deg) - 5.5, plan_x(last_.x_deg) + 9,
-            plan_y(last_.latitude_deg) + 16);
-
-        // North arrow and scale bar.
-        const double nx = kLeft + kPlotWidth - 30;
-        fmt::format_to(o,
-                       "<path d=\"M {0} {1} l -7 20 l 7 -5 l 7 5 z\" fill=\"#222\"/>"
-                       "<text x=\"{0}\" y=\"{2}\" class=\"axis\" text-anchor=\"middle\">N</text>\n",
-                       nx, kPlanTop + 28, kPlanTop + 62);
-        const double bar_m = NiceBelow(kPlotWidth / 5 / scale * kMetresPerDegree);
-        const double bar_px = bar_m / kMetresPerDegree * scale;
-        const double by = kPlanTop + kPlanHeight - 20;
-        fmt::format_to(
-            o,
-            "<path d=\"M {0} {1} v 6 h {2:.1f} v -6\" fill=\"none\" stroke=\"#222\"/>"
-            "<text x=\"{0}\" y=\"{3}\" class=\"tick\">{4}</text>\n",
-            kLeft + 20, by - 6, bar_px, by - 10,
-            bar_m >= 1000 ? fmt::format("{:g} km", bar_m / 1000) : fmt::format("{:g} m", bar_m));
-        fmt::format_to(
-            o,
-            "<text x=\"{}\" y=\"{}\" class=\"tick\">Ground track, north up. Latitude {} to "
-            "{}, longitude {} to {}.</text>\n",
-            kLeft, kPlanTop + kPlanHeight + 20, Hemisphere(min_lat_, 'N', 'S'),
-            Hemisphere(max_lat_, 'N', 'S'), Hemisphere(std::remainder(min_x_, 360.0), 'E', 'W'),
-            Hemisphere(std::remainder(max_x_, 360.0), 'E', 'W'));
+        WritePlan(o, tail);
 
         const Axis time = TimeAxis(stats_.earliest(), stats_.latest());
         Chart(o, kAltitudeTop, time, ValueAxis(std::min(0.0, min_alt_), max_alt_), "Altitude (ft)",

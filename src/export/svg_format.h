@@ -8,6 +8,7 @@
 // most kMaxPoints evenly spread samples of the flight (halving them when
 // full) while tracking the exact extremes: memory is bounded on any flight.
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,10 @@ class SvgFormat final : public FlightFormat {
     };
 
   private:
+    using Out = std::back_insert_iterator<std::string>;
     void Keep(const PlotPoint& point);
+    void WriteFacts(Out o, const FlightInfo& flight) const;
+    void WritePlan(Out o, const PlotPoint* tail) const;
 
     OutputBuffer& out_;
     std::size_t flights_;

@@ -94,7 +94,9 @@ std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t 
 
 void FlightDetector::Add(const FlightPoint& p) {
     if (!p.has_position) return;
-    const bool stretch_start = !last_ || p.new_stretch;
+    // Time going back always begins a stretch, also when the record that
+    // began it had no position and was ignored.
+    const bool stretch_start = !last_ || p.new_stretch || p.seconds < last_->seconds;
     Motion motion;
     if (stretch_start) {
         motion.at_rest = resume_at_rest_ && !last_;
@@ -140,11 +142,17 @@ void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, const Mo
             return;
         }
         BeginGroundStretch(p);
+        // A reading resumed at a resume point stands where the reading
+        // through it stood: on the ground, after a roll.
+        if (motion.at_rest) rolled_ = true;
     }
     Keep(ground_recent_, p, kGroundKept);
     if (motion.at_rest) {
         last_rest_ = p;
-        resume_ = ResumePoint{p.offset, p.seconds};
+        // Only where a reading starting here finds the same flights: parked
+        // after a roll, below the speed a takeoff roll starts from (at rest
+        // in a gale, a first record at flying speed would start in the air).
+        if (rolled_ && p.airspeed_kt <= kRollStartKt) resume_ = ResumePoint{p.offset, p.seconds};
     }
     const bool rolling = motion.ground_kt && !motion.at_rest && *motion.ground_kt < kFlyingKt &&
                          motion.steady && p.airspeed_kt < kFlyingKt;
@@ -170,14 +178,18 @@ void FlightDetector::TakeOff() {
             break;
         }
     }
-    const FlightPoint& begin = last_rest_ ? *last_rest_ : stretch_start_;
+    const FlightPoint& up = ground_recent_[liftoff];
+    // The flight begins at the last stop, unless that came after the
+    // liftoff (held still above the runway, against the wind): then at the
+    // liftoff, with its off-block unknown.
+    const bool from_rest = last_rest_ && last_rest_->offset <= up.offset;
+    const FlightPoint& begin = from_rest ? *last_rest_ : last_rest_ ? up : stretch_start_;
     flight_ = DetectedFlight{};
     flight_.begin_offset = begin.offset;
     flight_.first_seconds = begin.seconds;
-    const FlightPoint& up = ground_recent_[liftoff];
     flight_.takeoff = up.seconds;
     flight_.takeoff_point = GeoPoint{up.latitude_deg, up.longitude_deg};
-    if (last_rest_) {
+    if (from_rest) {
         flight_.off_block = begin.seconds;
         if (roll_start_ > begin.seconds) PushPhase(flight_, FlightPhase::kTaxiOut, begin.seconds);
     }
@@ -227,8 +239,11 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motio
         touching_ = false;
         below_field_ = false;
         pending_trend_ = Trend::kNone;
-        if (p.airspeed_kt < kTaxiKt) {
-            // It came down while the recorder was off: the landing is unknown.
+        // It came down while the recorder was off, or the clock went back
+        // (set back, another recording appended) and a flight's times must
+        // run forward: either way the flight ends at the record before, its
+        // landing unknown, and what follows is read afresh.
+        if (p.airspeed_kt < kTaxiKt || p.seconds < last_->seconds) {
             Emit(true);
             state_ = State::kGround;
             OnGround(p, true, Motion{});
@@ -342,6 +357,9 @@ void FlightDetector::Land(const FlightPoint& p) {
             phases.pop_back();
         PushPhase(flight_, FlightPhase::kApproach, *approach);
     }
+    // No phase begins after the touchdown that ends it, not even in a
+    // recording that starts in the air at the level it lands on.
+    while (!phases.empty() && phases.back().seconds > td.seconds) phases.pop_back();
     PushPhase(flight_, FlightPhase::kLandingRoll, td.seconds);
     PushPhase(flight_, FlightPhase::kTaxiIn, p.seconds);
     ground_level_m_ = level;

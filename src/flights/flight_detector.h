@@ -51,7 +51,7 @@ class FlightSink {
 };
 
 // Where reading the same records again finds the same flights from: a record
-// at rest on the ground with no flight in progress.
+// at rest on the ground, slow, after a roll, with no flight in progress.
 struct ResumePoint {
     std::uint64_t offset = 0;
     std::int64_t seconds = 0;

@@ -95,7 +95,8 @@ void ShrinkToFitWidth(QCheckBox& box, int available_width) {
 RecorderWindow::RecorderWindow()
     : run_save_dialog_(RunSaveDialog),
       rec_timer_([this] { Deliver(&WindowEvents::RecTimer_Timer); }) {
-    setWindowTitle(QString::fromLatin1(kWindowCaption));
+    setWindowTitle(
+        QString::fromLatin1(kWindowCaption.data(), static_cast<qsizetype>(kWindowCaption.size())));
     setWindowIcon(QIcon(QStringLiteral(":/kestrun/kestrun-recorder.png")));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |

@@ -57,6 +57,9 @@ struct FileFacts {
     std::int64_t modified_seconds = 0;
     std::int64_t modified_nanoseconds = 0;
     bool link = false;  // from Stat: the path itself is a symbolic link (the rest is its target's)
+    // Which file it is: two paths with the same device and inode name one file.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     // The modification time in one number, as the logbook keeps it; wraps
     // round for times centuries away rather than overflowing.

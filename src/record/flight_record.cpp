@@ -53,4 +53,13 @@ bool HasRecordHeader(const std::byte* p) {
            LoadI16(p + at::kHeader3) == kHeader3 && LoadI16(p + at::kHeader4) == kHeader4;
 }
 
+FlightRecord BlankFlightRecord() {
+    FlightRecord record;
+    record.Header1 = kHeader1;
+    record.Header2 = kHeader2;
+    record.Header3 = kHeader3;
+    record.Header4 = kHeader4;
+    return record;
+}
+
 }  // namespace kestrun

@@ -89,4 +89,7 @@ FlightRecord DecodeFlightRecord(const std::byte* bytes);
 // True when the first 8 bytes are the four header words 8, 0, 1, 0.
 bool HasRecordHeader(const std::byte* bytes);
 
+// A record from all zeros with the four header words 8, 0, 1, 0.
+FlightRecord BlankFlightRecord();
+
 }  // namespace kestrun

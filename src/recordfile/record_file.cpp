@@ -147,6 +147,19 @@ Status RecordFileReader::Scan(const std::string& path, RecordSink& sink, ScanCou
     return Scan(*file, path, sink, counts, begin, end);
 }
 
+std::size_t RecordFileReader::ChunkSize(InputFile& file, std::uint64_t begin,
+                                        std::uint64_t end) const {
+    // No larger than the bytes to read, so that a scan of many small files
+    // (the logbook's) does not zero megabytes for each; a file that grows
+    // while it is read is still read to its end, in more pieces.
+    std::uint64_t wanted = std::max(begin, end) - begin;
+    FileFacts facts;
+    if (file.Facts(facts).ok())
+        wanted = std::min(wanted, facts.size > begin ? facts.size - begin : 0);
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(wanted, std::min(kLeastChunkSize, chunk_size_), chunk_size_));
+}
+
 Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& record_sink,
                               ScanCounts& counts, std::uint64_t begin, std::uint64_t end) {
     RecordScanner scanner;
@@ -156,7 +169,7 @@ Status RecordFileReader::Scan(InputFile& file, const std::string&, RecordSink& r
     // The scanner hands back fewer than kLookahead bytes it could not judge
     // yet (all of them while it holds fewer, after a short read); they go in
     // the head room in front of the next chunk.
-    ReadAhead reader(file, begin, std::max(begin, end), chunk_size_);
+    ReadAhead reader(file, begin, std::max(begin, end), ChunkSize(file, begin, end));
     std::array<std::byte, RecordScanner::kLookahead> carry{};
     std::size_t held = 0;
     Status status = Status::Ok();

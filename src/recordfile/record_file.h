@@ -45,6 +45,9 @@ class RecordFileReader {
     static constexpr std::uint64_t kToTheEnd = std::numeric_limits<std::uint64_t>::max();
 
   private:
+    static constexpr std::size_t kLeastChunkSize = 4096;
+    std::size_t ChunkSize(InputFile& file, std::uint64_t begin, std::uint64_t end) const;
+
     FileSystem& files_;
     std::size_t chunk_size_;
 };

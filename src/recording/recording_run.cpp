@@ -6,15 +6,6 @@
 
 namespace kestrun {
 
-FlightRecord BlankFlightRecord() {
-    FlightRecord record;
-    record.Header1 = kHeader1;
-    record.Header2 = kHeader2;
-    record.Header3 = kHeader3;
-    record.Header4 = kHeader4;
-    return record;
-}
-
 RecordingRun::~RecordingRun() {
     if (file_) (void)file_->Close();
 }

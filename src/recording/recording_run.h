@@ -22,9 +22,6 @@ namespace kestrun {
 
 inline constexpr int kSyncInterval = 10;
 
-// A record from all zeros with the four header words 8, 0, 1, 0.
-FlightRecord BlankFlightRecord();
-
 class RecordingRun {
   public:
     // Called with each record once it is written whole, as stamped.

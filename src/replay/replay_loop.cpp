@@ -84,6 +84,51 @@ double SteadyNow() {
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
+namespace {
+
+// What a key does to the replay's clock at `now`; false for the key that
+// ends the replay.
+bool ApplyKey(Key key, PlaybackClock& clock, double now) {
+    switch (key) {
+        case Key::kQuit:
+            return false;
+        case Key::kPause:
+            clock.SetPaused(!clock.paused(), now);
+            break;
+        case Key::kBack:
+            clock.Seek(-kSeekSeconds, now);
+            break;
+        case Key::kForward:
+            clock.Seek(kSeekSeconds, now);
+            break;
+        case Key::kFaster:
+            clock.SetSpeed(clock.speed() * 2, now);
+            break;
+        case Key::kSlower:
+            clock.SetSpeed(clock.speed() / 2, now);
+            break;
+    }
+    return true;
+}
+
+// Ctrl-Z: hands the terminal back as it was, stops the process, and takes
+// the terminal again when continued. The flight waits too. Returns the time
+// it was continued at.
+double SuspendUntilContinued(PlaybackClock& clock, StatusOutput& status, RawTerminal* terminal,
+                             double now) {
+    const bool paused = clock.paused();
+    clock.SetPaused(true, now);
+    status.Close();
+    if (terminal) terminal->Suspend();
+    ::kill(::getpid(), SIGSTOP);
+    if (terminal) terminal->Resume();
+    now = SteadyNow();
+    clock.SetPaused(paused, now);
+    return now;
+}
+
+}  // namespace
+
 ReplayEnd RunReplay(const ReplayFrames& frames, UdpSender& sender, Status& failure) {
     PlaybackClock& clock = frames.clock;
     SignalReader signals;
@@ -134,17 +179,7 @@ ReplayEnd RunReplay(const ReplayFrames& frames, UdpSender& sender, Status& failu
         now = SteadyNow();
         for (int signal = signals.Next(); signal != 0; signal = signals.Next()) {
             if (signal != SIGTSTP) return ReplayEnd::kStopped;
-            // Ctrl-Z: hand the terminal back as it was, stop, and take it
-            // again when continued.
-            // The flight waits too.
-            const bool paused = clock.paused();
-            clock.SetPaused(true, now);
-            status.Close();
-            if (terminal) terminal->Suspend();
-            ::kill(::getpid(), SIGSTOP);
-            if (terminal) terminal->Resume();
-            now = SteadyNow();
-            clock.SetPaused(paused, now);
+            now = SuspendUntilContinued(clock, status, terminal.get(), now);
         }
         if (count == 2 && fds[1].revents != 0) {
             char bytes[64];
@@ -153,25 +188,7 @@ ReplayEnd RunReplay(const ReplayFrames& frames, UdpSender& sender, Status& failu
             keys.clear();
             for (ssize_t i = 0; i < got; ++i) decoder.Feed(bytes[i], keys);
             for (const Key key : keys) {
-                switch (key) {
-                    case Key::kQuit:
-                        return ReplayEnd::kStopped;
-                    case Key::kPause:
-                        clock.SetPaused(!clock.paused(), now);
-                        break;
-                    case Key::kBack:
-                        clock.Seek(-kSeekSeconds, now);
-                        break;
-                    case Key::kForward:
-                        clock.Seek(kSeekSeconds, now);
-                        break;
-                    case Key::kFaster:
-                        clock.SetSpeed(clock.speed() * 2, now);
-                        break;
-                    case Key::kSlower:
-                        clock.SetSpeed(clock.speed() / 2, now);
-                        break;
-                }
+                if (!ApplyKey(key, clock, now)) return ReplayEnd::kStopped;
             }
             // Show what the key did at once.
             if (!keys.empty()) next_status = now;

@@ -9,6 +9,16 @@
 namespace kestrun {
 
 inline constexpr std::string_view kWindowCaption = "Kestrun Digital Flight Recorder (v1.0)";
+inline constexpr std::string_view kTitleCaption = "Digital Flight Recorder";
+inline constexpr std::string_view kControlsFrameCaption = "Recorder Controls";
+inline constexpr std::string_view kConnectCaption = "Connect to FS";
+inline constexpr std::string_view kDisconnectCaption = "Disconnect";
+inline constexpr std::string_view kRecordCaption = "Start Recording";
+inline constexpr std::string_view kStopCaption = "Stop Recording";
+inline constexpr std::string_view kStatusFrameCaption = "Status";
+inline constexpr std::string_view kOverwriteCaption =
+    "Overwrite Previous Output File When Recording Started";
+inline constexpr std::string_view kSetPathCaption = "Set Output File";
 
 inline constexpr std::string_view kNotConnectedText = "Not Connected to Flight Simulator";
 inline constexpr std::string_view kConnectErrorPrefix = "Error: ";

@@ -86,6 +86,24 @@ TEST(FlightDetectorTest, TakeoffsLandingsAndEndsOfAwkwardFlights) {
     ExpectLastFlight("landing unseen", unseen.Depart().Pause(1800).Rest(30));
     junk.Depart().Arrive().Blank(30).Fly(60, 12, 100).Rest(20).Fly(40, 8, 100).Rest(10);
     ExpectLastFlight("junk between flights", junk.Depart().Arrive(), true, 0, 2);
+    // The clock set back in cruise: a flight's times run forward, so it ends
+    // before the step and one that began in the air follows. The timeline
+    // marks the step on the first record after it, which may have no position.
+    for (const bool blank_first : {false, true}) {
+        SCOPED_TRACE(blank_first ? "step on a record without position" : "step back");
+        SyntheticFlight back;
+        back.Depart().Pause(-1800);
+        const std::size_t step = back.points().size();
+        if (blank_first) back.Blank(1);
+        back.Fly(200, 100, 500).Arrive();
+        back.points()[step].new_stretch = true;
+        if (blank_first) back.points()[step + 1].new_stretch = false;
+        const auto found = testing::Detect(back.points());
+        ASSERT_EQ(found.size(), 2u);
+        for (const DetectedFlight& f : found) EXPECT_LE(f.first_seconds, f.last_seconds);
+        EXPECT_FALSE(found[1].takeoff);
+        EXPECT_EQ(found[1].landing, back.touchdown());
+    }
 }
 
 // The flights in a recording kept beside these tests.

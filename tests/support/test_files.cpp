@@ -9,8 +9,10 @@
 
 namespace kestrun::testing {
 
-ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrun-XXXXXX").string();
+ScratchDir::ScratchDir() : ScratchDir(std::filesystem::temp_directory_path()) {}
+
+ScratchDir::ScratchDir(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "kestrun-XXXXXX").string();
     // mkdtemp makes the folder with mode 0700.
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
     path_ = pattern;

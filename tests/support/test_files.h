@@ -13,7 +13,9 @@ namespace kestrun::testing {
 
 class ScratchDir {
   public:
+    // In the system's temporary folder, or in `parent`.
     ScratchDir();
+    explicit ScratchDir(const std::filesystem::path& parent);
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;

@@ -15,6 +15,8 @@ inline FileFacts FactsOf(const struct stat& info) {
     facts.size = static_cast<std::uint64_t>(info.st_size);
     facts.modified_seconds = info.st_mtim.tv_sec;
     facts.modified_nanoseconds = info.st_mtim.tv_nsec;
+    facts.device = static_cast<std::uint64_t>(info.st_dev);
+    facts.inode = static_cast<std::uint64_t>(info.st_ino);
     return facts;
 }
 

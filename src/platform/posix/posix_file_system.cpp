@@ -1,6 +1,5 @@
 #include "platform/posix/posix_file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <fmt/core.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 
 #include "platform/posix/file_facts.h"
 #include "platform/posix/posix_error.h"
+#include "platform/posix/private_files.h"
 #include "platform/posix/replace_file.h"
 
 namespace kestrun {
@@ -316,18 +316,7 @@ Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {
 }
 
 Status PosixFileSystem::CreatePrivateDirectories(const std::filesystem::path& path) {
-    // Parents first, each made 0700 as it is created; mkdir's mode is cut by
-    // the umask, which can only take permissions away from 0700.
-    std::filesystem::path at;
-    for (const auto& part : path) {
-        at /= part;
-        if (::mkdir(at.c_str(), 0700) == 0 || errno == EEXIST) continue;
-        return FileError("cannot create the folder", errno, at);
-    }
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return FileError("cannot create the folder", errno, path);
-    if (!S_ISDIR(info.st_mode)) return FileError("cannot create the folder", ENOTDIR, path);
-    return Status::Ok();
+    return ::kestrun::CreatePrivateDirectories(path);
 }
 
 }  // namespace kestrun

@@ -25,6 +25,13 @@ Status CreatePrivateDirectories(const std::filesystem::path& path) {
             return PosixError(fmt::format("cannot create the folder {}", made.string()), errno);
         }
     }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return PosixError(fmt::format("cannot create the folder {}", path.string()), errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return PosixError(fmt::format("cannot create the folder {}", path.string()), ENOTDIR);
+    }
     return Status::Ok();
 }
 

@@ -9,7 +9,7 @@
 namespace kestrun {
 
 // Creates every missing folder of `path` with mode 0700; folders that exist
-// keep their mode.
+// keep their mode. Fails when `path` is there but is not a folder.
 Status CreatePrivateDirectories(const std::filesystem::path& path);
 
 // Creates `path` empty with mode 0600 when it does not exist; an existing
