@@ -63,8 +63,10 @@ std::optional<std::int64_t> FlightRow::block_time_s() const {
 
 Status LoadFlights(Database& db, const FlightFilter& filter, std::vector<FlightRow>& rows) {
     Statement query;
+    // Airport idents compare without case: "kpao" finds KPAO.
     Status status = db.Prepare(std::string(kColumns) +
-                                   "WHERE (?1 = '' OR f.departure = ?1 OR f.arrival = ?1) "
+                                   "WHERE (?1 = '' OR f.departure = ?1 COLLATE NOCASE "
+                                   "OR f.arrival = ?1 COLLATE NOCASE) "
                                    "ORDER BY coalesce(f.takeoff, f.first_time), f.id",
                                query);
     if (!status.ok()) return status;

@@ -219,6 +219,19 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
     return out;
 }
 
+std::string FormatLandingLine(const FlightRow& f) {
+    const char* plural = f.touch_and_goes == 1 ? "" : "es";
+    if (!f.landing)
+        return fmt::format("Landing: not recorded; {} touch-and-go{}", f.touch_and_goes, plural);
+    return fmt::format(
+        "Landing: touchdown at {}, {} ft/min, {:.0f} kt, pitch {:.1f} deg, bank {:.1f} deg; "
+        "{} touch-and-go{}",
+        ClockTime(*f.landing),
+        f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "unknown",
+        f.touchdown_ias_kt.value_or(0), f.touchdown_pitch_deg.value_or(0),
+        f.touchdown_bank_deg.value_or(0), f.touch_and_goes, plural);
+}
+
 std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases,
                          const FlightJudgement& judgement) {
     auto place = [](const std::string& ident) {
@@ -238,18 +251,7 @@ std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases
     out += "Phases:\n";
     for (const PhaseRow& p : phases)
         out += fmt::format("  {}  {}\n", ClockTime(p.start_time), p.phase);
-    if (f.landing) {
-        out += fmt::format(
-            "Landing: touchdown at {}, {} ft/min, {:.0f} kt, pitch {:.1f} deg, bank {:.1f} deg; "
-            "{} touch-and-go{}\n",
-            ClockTime(*f.landing),
-            f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "unknown",
-            f.touchdown_ias_kt.value_or(0), f.touchdown_pitch_deg.value_or(0),
-            f.touchdown_bank_deg.value_or(0), f.touch_and_goes, f.touch_and_goes == 1 ? "" : "es");
-    } else {
-        out += fmt::format("Landing: not recorded; {} touch-and-go{}\n", f.touch_and_goes,
-                           f.touch_and_goes == 1 ? "" : "es");
-    }
+    out += FormatLandingLine(f) + "\n";
     return out + JudgementText(judgement);
 }
 

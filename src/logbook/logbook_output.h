@@ -17,6 +17,8 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
 // runways, for people.
 std::string FormatFlight(const FlightRow& flight, const std::vector<PhaseRow>& phases,
                          const FlightJudgement& judgement);
+// "Landing: touchdown at HH:MM:SS, -420 ft/min, ..." or "Landing: not recorded; ...".
+std::string FormatLandingLine(const FlightRow& flight);
 // Totals overall, by month and by departure-arrival pair.
 std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format);
 

@@ -469,6 +469,9 @@ std::vector<std::string> FindRecordFiles(FileSystem& files, const std::vector<st
         }
         std::vector<std::string> found;
         SearchFolder(files, given, found, problem);
+        // Said, rather than a scan that quietly finds nothing: a recording
+        // saved without the extension is the usual reason.
+        if (found.empty()) problem(fmt::format("no record files (*.dat) in {}", given));
         std::sort(found.begin(), found.end());
         found_all.insert(found_all.end(), found.begin(), found.end());
     }

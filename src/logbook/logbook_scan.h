@@ -84,7 +84,8 @@ class LogbookScan {
 
 // The record files named by `paths`: files as they are, folders searched
 // through for *.dat and *.DAT, in name order. Each folder that cannot be
-// read is passed to `problem` and the search goes on.
+// read, and each folder named in `paths` that holds no record file, is
+// passed to `problem` and the search goes on.
 std::vector<std::string> FindRecordFiles(FileSystem& files, const std::vector<std::string>& paths,
                                          const std::function<void(const std::string&)>& problem);
 // The same through the system's own files.

@@ -14,9 +14,9 @@
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
 #include "tests/support/runway_flight.h"
-#include "tests/support/synthetic_flight.h"
 #include "tests/support/host_process.h"
 #include "tests/support/shell_command.h"
+#include "tests/support/synthetic_flight.h"
 
 namespace kestrun {
 namespace {
@@ -66,6 +66,15 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_EQ(list[1]["date"], "2024-06-03");
     EXPECT_EQ(list[1]["touch_and_goes"], 1);
     EXPECT_EQ(list[1]["touchdown_fpm"], -630);
+    EXPECT_EQ(
+        nlohmann::json::parse(Logbook(dir, "lb", "list --airport ktst --format json").out).size(),
+        1u);
+    std::filesystem::create_directories(dir / "none");
+    const Outcome none = Logbook(dir, "lb", "scan '" + (dir / "none").string() + "'");
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_NE(none.err.find("no record files (*.dat) in " + (dir / "none").string()),
+              std::string::npos)
+        << none.err;
     const std::string later = Logbook(dir, "lb", "list --format csv --from 2024-06-04").out;
     EXPECT_EQ(later.find('\n') + 1, later.size());  // the header alone
 
