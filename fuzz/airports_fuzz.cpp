@@ -8,21 +8,16 @@
 // when it starts like gzip and read as it is otherwise); the rest is the file.
 
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <fstream>
-#include <random>
 #include <string>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "fuzz/fuzz_logbook.h"
 #include "logbook/airports.h"
 
 namespace {
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 void CheckAirports(fuzz::MemoryLogbook& logbook) {
     Check(logbook.Int("SELECT count(*) FROM airports") ==

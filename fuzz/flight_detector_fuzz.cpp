@@ -9,21 +9,16 @@
 // Input: a flight script (fuzz/flight_script.h).
 
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <optional>
-#include <random>
-#include <vector>
 
 #include "flights/flight_detector.h"
 #include "fuzz/flight_script.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "recordfile/flight_timeline.h"
 
 namespace {
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 struct Collect final : FlightSink {
     void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }

@@ -6,20 +6,14 @@
 // Input: the datagram's bytes.
 
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "flightgear/flightgear_datagram.h"
 #include "flightgear/flightgear_state.h"
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view datagram(reinterpret_cast<const char*>(data), size);

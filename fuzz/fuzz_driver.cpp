@@ -7,17 +7,10 @@
 //        <target> --seeds DIR COUNT   writes COUNT undamaged inputs to DIR, as
 //                                     the seed corpus libFuzzer starts from
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <fstream>
-#include <random>
 #include <string>
-#include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
-// Defined beside each target's entry point.
-std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random);
+#include "fuzz/fuzz_target.h"
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--seeds") {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "logbook/logbook_store.h"
 #include "logbook/sqlite_db.h"
 #include "tests/support/test_files.h"

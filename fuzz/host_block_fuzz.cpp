@@ -6,23 +6,17 @@
 //
 // Input: the start of the block; the rest of the block is zeros.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <random>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_blocks.h"
+#include "fuzz/fuzz_target.h"
 #include "host/block_server.h"
 #include "protocol/request_block.h"
 
 namespace {
 
 using namespace kestrun;
-
-using kestrun::fuzz::Check;
 
 // The requests of a block, in order; none when it is not well formed.
 std::optional<std::vector<Request>> Requests(std::span<const std::byte> block) {
@@ -58,13 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::byte> sent = block;
 
     static OffsetImage image;
-    static OffsetImage fresh = [] {
-        OffsetImage made;
-        std::vector<std::byte> pattern(kOffsetImageSize);
-        for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = std::byte(i * 31 + 7);
-        Check(made.Write(0, pattern));
-        return made;
-    }();
+    static const OffsetImage fresh = fuzz::PatternedImage(31, 7);
     image = fresh;
 
     const int answer = ServeBlock(block, image);
@@ -100,25 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 // A sound block of reads and writes such as a recorder sends.
 std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random) {
-    std::vector<std::byte> block;
-    const auto next = [&](std::uint32_t below) {
-        return static_cast<std::uint32_t>(random() % below);
-    };
-    for (auto requests = next(12); requests > 0; --requests) {
-        const std::uint32_t offset = next(2) == 0 ? 0x0560 + next(0x30) : next(0x10000);
-        const std::uint32_t count = std::min<std::uint32_t>(next(16), 0x10000 - offset);
-        const std::size_t at = block.size();
-        if (next(4) != 0) {
-            block.resize(at + kReadHeaderSize + count);
-            EncodeReadHeader(block.data() + at, offset, count, next(8));
-        } else {
-            block.resize(at + kWriteHeaderSize + count);
-            EncodeWriteHeader(block.data() + at, offset, count);
-        }
-    }
-    const std::size_t end = block.size();
-    block.resize(end + kTerminatorSize);
-    EncodeTerminator(block.data() + end);
+    const std::vector<std::byte> block = fuzz::SoundBlock(random, 12, 16, [&] {
+        return static_cast<std::uint32_t>(random() % 2 == 0 ? 0x0560 + random() % 0x30
+                                                            : random() % 0x10000);
+    });
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(block.data());
     return {bytes, bytes + block.size()};
 }

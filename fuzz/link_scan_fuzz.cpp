@@ -7,14 +7,9 @@
 // destination. The rest of the input is laid over the start of the block
 // after the host has served it.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <random>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "link/host_link.h"
 #include "protocol/request_block.h"
 #include "tests/support/fake_link_platform.h"
@@ -29,8 +24,6 @@ constexpr std::size_t kMaxReads = 16;
 constexpr std::size_t kSlot = 64;   // destination room per read
 constexpr std::size_t kGuard = 16;  // canary bytes after each destination
 constexpr std::byte kCanary{0xA5};
-
-using kestrun::fuzz::Check;
 
 struct Harness {
     kestrun::FakeLinkPlatform platform;

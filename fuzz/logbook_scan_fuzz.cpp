@@ -8,19 +8,15 @@
 // Input: byte 0 is where the file first ends, in 255ths of its length; the
 // rest is the file.
 
-#include <cstddef>
-#include <cstdint>
 #include <fstream>
-#include <random>
 #include <span>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "flights/flight_detector.h"
 #include "flights/point_from_record.h"
 #include "fuzz/flight_script.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "fuzz/fuzz_logbook.h"
 #include "logbook/logbook_scan.h"
 #include "recordfile/record_scanner.h"
@@ -28,7 +24,6 @@
 namespace {
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 // Begin and end offset and completeness: what says two findings are one flight.
 using FlightKey = std::tuple<std::int64_t, std::int64_t, bool>;

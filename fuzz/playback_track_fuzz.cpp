@@ -8,20 +8,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
-#include <random>
 #include <span>
 #include <string>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "playback/flight_track.h"
 #include "recordfile/record_scanner.h"
 #include "tests/support/test_files.h"
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 namespace {
 

@@ -7,16 +7,11 @@
 // Input: byte 0 sets the size of the pieces the stream is fed in (1 to 256);
 // the rest is the file.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <random>
 #include <span>
-#include <vector>
 
 #include "export/export_run.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "recordfile/record_scanner.h"
 #include "tests/support/test_files.h"
 
@@ -31,8 +26,6 @@ class DroppedOutput final : public OutputStream {
     Status Write(std::span<const std::byte>) override { return Status::Ok(); }
     Status Close() override { return Status::Ok(); }
 };
-
-using kestrun::fuzz::Check;
 
 class CheckingSink final : public RecordSink {
   public:

@@ -15,14 +15,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <random>
 #include <span>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_blocks.h"
+#include "fuzz/fuzz_target.h"
 #include "host/block_server.h"
 #include "protocol/request_block.h"
 #include "relay/relay_message.h"
@@ -30,7 +26,6 @@
 namespace {
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 // True for each byte of `block` inside a read's data area.
 std::vector<bool> ReadAreas(std::span<const std::byte> block) {
@@ -47,17 +42,6 @@ std::vector<bool> ReadAreas(std::span<const std::byte> block) {
 void CheckOnlyReadsChanged(std::span<const std::byte> before, std::span<const std::byte> after,
                            const std::vector<bool>& areas) {
     for (std::size_t i = 0; i < before.size(); ++i) Check(areas[i] || before[i] == after[i]);
-}
-
-const OffsetImage& HostImage() {
-    static const OffsetImage image = [] {
-        OffsetImage made;
-        std::vector<std::byte> pattern(kOffsetImageSize);
-        for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = std::byte(i * 13 + 5);
-        Check(made.Write(0, pattern));
-        return made;
-    }();
-    return image;
 }
 
 }  // namespace
@@ -105,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // back into the recorder's block unchanged.
     std::vector<std::byte> served = request;
     static OffsetImage image;
-    image = HostImage();
+    static const OffsetImage host_image = fuzz::PatternedImage(13, 5);
+    image = host_image;
     Check(ServeBlock(served, image) == kAnswerProcessed);
     const std::vector<std::byte> reply = EncodeRelayReply(RelayStatus::kServed, served);
     std::array<std::byte, kRelayReplyHeaderSize> reply_header{};
@@ -139,22 +124,8 @@ std::vector<std::uint8_t> GenerateFuzzInput(std::mt19937& random) {
     const auto next = [&](std::uint32_t below) {
         return static_cast<std::uint32_t>(random() % below);
     };
-    std::vector<std::byte> block;
-    for (auto requests = next(10); requests > 0; --requests) {
-        const std::uint32_t offset = next(2) == 0 ? 0x0560 + next(0x30) : 0x3300 + next(0x20);
-        const std::uint32_t count = next(12);
-        const std::size_t at = block.size();
-        if (next(4) != 0) {
-            block.resize(at + kReadHeaderSize + count);
-            EncodeReadHeader(block.data() + at, offset, count, next(8));
-        } else {
-            block.resize(at + kWriteHeaderSize + count);
-            EncodeWriteHeader(block.data() + at, offset, count);
-        }
-    }
-    const std::size_t end = block.size();
-    block.resize(end + kTerminatorSize);
-    EncodeTerminator(block.data() + end);
+    const std::vector<std::byte> block = fuzz::SoundBlock(
+        random, 10, 12, [&] { return next(2) == 0 ? 0x0560 + next(0x30) : 0x3300 + next(0x20); });
     std::vector<std::byte> message = EncodeRelayRequest(block);
     const auto status = next(4) == 0 ? static_cast<RelayStatus>(1 + next(4)) : RelayStatus::kServed;
     const std::vector<std::byte> reply = EncodeRelayReply(status, block);

@@ -4,19 +4,13 @@
 //
 // Input: the file's contents.
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <random>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_target.h"
 #include "settings/settings_file.h"
 
 using namespace kestrun;
-using kestrun::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view contents(reinterpret_cast<const char*>(data), size);

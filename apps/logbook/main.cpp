@@ -21,12 +21,15 @@
 #include "cli/program_command_line.h"
 #include "export/export_output.h"
 #include "export/export_run.h"
+#include "flights/flight_events.h"
 #include "logbook/airports.h"
 #include "logbook/flight_json.h"
 #include "logbook/flight_rows.h"
+#include "logbook/judgement_rows.h"
 #include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
+#include "logbook/runways.h"
 #include "pages/page_folder.h"
 #include "pages/page_html.h"
 #include "platform/posix/desktop_open.h"
@@ -94,8 +97,35 @@ class Progress {
     Clock::time_point last_{};
 };
 
+// The event limits of `path` over the defaults; none given keeps them.
+Status ReadLimits(const std::string& path, EventLimits& limits) {
+    if (path.empty()) return Status::Ok();
+    PosixFileSystem files;
+    std::string text;
+    bool found = false;
+    Status status = files.ReadTextFile(path, text, found);
+    if (status.ok() && !found) status = Status::Error("no such file");
+    if (status.ok()) status = ParseEventLimits(text, limits);
+    return status.ok() ? status : Status::Error("the limits " + path + ": " + status.message());
+}
+
+// Runways from `runway_list`, said in one line when they were imported.
+Status ImportRunways(Database& db, const std::string& runway_list) {
+    RunwayImport runway_import;
+    if (runway_list.empty()) return Status::Ok();
+    Status status = UpdateRunways(db, runway_list, runway_import);
+    if (!status.ok() || !runway_import.imported) return status;
+    std::printf("%d runways imported from %s", runway_import.runways,
+                TerminalSafe(runway_list).c_str());
+    if (runway_import.skipped > 0) {
+        std::printf(" (%d without a position for both ends skipped)", runway_import.skipped);
+    }
+    std::printf("\n");
+    return status;
+}
+
 int Scan(Database& db, const std::vector<std::string>& paths, const std::string& date_text,
-         const std::string& airports) {
+         const std::string& airports, const std::string& runways, const std::string& limits_path) {
     int result = 0;
     const std::vector<std::string> files = FindRecordFiles(paths, [&](const std::string& problem) {
         Say(problem);
@@ -111,7 +141,10 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         done_bytes = bytes;
         progress.Update(at, files.size(), bytes);
     });
-    Status status = scan.Begin();
+    EventLimits limits;
+    Status status = ReadLimits(limits_path, limits);
+    scan.SetEventLimits(limits);
+    if (status.ok()) status = scan.Begin();
     const std::string airport_list = airports.empty() ? InstalledAirportList() : airports;
     AirportImport airports_read;
     if (status.ok() && !airport_list.empty()) {
@@ -129,6 +162,14 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
     }
     const bool imported = airports_read.imported;
     if (imported) std::printf("airports imported from %s\n", TerminalSafe(airport_list).c_str());
+    // FlightGear's airport list holds the runways too.
+    const std::string runway_list = !runways.empty()                ? runways
+                                    : airport_list.ends_with(".gz") ? airport_list
+                                                                    : std::string();
+    if (status = ImportRunways(db, runway_list); !status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
 
     std::size_t unchanged = 0;
     for (const std::string& file : files) {
@@ -239,7 +280,7 @@ struct Command {
     enum class Kind { kScan, kList, kShow, kStats, kHtml, kOpen } kind = Kind::kList;
     std::string db_path = DefaultLogbookPath();
     std::vector<std::string> paths;
-    std::string date_text, airports;
+    std::string date_text, airports, runways, limits_path;
     std::string format_name = "table";
     std::string show_format = "table";
     FlightFilter filter;
@@ -274,6 +315,16 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     scan->add_option("--airports", command.airports,
                      "Airports from a CSV file with the header ident,latitude,longitude,"
                      "elevation_ft (default: FlightGear's list when installed)")
+        ->option_text("FILE");
+    scan->add_option("--runways", command.runways,
+                     "Runways from FlightGear's apt.dat.gz or a CSV file of runway ends with "
+                     "the columns airport_ident,le_ident,le_latitude_deg,le_longitude_deg,he_ident,"
+                     "he_latitude_deg,he_longitude_deg (default: the airport list when it is "
+                     "FlightGear's)")
+        ->option_text("FILE");
+    scan->add_option("--limits", command.limits_path,
+                     "Event limits, lines of NAME VALUE: bank_deg, pitch_up_deg, pitch_down_deg, "
+                     "sink_fpm, sink_below_ft")
         ->option_text("FILE");
 
     CLI::App* list = app.add_subcommand("list", "List the flights, newest last");
@@ -336,8 +387,10 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
 int Show(Database& db, const Command& command) {
     std::optional<FlightRow> flight;
     std::vector<PhaseRow> phases;
+    FlightJudgement judgement;
     Status status = LoadFlight(db, command.id, flight);
     if (status.ok() && flight) status = LoadPhases(db, command.id, phases);
+    if (status.ok() && flight) status = LoadJudgement(db, command.id, judgement);
     if (!status.ok()) {
         Say(status.message());
         return kExitFailed;
@@ -350,8 +403,8 @@ int Show(Database& db, const Command& command) {
         return ExportFlight(*flight, command.export_name, command.output);
     }
     const std::string text = command.show_format == "json"
-                                 ? FlightShowJson(*flight, phases).dump(2) + "\n"
-                                 : FormatFlight(*flight, phases);
+                                 ? FlightShowJson(*flight, phases, judgement).dump(2) + "\n"
+                                 : FormatFlight(*flight, phases, judgement);
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
@@ -383,7 +436,8 @@ int Run(const Command& command) {
     }
     switch (command.kind) {
         case Command::Kind::kScan:
-            return Scan(db, command.paths, command.date_text, command.airports);
+            return Scan(db, command.paths, command.date_text, command.airports, command.runways,
+                        command.limits_path);
         case Command::Kind::kShow:
             return Show(db, command);
         case Command::Kind::kHtml:

@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -17,16 +18,19 @@
 
 #include "cli/exit_status.h"
 #include "cli/number_option.h"
+#include "cli/output_pattern.h"
 #include "cli/program_command_line.h"
 #include "cli/record_exit_status.h"
 #include "flights/landing_watch.h"
 #include "link/link_result.h"
-#include "platform/posix/endpoint.h"
+#include "logbook/airports.h"
+#include "logbook/flight_rows.h"
+#include "logbook/logbook_output.h"
+#include "logbook/logbook_scan.h"
+#include "logbook/logbook_store.h"
 #include "platform/posix/posix_clock.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/posix_link_platform.h"
-#include "platform/posix/runtime_directory.h"
-#include "protocol/frame.h"
 #include "settings/settings_file.h"
 #include "text/terminal_text.h"
 #include "window/form1.h"
@@ -45,8 +49,9 @@ constexpr std::int64_t kMaxSeconds = 31'536'000;
 // How long the aircraft rests after landing before --until-landed stops.
 constexpr std::int64_t kRestAfterLandingSeconds = 30;
 
-constexpr std::array<ExitStatusMeaning, 5> kExitStatuses{{
+constexpr std::array<ExitStatusMeaning, 6> kExitStatuses{{
     {kExitOk, "recorded and saved"},
+    {kExitFailed, "recorded and saved, but --logbook could not put the file into the logbook"},
     {kExitUsage, "usage: a refused option or value"},
     {kExitNotConnected,
      "could not connect to a simulator host; with none found, it also says on standard error "
@@ -63,7 +68,9 @@ struct Options {
     std::string output;
     bool remember = false;
     bool append = false;
+    bool discard_previous = false;
     bool until_landed = false;
+    bool logbook = false;
 };
 
 // The options, or nothing when the program ends at once with `exit_code`.
@@ -81,7 +88,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
         ->option_text("N")
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     auto* output = app.add_option("--output", options.output,
-                                  "Record to PATH for this run; the settings stay as they are")
+                                  "Record to PATH for this run; the settings stay as they are. "
+                                  "A leading ~ is the home folder, and strftime's %Y, %m, %d, "
+                                  "%H, %M, %S are the local time at the start, so that "
+                                  "'~/flights/%Y-%m-%d_%H%M.dat' makes a file for each run")
                        ->option_text("PATH")
                        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_flag("--remember", options.remember,
@@ -89,9 +99,15 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
                  "is open")
         ->needs(output);
     app.add_flag("--append", options.append, "Append to the output file instead of overwriting it");
+    app.add_flag("--discard-previous", options.discard_previous,
+                 "Empty the output file at the start without keeping the flight it held (by "
+                 "default that flight is kept beside it, named after its last change)");
     app.add_flag("--until-landed", options.until_landed,
                  "Stop by itself once the aircraft that took off has landed and rested for 30 "
                  "seconds (or at --seconds, whichever comes first)");
+    app.add_flag("--logbook", options.logbook,
+                 "Once the file is saved, scan it into the logbook (as kestrun-logbook scan "
+                 "does) and print the flight's landing");
     try {
         app.parse(argc, argv);
         if (!seconds_text.empty()) {
@@ -144,14 +160,11 @@ sigset_t BlockStopSignals() {
 
 // Where a recorder looks for a host, and how to start one: the status text
 // alone does not tell a user at a terminal what to do next.
-void ExplainNoHost() {
-    const std::string runtime = RuntimeDirectoryPath();
+void ExplainNoHost(LinkPlatform& link_platform) {
     fmt::print(stderr,
-               "kestrun-record: no host listens at {} or {}\n"
-               "kestrun-record: start one with kestrun-host (a simulated aircraft) or "
-               "kestrun-host --flightgear (following FlightGear), then run kestrun-record again\n",
-               EndpointPath(runtime, kHostWindowClass),
-               EndpointPath(runtime, kSimulatorWindowClass));
+               "kestrun-record: no host listens at {}\n"
+               "kestrun-record: start one with {}, then run kestrun-record again\n",
+               link_platform.WhereHostsListen(), kHowToStartAHost);
 }
 
 // What a run ended with, for the report.
@@ -172,7 +185,7 @@ bool ConnectAndStart(Form1& form, HeadlessWindow& window, PosixLinkPlatform& lin
             std::string(kConnectErrorPrefix) + form.general().ResultMessage(kResultNoHost);
         std::fputs("kestrun-record: could not connect to a simulator host\n", stderr);
         // A refused runtime folder was explained already, with the way past it.
-        if (no_host && link_platform.RuntimeProblem().empty()) ExplainNoHost();
+        if (no_host && link_platform.RuntimeProblem().empty()) ExplainNoHost(link_platform);
         return false;
     }
     outcome.connected = true;
@@ -182,8 +195,12 @@ bool ConnectAndStart(Form1& form, HeadlessWindow& window, PosixLinkPlatform& lin
                    TerminalSafe(form.FileName));
         return false;
     }
-    if (!window.status_note().empty()) {
-        fmt::print(stderr, "kestrun-record: {}\n", window.status_note());
+    if (!form.kept_as().empty()) {
+        fmt::print(stderr, "kestrun-record: the file's previous flight is kept as {}\n",
+                   TerminalSafe(files.AbsolutePath(form.kept_as()).string()));
+    }
+    if (!form.file_locked()) {
+        fmt::print(stderr, "kestrun-record: {}\n", TerminalSafe(UnlockedFileNote(form.FileName)));
     }
     outcome.started = true;
     // Kept only now that the file is open, so that a path that cannot be
@@ -246,8 +263,14 @@ RunResult Record(const Options& options, const sigset_t& stop_signals) {
     Form1 form(window, link_platform, files, clock, DefaultSettingsPath());
     form.Form_Load();
     // For this run only: the window records to the settings' file next time.
-    if (!options.output.empty()) form.FileName = options.output;
+    // A pattern is expanded once, so a run that crosses a minute keeps one file.
+    if (!options.output.empty()) {
+        const char* home = std::getenv("HOME");
+        form.FileName = ExpandOutputPattern(
+            options.output, clock.LocalCalendarTime(clock.EpochSeconds()), home ? home : "");
+    }
     if (options.append) window.SetOverwriteValue(0);
+    form.SetKeepPrevious(!options.discard_previous);
 
     RunResult result;
     if (ConnectAndStart(form, window, link_platform, options, files, result.outcome)) {
@@ -281,6 +304,44 @@ int Report(const RunResult& result) {
     return status;
 }
 
+// --logbook: the saved file into the logbook, and the landing of its last
+// flight on standard output. Returns the exit status.
+int LogRecordedFlight(const std::string& file_name, int status) {
+    PosixFileSystem files;
+    const std::string path = files.AbsolutePath(file_name).string();
+    Database db;
+    Status done = OpenLogbook(DefaultLogbookPath(), db);
+    LogbookScan scan(db, std::nullopt);
+    if (done.ok()) done = scan.Begin();
+    AirportImport airports;
+    const std::string airport_list = InstalledAirportList();
+    if (done.ok() && !airport_list.empty()) done = UpdateAirports(db, airport_list, airports);
+    FileScanResult scanned;
+    if (done.ok()) {
+        scanned = scan.ScanFile(path);
+        if (scanned.outcome == FileScanResult::Outcome::kFailed)
+            done = Status::Error(scanned.message);
+    }
+    if (done.ok() && airports.imported) done = RenameFlightAirports(db);
+    if (done.ok()) done = scan.Commit();
+    std::vector<FlightRow> flights;
+    if (done.ok()) done = LoadFlights(db, FlightFilter{}, flights);
+    if (!done.ok()) {
+        fmt::print(stderr, "kestrun-record: the flight is not in the logbook: {}\n",
+                   TerminalSafe(done.message()));
+        return status == kExitOk ? kExitFailed : status;
+    }
+    const auto last = std::find_if(flights.rbegin(), flights.rend(),
+                                   [&](const FlightRow& f) { return f.file == path; });
+    if (last == flights.rend()) {
+        fmt::print("Logbook: no flight in {}\n", TerminalSafe(path));
+    } else {
+        fmt::print("Logbook: flight {}, {}\n", last->id, TerminalSafe(FormatLandingLine(*last)));
+    }
+    std::fflush(stdout);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -288,5 +349,8 @@ int main(int argc, char** argv) {
     const std::optional<Options> options = ParseOptions(argc, argv, exit_code);
     if (!options) return exit_code;
     const sigset_t stop_signals = BlockStopSignals();
-    return Report(Record(*options, stop_signals));
+    const RunResult result = Record(*options, stop_signals);
+    const int status = Report(result);
+    if (!options->logbook || !result.outcome.saved) return status;
+    return LogRecordedFlight(result.file_name, status);
 }

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "flights/flight_judgement.h"
+#include "flights/geo_point.h"
+
 namespace kestrun {
 
 enum class FlightPhase {
@@ -33,17 +36,13 @@ struct PhaseStart {
     bool operator==(const PhaseStart&) const = default;
 };
 
-struct GeoPoint {
-    double latitude_deg = 0;
-    double longitude_deg = 0;
-};
-
 // The moment the wheels met the runway for the last time.
 struct LandingReport {
     std::int64_t seconds = 0;
     GeoPoint where;
-    // Slope of the altitude over the seconds before touchdown; negative is
-    // down. Empty when too few records lead up to it.
+    double altitude_m = 0;  // the level it settled on
+    // The sink at contact, from the records in the air before it; negative
+    // is down. Empty when no record in the air leads up to it.
     std::optional<double> rate_fpm;
     double airspeed_kt = 0;
     double pitch_deg = 0;  // positive nose up
@@ -72,6 +71,8 @@ struct DetectedFlight {
     // False when the records ended while the flight went on: more records
     // appended later may complete it.
     bool complete = false;
+    // The flight against the runways, when the landing analysis ran.
+    FlightJudgement judgement;
 };
 
 }  // namespace kestrun

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "flights/touchdown_analysis.h"
 #include "protocol/host_units.h"
 #include "record/flight_record.h"
 
@@ -42,9 +43,8 @@ constexpr std::int64_t kTrendHoldS = 30;
 constexpr double kTrendRateMps = 1.0;  // about 200 ft/min
 // Sinking slower than this (about 60 ft/min) the wheels are on the runway.
 constexpr double kSettledSinkMps = 0.3;
-// The touchdown rate is the altitude's slope over the seconds before it:
-// long enough to even out the altitude's noise, short enough to see the flare.
-constexpr std::int64_t kTouchdownWindowS = 3;
+// Records before the touchdown looked at for the moment of contact.
+constexpr std::size_t kContactLookBack = 120;
 // How much recent flight is kept for looking back at a landing, and of the
 // ground roll for looking back at a takeoff.
 constexpr std::size_t kAirKept = 900;
@@ -372,8 +372,15 @@ void FlightDetector::Land(const FlightPoint& p) {
     LandingReport report;
     report.seconds = td.seconds;
     report.where = GeoPoint{td.latitude_deg, td.longitude_deg};
-    const std::optional<double> rate = ClimbRate(td.seconds - kTouchdownWindowS, td.seconds);
-    if (rate) report.rate_fpm = *rate * kFeetPerMetre * 60;
+    report.altitude_m = td.altitude_m;
+    // The rate from the records still in the air only: a line through the
+    // first record on the ground would flatten it. The low run before the
+    // touchdown is all the contact needs.
+    const std::size_t from = down > kContactLookBack ? down - kContactLookBack : 0;
+    const std::vector<FlightPoint> recent(air_recent_.begin() + static_cast<std::ptrdiff_t>(from),
+                                          air_recent_.end());
+    const std::optional<Contact> contact = FindContact(recent, down - from, td.altitude_m);
+    if (contact && contact->sink_mps) report.rate_fpm = -*contact->sink_mps * kFeetPerMetre * 60;
     report.airspeed_kt = td.airspeed_kt;
     report.pitch_deg = td.pitch_deg;
     report.bank_deg = td.bank_deg;

@@ -43,6 +43,7 @@ struct FlightPoint {
     double pitch_deg = 0;
     double bank_deg = 0;
     double airspeed_kt = 0;
+    double heading_deg = 0;  // true
 };
 
 class FlightSink {
@@ -71,6 +72,12 @@ class FlightDetector {
     void Finish();
 
     std::optional<ResumePoint> resume_point() const { return resume_; }
+    // The flight in progress: in the air, or rolling out after its landing.
+    bool Flying() const { return state_ == State::kAir; }
+    bool RollingOut() const { return state_ == State::kRollout; }
+    const DetectedFlight& current() const { return flight_; }
+    // The ground level the flight in progress rolled on before its takeoff.
+    std::optional<double> departure_level() const { return departure_level_m_; }
     // How long the aircraft has been at rest since its last landing; 0 while
     // it moves, and before it has landed.
     std::int64_t RestedSinceLanding() const;

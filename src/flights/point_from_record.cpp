@@ -1,14 +1,12 @@
 #include "flights/point_from_record.h"
 
-#include "protocol/host_units.h"
 #include "recordfile/flight_sample.h"
 
 namespace kestrun {
 
 FlightPoint PointFromRecord(const FlightRecord& record, const TimePlacement& time,
                             std::uint64_t offset, std::int64_t day_base) {
-    // Heading is of no use to the detector.
-    const FlightSample sample = PlaceFromRecord(record);
+    const FlightSample sample = SampleFromRecord(record);
     FlightPoint point;
     point.offset = offset;
     point.seconds = time.seconds + day_base;
@@ -17,10 +15,10 @@ FlightPoint PointFromRecord(const FlightRecord& record, const TimePlacement& tim
     point.latitude_deg = sample.latitude_deg;
     point.longitude_deg = sample.longitude_deg;
     point.altitude_m = sample.altitude_m;
-    // The host counts nose up and right wing down as negative.
-    point.pitch_deg = -SignedAngleFromHost(record.Pitch);
-    point.bank_deg = -SignedAngleFromHost(record.Bank);
-    point.airspeed_kt = AirspeedFromHost(record.IAS);
+    point.pitch_deg = sample.pitch_deg;
+    point.bank_deg = sample.bank_deg;
+    point.airspeed_kt = sample.airspeed_kt;
+    point.heading_deg = sample.heading_deg;
     return point;
 }
 

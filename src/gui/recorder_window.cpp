@@ -175,12 +175,26 @@ void RecorderWindow::SetStatusText(std::string_view text) {
     lbl_status_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
+namespace {
+
+// Paths may hold '<': escaped, and marked as rich text so that the escapes
+// are not shown as they stand (rich text also wraps a long line); each line
+// of `text` stays a line of its own.
+QString TipText(std::string_view text) {
+    const QString plain = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (plain.isEmpty()) return {};
+    return QStringLiteral("<qt>%1</qt>")
+        .arg(plain.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+}
+
+}  // namespace
+
 void RecorderWindow::SetStatusNote(std::string_view text) {
-    // Paths may hold '<': escaped, and marked as rich text so that the
-    // escapes are not shown as they stand (rich text also wraps a long note).
-    const QString note = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    lbl_status_->setToolTip(
-        note.isEmpty() ? QString() : QStringLiteral("<qt>%1</qt>").arg(note.toHtmlEscaped()));
+    lbl_status_->setToolTip(TipText(text));
+}
+
+void RecorderWindow::SetOutputFileTip(std::string_view text) {
+    cmd_set_path_->setToolTip(TipText(text));
 }
 
 void RecorderWindow::RepaintNow() {

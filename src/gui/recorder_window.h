@@ -51,6 +51,8 @@ class RecorderWindow final : public QWidget, public WindowOps {
     void SetStatusText(std::string_view text) override;
     // Shown as the status line's tooltip.
     void SetStatusNote(std::string_view text) override;
+    // Shown as Set Output File's tooltip.
+    void SetOutputFileTip(std::string_view text) override;
     void RepaintNow() override;
     void SetEnabled(Control control, bool enabled) override;
     int OverwriteValue() override;

@@ -9,16 +9,21 @@
 
 namespace kestrun::qt {
 
-std::optional<std::string> RunSaveDialog(QWidget* parent, const std::string& file_name,
-                                         std::string_view filter) {
-    QFileDialog dialog(parent);
+void PrepareSaveDialog(QFileDialog& dialog, const std::string& file_name, std::string_view filter) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // Unless "overwrite" is ticked the recorder appends to the chosen file, so
     // a "replace it?" question would mislead.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     dialog.setNameFilter(QString::fromUtf8(filter.data(), static_cast<qsizetype>(filter.size())));
+    dialog.setDefaultSuffix(QStringLiteral("dat"));
     dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(file_name)));
+}
+
+std::optional<std::string> RunSaveDialog(QWidget* parent, const std::string& file_name,
+                                         std::string_view filter) {
+    QFileDialog dialog(parent);
+    PrepareSaveDialog(dialog, file_name, filter);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
 
     const QStringList chosen = dialog.selectedFiles();

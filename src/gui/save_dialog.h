@@ -6,9 +6,15 @@
 #include <string>
 #include <string_view>
 
+class QFileDialog;
 class QWidget;
 
 namespace kestrun::qt {
+
+// Sets `dialog` up as RunSaveDialog shows it. A name typed without an
+// extension gets ".dat", the record files' own, so that the logbook's
+// folder scan, which looks for *.dat, finds the recording.
+void PrepareSaveDialog(QFileDialog& dialog, const std::string& file_name, std::string_view filter);
 
 // Shows a modal save dialog over `parent` with `file_name` preset and
 // `filter` (for example "*.DAT", matched without regard to case) as its only

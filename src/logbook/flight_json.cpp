@@ -21,9 +21,95 @@ Json JsonOpt(const std::optional<T>& v) {
     return v ? Json(*v) : Json();
 }
 
+// Rounded to `step`; never "-0".
 double Round(double value, double step) {
-    return std::round(value / step) * step;
+    return std::round(value / step) * step + 0.0;
 }
+
+Json RoundOpt(const std::optional<double>& value, double step) {
+    return value ? Json(Round(*value, step)) : Json();
+}
+
+Json Name(const std::string& text) {
+    return text.empty() ? Json() : Json(text);
+}
+
+std::string LocalClock(double local_seconds) {
+    return ClockTime(static_cast<std::int64_t>(std::floor(local_seconds)));
+}
+
+Json TouchdownJson(const TouchdownJudgement& t) {
+    Json j;
+    j["kind"] = t.final ? "final" : "touch_and_go";
+    j["time"] = LocalClock(t.seconds);
+    j["airport"] = Name(t.airport);
+    j["runway"] = Name(t.runway);
+    j["ground_level"] = t.rolled_level ? "rolled" : "elevation";
+    j["touchdown_distance_m"] = RoundOpt(t.touchdown_distance_m, 0.1);
+    j["centreline_offset_m"] = RoundOpt(t.centreline_offset_m, 0.1);
+    j["crab_deg"] = RoundOpt(t.crab_deg, 0.1);
+    j["touchdown_fpm"] = RoundOpt(t.touchdown_fpm, 1);
+    j["ias_kt"] = Round(t.ias_kt, 0.1);
+    j["pitch_deg"] = Round(t.pitch_deg, 0.1);
+    j["bank_deg"] = Round(t.bank_deg, 0.1);
+    j["bounces"] = t.bounces;
+    j["roll_m"] = RoundOpt(t.roll_m, 1);
+    j["remaining_m"] = RoundOpt(t.remaining_m, 1);
+    return j;
+}
+
+Json JudgementJson(const FlightJudgement& judgement) {
+    Json j;
+    if (const auto& t = judgement.takeoff) {
+        Json takeoff;
+        takeoff["airport"] = Name(t->airport);
+        takeoff["runway"] = Name(t->runway);
+        takeoff["roll_m"] = Round(t->roll_m, 1);
+        takeoff["liftoff_distance_m"] = RoundOpt(t->liftoff_distance_m, 1);
+        j["takeoff_report"] = takeoff;
+    } else {
+        j["takeoff_report"] = Json();
+    }
+    j["landings"] = Json::array();
+    for (const TouchdownJudgement& t : judgement.touchdowns) j["landings"].push_back(TouchdownJson(t));
+    j["go_arounds"] = Json::array();
+    for (const GoAround& g : judgement.go_arounds) {
+        j["go_arounds"].push_back(Json{{"time", LocalClock(g.seconds)},
+                                       {"airport", g.airport},
+                                       {"runway", g.runway},
+                                       {"ground_level", g.rolled_level ? "rolled" : "elevation"},
+                                       {"lowest_ft_agl", Round(g.lowest_ft_agl, 1)}});
+    }
+    if (const auto& a = judgement.approach) {
+        Json approach;
+        approach["airport"] = a->airport;
+        approach["runway"] = a->runway;
+        approach["gates"] = Json::array();
+        for (const ApproachGate& g : a->gates) {
+            approach["gates"].push_back(Json{{"height_ft", g.height_ft},
+                                             {"ias_kt", Round(g.ias_kt, 0.1)},
+                                             {"sink_fpm", Round(g.sink_fpm, 1)},
+                                             {"bank_deg", Round(g.bank_deg, 0.1)},
+                                             {"glidepath_dev_deg", Round(g.glidepath_dev_deg, 0.1)},
+                                             {"centreline_dev_m", Round(g.centreline_dev_m, 0.1)}});
+        }
+        approach["stable"] = a->stable;
+        approach["reasons"] = a->reasons;
+        j["approach"] = approach;
+    } else {
+        j["approach"] = Json();
+    }
+    j["events"] = Json::array();
+    for (const FlightEvent& e : judgement.events) {
+        j["events"].push_back(Json{{"time", LocalClock(e.seconds)},
+                                   {"kind", e.kind},
+                                   {"peak", Round(e.peak, 0.1)},
+                                   {"limit", e.limit},
+                                   {"duration_s", e.duration_s}});
+    }
+    return j;
+}
+
 
 }  // namespace
 
@@ -46,10 +132,13 @@ Json FlightListJson(const FlightRow& f) {
     j["on_block"] = JsonTime(f.on_block);
     j["block_time_s"] = JsonOpt(f.block_time_s());
     j["complete"] = f.complete;
+    j["runway"] = Name(f.runway);
+    j["touchdown_distance_m"] = RoundOpt(f.touchdown_distance_m, 0.1);
     return j;
 }
 
-Json FlightShowJson(const FlightRow& flight, const std::vector<PhaseRow>& phases) {
+Json FlightShowJson(const FlightRow& flight, const std::vector<PhaseRow>& phases,
+                    const FlightJudgement& judgement) {
     Json j = FlightListJson(flight);
     Json list = Json::array();
     for (const PhaseRow& p : phases) {
@@ -59,6 +148,8 @@ Json FlightShowJson(const FlightRow& flight, const std::vector<PhaseRow>& phases
         list.push_back(phase);
     }
     j["phases"] = list;
+    const Json judged = JudgementJson(judgement);
+    for (const auto& item : judged.items()) j[item.key()] = item.value();
     return j;
 }
 

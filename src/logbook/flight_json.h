@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "flights/flight_judgement.h"
 #include "logbook/flight_rows.h"
 
 namespace kestrun {
@@ -16,7 +17,9 @@ using Json = nlohmann::ordered_json;
 Json FlightListJson(const FlightRow& flight);
 
 // The object `show ID --format json` prints: every key of the list's object,
-// then `phases` (each with `phase` and its start `time`).
-Json FlightShowJson(const FlightRow& flight, const std::vector<PhaseRow>& phases);
+// then `phases` (each with `phase` and its start `time`), `takeoff_report`,
+// `landings`, `go_arounds`, `approach` and `events` from the judgement.
+Json FlightShowJson(const FlightRow& flight, const std::vector<PhaseRow>& phases,
+                    const FlightJudgement& judgement);
 
 }  // namespace kestrun

@@ -9,8 +9,10 @@ constexpr const char* kColumns =
     "SELECT f.id, files.path, f.begin_offset, f.end_offset, f.complete, f.first_time, "
     "f.last_time, f.off_block, f.takeoff, f.landing, f.on_block, f.distance_m, "
     "f.max_altitude_m, f.max_ias_kt, f.touchdown_fpm, f.touchdown_ias_kt, "
-    "f.touchdown_pitch_deg, f.touchdown_bank_deg, f.touch_and_goes, f.departure, f.arrival "
-    "FROM flights f JOIN files ON files.id = f.file_id ";
+    "f.touchdown_pitch_deg, f.touchdown_bank_deg, f.touch_and_goes, f.departure, f.arrival, "
+    "l.runway, l.touchdown_distance_m "
+    "FROM flights f JOIN files ON files.id = f.file_id "
+    "LEFT JOIN landings l ON l.flight_id = f.id AND l.kind = 'final' ";
 
 FlightRow ReadRow(const Statement& s) {
     FlightRow r;
@@ -35,6 +37,8 @@ FlightRow ReadRow(const Statement& s) {
     r.touch_and_goes = static_cast<int>(s.Int(18));
     r.departure = s.Text(19);
     r.arrival = s.Text(20);
+    r.runway = s.Text(21);
+    r.touchdown_distance_m = s.OptReal(22);
     return r;
 }
 
@@ -59,8 +63,10 @@ std::optional<std::int64_t> FlightRow::block_time_s() const {
 
 Status LoadFlights(Database& db, const FlightFilter& filter, std::vector<FlightRow>& rows) {
     Statement query;
+    // Airport idents compare without case: "kpao" finds KPAO.
     Status status = db.Prepare(std::string(kColumns) +
-                                   "WHERE (?1 = '' OR f.departure = ?1 OR f.arrival = ?1) "
+                                   "WHERE (?1 = '' OR f.departure = ?1 COLLATE NOCASE "
+                                   "OR f.arrival = ?1 COLLATE NOCASE) "
                                    "ORDER BY coalesce(f.takeoff, f.first_time), f.id",
                                query);
     if (!status.ok()) return status;

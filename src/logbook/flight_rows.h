@@ -30,6 +30,9 @@ struct FlightRow {
     int touch_and_goes = 0;
     std::string departure;
     std::string arrival;
+    // Of the final landing; empty when no runway was found.
+    std::string runway;
+    std::optional<double> touchdown_distance_m;
 
     // The day of the takeoff, else of the first record.
     std::int64_t date_days() const;

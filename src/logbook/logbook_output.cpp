@@ -37,8 +37,74 @@ std::string Duration(const std::optional<std::int64_t>& s) {
     return fmt::format("{}:{:02}", *s / 3600, *s % 3600 / 60);
 }
 
+// Rounded to `step`; never "-0".
 double Round(double value, double step) {
-    return std::round(value / step) * step;
+    return std::round(value / step) * step + 0.0;
+}
+
+std::string LocalClock(double local_seconds) {
+    return ClockTime(static_cast<std::int64_t>(std::floor(local_seconds)));
+}
+
+// "KPAO 31: touched down 312 m past the threshold, 2.4 m right of centre,
+// 5° crab, -180 ft/min, 58 kt; rolled 290 m, 470 m left"
+std::string TouchdownLine(const TouchdownJudgement& t) {
+    std::string where = t.airport.empty() ? "an unknown field" : t.airport;
+    if (!t.runway.empty()) where += " " + t.runway;
+    std::string line = where + ": touched down at " + LocalClock(t.seconds);
+    if (t.touchdown_distance_m) {
+        line += fmt::format(", {:.0f} m {} the threshold", std::fabs(*t.touchdown_distance_m),
+                            *t.touchdown_distance_m < 0 ? "short of" : "past");
+    }
+    if (t.centreline_offset_m) {
+        line += fmt::format(", {:.1f} m {} of centre", std::fabs(*t.centreline_offset_m),
+                            *t.centreline_offset_m < -0.05 ? "left" : "right");
+    }
+    if (t.crab_deg) line += fmt::format(", {:.0f}\u00b0 crab", Round(*t.crab_deg, 1));
+    line += t.touchdown_fpm ? fmt::format(", {:.0f} ft/min", *t.touchdown_fpm) : ", rate unknown";
+    line += fmt::format(", {:.0f} kt", t.ias_kt);
+    if (t.bounces > 0) line += fmt::format(", {} bounce{}", t.bounces, t.bounces == 1 ? "" : "s");
+    if (t.roll_m) {
+        line += fmt::format("; rolled {:.0f} m", *t.roll_m);
+        if (t.remaining_m) line += fmt::format(", {:.0f} m left", *t.remaining_m);
+    }
+    return line;
+}
+
+std::string JudgementText(const FlightJudgement& j) {
+    std::string out;
+    if (const auto& t = j.takeoff) {
+        out += fmt::format("Takeoff: {}{}, rolled {:.0f} m", t->airport.empty() ? "an unknown field" : t->airport,
+                           t->runway.empty() ? "" : " " + t->runway, t->roll_m);
+        if (t->liftoff_distance_m) out += fmt::format(", airborne {:.0f} m down the runway", *t->liftoff_distance_m);
+        out += "\n";
+    }
+    for (const GoAround& g : j.go_arounds) {
+        out += fmt::format("Go-around or low pass: {} {} at {}, lowest {:.0f} ft above the {}\n", g.airport,
+                           g.runway, LocalClock(g.seconds), g.lowest_ft_agl,
+                           g.rolled_level ? "level rolled on" : "runway's elevation");
+    }
+    for (const TouchdownJudgement& t : j.touchdowns) {
+        out += (t.final ? "Final landing " : "Touch-and-go ") + TouchdownLine(t) + "\n";
+    }
+    if (const auto& a = j.approach) {
+        out += fmt::format("Approach to {} {}: {}\n", a->airport, a->runway,
+                           a->stable ? "stable" : "not stable");
+        for (const ApproachGate& g : a->gates) {
+            out += fmt::format(
+                "  {:.0f} ft: {:.0f} kt, sinking {:.0f} ft/min, bank {:.0f} deg, glidepath {:+.1f} "
+                "deg, {:.0f} m {} of the centreline\n",
+                g.height_ft, g.ias_kt, g.sink_fpm, Round(g.bank_deg, 1),
+                Round(g.glidepath_dev_deg, 0.1), std::fabs(g.centreline_dev_m),
+                g.centreline_dev_m < -0.5 ? "left" : "right");
+        }
+        for (const std::string& reason : a->reasons) out += "  " + reason + "\n";
+    }
+    for (const FlightEvent& e : j.events) {
+        out += fmt::format("Event at {}: {} {:.0f} beyond {:.0f} for {:.0f} s\n", LocalClock(e.seconds),
+                           e.kind, e.peak, e.limit, e.duration_s);
+    }
+    return out;
 }
 
 std::string CsvField(const Json& value) {
@@ -135,23 +201,39 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
     }
     std::string out = fmt::format(
         "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
-        "{:>6} {:>3}  {}\n",
+        "{:>6} {:>3} {:<4} {:>5}  {}\n",
         "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
-        "file");
+        "rwy", "td m", "file");
     for (const FlightRow& f : flights) {
         out += fmt::format(
-            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3}  "
-            "{}\n",
+            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
+            "{:<4} {:>5}  {}\n",
             f.id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
             Clock(f.landing), Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
             f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
+            Cell(f.runway),
+            f.touchdown_distance_m ? fmt::format("{:.0f}", *f.touchdown_distance_m) : "-",
             TerminalSafe(f.file));
     }
     return out;
 }
 
-std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases) {
+std::string FormatLandingLine(const FlightRow& f) {
+    const char* plural = f.touch_and_goes == 1 ? "" : "es";
+    if (!f.landing)
+        return fmt::format("Landing: not recorded; {} touch-and-go{}", f.touch_and_goes, plural);
+    return fmt::format(
+        "Landing: touchdown at {}, {} ft/min, {:.0f} kt, pitch {:.1f} deg, bank {:.1f} deg; "
+        "{} touch-and-go{}",
+        ClockTime(*f.landing),
+        f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "unknown",
+        f.touchdown_ias_kt.value_or(0), f.touchdown_pitch_deg.value_or(0),
+        f.touchdown_bank_deg.value_or(0), f.touch_and_goes, plural);
+}
+
+std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases,
+                         const FlightJudgement& judgement) {
     auto place = [](const std::string& ident) {
         return ident.empty() ? "an unknown field" : TerminalSafe(ident);
     };
@@ -169,19 +251,8 @@ std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases
     out += "Phases:\n";
     for (const PhaseRow& p : phases)
         out += fmt::format("  {}  {}\n", ClockTime(p.start_time), p.phase);
-    if (f.landing) {
-        out += fmt::format(
-            "Landing: touchdown at {}, {} ft/min, {:.0f} kt, pitch {:.1f} deg, bank {:.1f} deg; "
-            "{} touch-and-go{}\n",
-            ClockTime(*f.landing),
-            f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "unknown",
-            f.touchdown_ias_kt.value_or(0), f.touchdown_pitch_deg.value_or(0),
-            f.touchdown_bank_deg.value_or(0), f.touch_and_goes, f.touch_and_goes == 1 ? "" : "es");
-    } else {
-        out += fmt::format("Landing: not recorded; {} touch-and-go{}\n", f.touch_and_goes,
-                           f.touch_and_goes == 1 ? "" : "es");
-    }
-    return out;
+    out += FormatLandingLine(f) + "\n";
+    return out + JudgementText(judgement);
 }
 
 std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format) {

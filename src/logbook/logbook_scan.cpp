@@ -6,9 +6,10 @@
 #include <array>
 #include <filesystem>
 
-#include "flights/flight_detector.h"
+#include "flights/flight_analyzer.h"
 #include "flights/point_from_record.h"
 #include "logbook/airports.h"
+#include "logbook/judgement_rows.h"
 #include "platform/posix/posix_file_system.h"
 #include "recordfile/first_date.h"
 #include "recordfile/record_file.h"
@@ -89,8 +90,9 @@ Status FingerprintOf(InputFile& file, std::uint64_t size, Fingerprint& print) {
 // Feeds each record, placed in time, to the detector and keeps its flights.
 class DetectSink final : public RecordSink, public FlightSink {
   public:
-    DetectSink(std::int64_t day_base, const std::function<void(std::uint64_t)>& progress)
-        : detector_(*this), day_base_(day_base), progress_(progress) {}
+    DetectSink(std::int64_t day_base, const std::function<void(std::uint64_t)>& progress,
+               RunwayFinder& runways, const EventLimits& limits)
+        : detector_(*this, &runways, limits), day_base_(day_base), progress_(progress) {}
 
     void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
         const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
@@ -104,12 +106,12 @@ class DetectSink final : public RecordSink, public FlightSink {
     }
     void OnFlight(const DetectedFlight& flight) override { flights_.push_back(flight); }
 
-    FlightDetector& detector() { return detector_; }
+    FlightAnalyzer& detector() { return detector_; }
     const FlightTimeline& timeline() const { return timeline_; }
     const std::vector<DetectedFlight>& flights() const { return flights_; }
 
   private:
-    FlightDetector detector_;
+    FlightAnalyzer detector_;
     FlightTimeline timeline_;
     std::int64_t day_base_;
     const std::function<void(std::uint64_t)>& progress_;
@@ -177,6 +179,7 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
                      .Bind(4, day_start + f.phases[i].seconds)
                      .Run();
     }
+    if (status.ok()) status = StoreJudgement(db, flight_id, day_start, f.judgement, arrival);
     return status;
 }
 
@@ -386,7 +389,7 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
         total_read_ += bytes;
         if (bytes_read_) bytes_read_(total_read_);
     };
-    DetectSink sink(from.day_base, progress);
+    DetectSink sink(from.day_base, progress, runways_, limits_);
     const bool at_rest = from.resume && known->resume_seconds.has_value();
     if (at_rest) sink.detector().ResumeAtRest();
     ScanCounts counts;
@@ -469,6 +472,9 @@ std::vector<std::string> FindRecordFiles(FileSystem& files, const std::vector<st
         }
         std::vector<std::string> found;
         SearchFolder(files, given, found, problem);
+        // Said, rather than a scan that quietly finds nothing: a recording
+        // saved without the extension is the usual reason.
+        if (found.empty()) problem(fmt::format("no record files (*.dat) in {}", given));
         std::sort(found.begin(), found.end());
         found_all.insert(found_all.end(), found.begin(), found.end());
     }

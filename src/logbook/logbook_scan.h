@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "flights/flight_events.h"
+#include "logbook/runways.h"
 #include "logbook/sqlite_db.h"
 #include "platform/file_system.h"
 #include "recordfile/civil_date.h"
@@ -48,6 +50,8 @@ class LogbookScan {
                 std::function<void(std::uint64_t)> bytes_read = {});
     ~LogbookScan();
 
+    // The limits of the events found in each flight; defaults otherwise.
+    void SetEventLimits(const EventLimits& limits) { limits_ = limits; }
     // Starts the scan's transaction; ends it with Commit. A failure that
     // makes SQLite end the transaction (a full disk) fails every file after
     // it and the Commit, with its words.
@@ -76,11 +80,14 @@ class LogbookScan {
     std::uint64_t total_read_ = 0;
     // Why the scan's transaction ended before Commit; nothing is saved then.
     Status lost_;
+    EventLimits limits_;
+    LogbookRunways runways_{db_};
 };
 
 // The record files named by `paths`: files as they are, folders searched
 // through for *.dat and *.DAT, in name order. Each folder that cannot be
-// read is passed to `problem` and the search goes on.
+// read, and each folder named in `paths` that holds no record file, is
+// passed to `problem` and the search goes on.
 std::vector<std::string> FindRecordFiles(FileSystem& files, const std::vector<std::string>& paths,
                                          const std::function<void(const std::string&)>& problem);
 // The same through the system's own files.

@@ -81,6 +81,91 @@ CREATE TABLE airport_source(
     size INTEGER NOT NULL,
     mtime_ns INTEGER NOT NULL);
 )sql",
+    // 3: runways, and each flight judged against them: every touchdown, the
+    // takeoff, go-arounds and low passes, the final approach's gates and the
+    // events over the whole flight. Lengths in metres, heights in feet, as
+    // pilots read them; times are local seconds with their fraction.
+    R"sql(
+CREATE TABLE runways(
+    id INTEGER PRIMARY KEY,
+    airport TEXT NOT NULL,
+    width_m REAL NOT NULL,
+    airport_elevation_m REAL,
+    le_ident TEXT NOT NULL,
+    le_lat REAL NOT NULL,
+    le_lon REAL NOT NULL,
+    le_displaced_m REAL NOT NULL,
+    le_elevation_m REAL,
+    he_ident TEXT NOT NULL,
+    he_lat REAL NOT NULL,
+    he_lon REAL NOT NULL,
+    he_displaced_m REAL NOT NULL,
+    he_elevation_m REAL);
+CREATE VIRTUAL TABLE runway_boxes USING rtree(id, min_lat, max_lat, min_lon, max_lon);
+CREATE TABLE runway_source(
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    path TEXT NOT NULL,
+    size INTEGER NOT NULL,
+    mtime_ns INTEGER NOT NULL);
+CREATE TABLE landings(
+    flight_id INTEGER NOT NULL REFERENCES flights(id) ON DELETE CASCADE,
+    seq INTEGER NOT NULL,
+    kind TEXT NOT NULL,
+    time REAL NOT NULL,
+    airport TEXT,
+    runway TEXT,
+    ground_level TEXT,
+    touchdown_distance_m REAL,
+    centreline_offset_m REAL,
+    crab_deg REAL,
+    touchdown_fpm REAL,
+    ias_kt REAL,
+    pitch_deg REAL,
+    bank_deg REAL,
+    bounces INTEGER NOT NULL,
+    roll_m REAL,
+    remaining_m REAL,
+    PRIMARY KEY(flight_id, seq)) WITHOUT ROWID;
+CREATE TABLE takeoffs(
+    flight_id INTEGER PRIMARY KEY REFERENCES flights(id) ON DELETE CASCADE,
+    airport TEXT,
+    runway TEXT,
+    roll_m REAL,
+    liftoff_distance_m REAL);
+CREATE TABLE go_arounds(
+    flight_id INTEGER NOT NULL REFERENCES flights(id) ON DELETE CASCADE,
+    seq INTEGER NOT NULL,
+    time REAL NOT NULL,
+    airport TEXT NOT NULL,
+    runway TEXT NOT NULL,
+    ground_level TEXT NOT NULL,
+    lowest_ft_agl REAL NOT NULL,
+    PRIMARY KEY(flight_id, seq)) WITHOUT ROWID;
+CREATE TABLE approaches(
+    flight_id INTEGER PRIMARY KEY REFERENCES flights(id) ON DELETE CASCADE,
+    airport TEXT NOT NULL,
+    runway TEXT NOT NULL,
+    stable INTEGER NOT NULL,
+    reasons TEXT NOT NULL);
+CREATE TABLE approach_gates(
+    flight_id INTEGER NOT NULL REFERENCES flights(id) ON DELETE CASCADE,
+    height_ft REAL NOT NULL,
+    ias_kt REAL NOT NULL,
+    sink_fpm REAL NOT NULL,
+    bank_deg REAL NOT NULL,
+    glidepath_dev_deg REAL NOT NULL,
+    centreline_dev_m REAL NOT NULL,
+    PRIMARY KEY(flight_id, height_ft)) WITHOUT ROWID;
+CREATE TABLE events(
+    flight_id INTEGER NOT NULL REFERENCES flights(id) ON DELETE CASCADE,
+    seq INTEGER NOT NULL,
+    time REAL NOT NULL,
+    kind TEXT NOT NULL,
+    peak REAL NOT NULL,
+    limit_value REAL NOT NULL,
+    duration_s REAL NOT NULL,
+    PRIMARY KEY(flight_id, seq)) WITHOUT ROWID;
+)sql",
 };
 
 Status Refuse(const std::string& path, const std::string& why) {

@@ -12,7 +12,7 @@ namespace kestrun {
 inline constexpr std::int64_t kLogbookApplicationId = 0x4B4C4F47;
 // Each version adds one migration; a logbook is carried from its version to
 // the newest in one transaction.
-inline constexpr int kLogbookSchemaVersion = 2;
+inline constexpr int kLogbookSchemaVersion = 3;
 
 // $XDG_DATA_HOME/kestrun/logbook.sqlite, else ~/.local/share/kestrun/...
 std::string DefaultLogbookPath();

@@ -9,7 +9,9 @@
 #include <sstream>
 
 #include "logbook/flight_json.h"
+#include "logbook/judgement_rows.h"
 #include "logbook/logbook_output.h"
+#include "logbook/runways.h"
 #include "pages/flight_samples.h"
 #include "pages/page_assets.h"
 #include "pages/page_html.h"
@@ -69,8 +71,26 @@ std::map<std::int64_t, std::string> ReadManifest(FileSystem& files,
 
 Status LoadShow(Database& db, const FlightRow& flight, Json& show) {
     std::vector<PhaseRow> phases;
-    const Status status = LoadPhases(db, flight.id, phases);
-    if (status.ok()) show = FlightShowJson(flight, phases);
+    FlightJudgement judgement;
+    Status status = LoadPhases(db, flight.id, phases);
+    if (status.ok()) status = LoadJudgement(db, flight.id, judgement);
+    if (status.ok()) show = FlightShowJson(flight, phases, judgement);
+    // The page draws the runways of both ends of the route to scale.
+    std::vector<Runway> runways;
+    if (status.ok()) status = LoadAirportRunways(db, {flight.departure, flight.arrival}, runways);
+    if (!status.ok()) return status;
+    Json drawn = Json::array();
+    for (const Runway& runway : runways) {
+        Json ends = Json::array();
+        for (const RunwayEnd& end : runway.ends) {
+            ends.push_back({{"ident", end.ident},
+                            {"lat", end.threshold.latitude_deg},
+                            {"lon", end.threshold.longitude_deg},
+                            {"displaced_m", end.displaced_m}});
+        }
+        drawn.push_back({{"airport", runway.airport}, {"width_m", runway.width_m}, {"ends", ends}});
+    }
+    show["runways"] = std::move(drawn);
     return status;
 }
 

@@ -1,5 +1,8 @@
 #pragma once
-// The local time of day, behind an interface so that tests can choose it.
+// The local time, behind an interface so that tests can choose it.
+
+#include <cstdint>
+#include <ctime>
 
 namespace kestrun {
 
@@ -15,6 +18,10 @@ class Clock {
     virtual ~Clock() = default;
     // Reads the clock once; hour, minute and second belong to that one instant.
     virtual TimeOfDay LocalTimeOfDay() = 0;
+    // Seconds since 1970-01-01 00:00 UTC, now.
+    virtual std::int64_t EpochSeconds() = 0;
+    // The local date and time of `epoch_seconds`, as strftime takes it.
+    virtual std::tm LocalCalendarTime(std::int64_t epoch_seconds) = 0;
 };
 
 }  // namespace kestrun

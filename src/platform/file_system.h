@@ -21,6 +21,8 @@
 
 namespace kestrun {
 
+struct FileFacts;
+
 // An open binary file written at explicit offsets. Not buffered: each
 // successful WriteAt has handed its bytes to the operating system.
 class OutputFile {
@@ -42,6 +44,8 @@ class OutputFile {
     virtual Status Close() = 0;
     // Whether this open holds the file's lock (see OpenOutputFile).
     virtual bool locked() const = 0;
+    // The facts of the open file itself, whatever its path names by now.
+    virtual Status Facts(FileFacts& facts) = 0;
 };
 
 // What the system says about a file.
@@ -108,6 +112,13 @@ struct FolderEntry {
     bool link = false;
 };
 
+// What KeepAs did with a file.
+enum class Kept {
+    kLinked,  // the file has its new name as well as its old one
+    kMoved,   // no hard links there: the file was renamed, its old name is free
+    kTaken,   // the new name was taken; nothing changed
+};
+
 // Whether opening a file for reading follows a symbolic link in its last
 // component. Files found in a folder that others can write to are opened
 // with kRefuse; a path the user named is the user's choice.
@@ -124,8 +135,22 @@ class FileSystem {
     // "another recorder is writing <path>". On a file system without such
     // locks (some network and FUSE ones) the file opens all the same, with
     // locked() false: a second recorder cannot be kept out there.
+    // The open is only handed out while `path` still names the file it
+    // locked, so a file another recorder has just moved aside is never taken.
     virtual Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                   std::unique_ptr<OutputFile>& file) = 0;
+    // Puts a new, empty, locked output file in the place of `path` in one
+    // step: it is created and locked under a name of its own beside `path`
+    // and then renamed over it, so whoever opens `path` meets either the old
+    // file or the new one, never none and never an unlocked one. Nothing is
+    // left behind when this fails.
+    virtual Status ReplaceWithOutputFile(const std::filesystem::path& path,
+                                         std::unique_ptr<OutputFile>& file) = 0;
+    // Gives the file `path` the further name `kept`, in one step and never
+    // replacing anything that `kept` names (then `result` is kTaken). On a
+    // file system without hard links the file is renamed instead (kMoved).
+    virtual Status KeepAs(const std::filesystem::path& path, const std::filesystem::path& kept,
+                          Kept& result) = 0;
 
     // Reads the whole of a small file (at most kMaxTextFileSize bytes) as raw
     // bytes. A missing file is not an error: `found` is false and `contents`
@@ -180,6 +205,9 @@ class FileSystem {
     virtual Status Rename(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
     // Removes the file `path`.
     virtual Status Remove(const std::filesystem::path& path) = 0;
+    // `path` from the root, resolved against the current folder; as it stands
+    // when that folder cannot be told.
+    virtual std::filesystem::path AbsolutePath(const std::filesystem::path& path) = 0;
     // Creates an anonymous temporary file.
     virtual Status CreateScratchFile(std::unique_ptr<ScratchFile>& file) = 0;
 };

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace kestrun {
@@ -61,6 +62,10 @@ class LinkPlatform {
     virtual bool SendMessageTimeout(WindowHandle window, std::uint32_t message, std::int32_t wparam,
                                     std::int32_t lparam, std::uint32_t timeout_ms,
                                     std::int32_t& answer) = 0;
+
+    // Where FindHostWindow looks for the host and for the simulator, in
+    // words for a pilot who found neither ("<path> or <path>").
+    virtual std::string WhereHostsListen() = 0;
 
     // The calling thread's last error code, as set by the calls above.
     virtual std::uint32_t LastError() = 0;

@@ -2,6 +2,8 @@
 
 #include <fmt/core.h>
 
+#include "recording/previous_flight.h"
+
 namespace kestrun {
 
 RecordingRun::~RecordingRun() {
@@ -17,7 +19,17 @@ Status RecordingRun::Start(const std::filesystem::path& path, bool overwrite) {
         return Status::Error("the output file name holds a NUL character");
     }
     std::unique_ptr<OutputFile> file;
-    if (Status opened = files_.OpenOutputFile(path, overwrite, file); !opened.ok()) return opened;
+    kept_as_.clear();
+    const bool keep = overwrite && keep_previous_;
+    if (Status opened = files_.OpenOutputFile(path, overwrite && !keep, file); !opened.ok()) {
+        return opened;
+    }
+    if (keep) {
+        if (Status afresh = StartAfresh(files_, clock_, path, file, kept_as_); !afresh.ok()) {
+            (void)file->Close();
+            return afresh;
+        }
+    }
     std::uint64_t length = 0;
     if (!overwrite) {
         if (Status measured = file->Length(length); !measured.ok()) {
@@ -28,6 +40,7 @@ Status RecordingRun::Start(const std::filesystem::path& path, bool overwrite) {
     file_ = std::move(file);
     next_offset_ = length;
     unsynced_records_ = 0;
+    records_written_ = 0;
     saved_ = false;
     return Status::Ok();
 }
@@ -47,6 +60,7 @@ Status RecordingRun::WriteRecord(FlightRecord record) {
         return Abandon(std::move(written), record_start);
     }
     next_offset_ += kFlightRecordSize;
+    ++records_written_;
     // Whole in the file from here on, even if the sync below fails.
     if (listener_) listener_(record);
     if (++unsynced_records_ >= kSyncInterval) {

@@ -33,11 +33,20 @@ class RecordingRun {
     RecordingRun(const RecordingRun&) = delete;
     RecordingRun& operator=(const RecordingRun&) = delete;
 
-    // Opens `path` for the run. With `overwrite` the file starts empty;
-    // otherwise its contents are kept and the first record follows them.
-    // Fails, with nothing open, for an empty path or one the system cannot
-    // open. Starting while open fails too.
+    // Opens `path` for the run. With `overwrite` the file starts empty (a
+    // flight it held is kept beside it first, see StartAfresh, unless
+    // SetKeepPrevious(false)); otherwise its contents are kept and the first
+    // record follows them. Fails, with nothing open and nothing changed, for
+    // an empty path or one the system cannot open or keep. Starting while
+    // open fails too.
     Status Start(const std::filesystem::path& path, bool overwrite);
+    // Whether an overwriting Start keeps the flight the file held (the
+    // default) or simply empties the file.
+    void SetKeepPrevious(bool keep) { keep_previous_ = keep; }
+    // Where the last Start kept the file's previous flight; empty for none.
+    const std::filesystem::path& kept_as() const { return kept_as_; }
+    // Records written since the last Start.
+    std::uint64_t records_written() const { return records_written_; }
 
     // Stamps `record` with one reading of the clock and writes its 80 bytes
     // at next_offset(), which then advances by 80. On failure the file is cut
@@ -71,6 +80,9 @@ class RecordingRun {
     std::uint64_t next_offset_ = 0;
     int unsynced_records_ = 0;
     bool saved_ = false;
+    bool keep_previous_ = true;
+    std::filesystem::path kept_as_;
+    std::uint64_t records_written_ = 0;
     RecordListener listener_;
 };
 

@@ -9,6 +9,7 @@ namespace kestrun {
 Form1::Form1(WindowOps& window, LinkPlatform& link_platform, FileSystem& files, Clock& clock,
              std::filesystem::path settings_path)
     : window_(window),
+      link_platform_(link_platform),
       link_(link_platform),
       files_(files),
       settings_path_(std::move(settings_path)),
@@ -18,10 +19,33 @@ void Form1::Form_Load() {
     general_.FillResultMessages();
     link_.ResetLink();
     Active = false;
+    status_ = kNotConnectedText;
     if (Status loaded = LoadOutputFileSetting(files_, settings_path_, FileName); !loaded.ok()) {
-        window_.SetStatusText(std::string(kSettingsErrorPrefix) + loaded.message() + " (using " +
-                              FileName + ")");
+        ShowStatus(std::string(kSettingsErrorPrefix) + loaded.message() + " (using " + FileName +
+                   ")");
     }
+    RefreshTips();
+}
+
+void Form1::ShowStatus(std::string_view text) {
+    window_.SetStatusText(text);
+    status_ = text;
+    RefreshTips();
+}
+
+void Form1::RefreshTips() {
+    StatusTip tip;
+    tip.status = status_;
+    tip.output_file = files_.AbsolutePath(FileName).string();
+    tip.recording = Recording;
+    tip.records = run_.records_written();
+    if (!run_.kept_as().empty()) tip.kept_as = files_.AbsolutePath(run_.kept_as()).string();
+    tip.unlocked = run_.is_open() && !run_.locked();
+    if (status_ == std::string(kConnectErrorPrefix) + general_.ResultMessage(kResultNoHost)) {
+        tip.hosts_sought = link_platform_.WhereHostsListen();
+    }
+    window_.SetStatusNote(StatusTipText(tip));
+    window_.SetOutputFileTip(OutputFileTipText(tip.output_file));
 }
 
 void Form1::Form_Unload() {
@@ -34,12 +58,12 @@ void Form1::Connect_Click() {
     link_.CloseLink();
     LinkResult result = kResultOkay;
     if (link_.OpenLink(0, result)) {
-        window_.SetStatusText(ConnectedStatusText(link_.HostVersion));
+        ShowStatus(ConnectedStatusText(link_.HostVersion));
         Active = true;
         window_.SetEnabled(Control::kRecord, true);
         window_.SetEnabled(Control::kConnect, false);
     } else {
-        window_.SetStatusText(std::string(kConnectErrorPrefix) + general_.ResultMessage(result));
+        ShowStatus(std::string(kConnectErrorPrefix) + general_.ResultMessage(result));
         Active = false;
     }
 }
@@ -47,7 +71,7 @@ void Form1::Connect_Click() {
 void Form1::Disconnect_Click() {
     cmdStop_Click();
     link_.CloseLink();
-    window_.SetStatusText(kNotConnectedText);
+    ShowStatus(kNotConnectedText);
     Active = false;
     window_.SetEnabled(Control::kRecord, false);
     window_.SetEnabled(Control::kConnect, true);
@@ -66,15 +90,14 @@ void Form1::cmdRecord_Click() {
     // opened leaves the window exactly as it was, apart from the reason.
     const bool overwrite = window_.OverwriteValue() != 0;
     if (Status opened = run_.Start(FileName, overwrite); !opened.ok()) {
-        window_.SetStatusText(std::string(kFileErrorPrefix) + opened.message());
+        ShowStatus(std::string(kFileErrorPrefix) + opened.message());
         return;
     }
     Position = static_cast<double>(run_.next_offset()) + 1;
-    window_.SetStatusNote(run_.locked() ? std::string() : UnlockedFileNote(FileName));
     lost_seconds_ = 0;
     ShowRecordingControls(true);
     Recording = true;
-    window_.SetStatusText(kRecordingDataText);
+    ShowStatus(kRecordingDataText);
     window_.RepaintNow();
     window_.SetTimerInterval(kRecordTimerIntervalMs);
     window_.SetTimerEnabled(true);
@@ -85,7 +108,7 @@ void Form1::EndRun(std::string_view text) {
     window_.SetTimerEnabled(false);
     window_.SetTimerInterval(0);
     ShowRecordingControls(false);
-    window_.SetStatusText(text);
+    ShowStatus(text);
 }
 
 void Form1::cmdStop_Click() {
@@ -101,7 +124,11 @@ void Form1::RecTimer_Timer() {
     SampleFlightData(record);
     const Status written = run_.WriteRecord(record);
     Position = static_cast<double>(run_.next_offset()) + 1;
-    if (!written.ok()) EndRun(std::string(kFileErrorPrefix) + written.message());
+    if (!written.ok()) {
+        EndRun(std::string(kFileErrorPrefix) + written.message());
+        return;
+    }
+    RefreshTips();
 }
 
 void Form1::SampleFlightData(FlightRecord& record) {
@@ -112,7 +139,7 @@ void Form1::SampleFlightData(FlightRecord& record) {
     const std::string_view prefix = failure->stage == SampleFailure::Stage::kQueueRead
                                         ? kReadErrorPrefix
                                         : kProcessingErrorPrefix;
-    window_.SetStatusText(std::string(prefix) + general_.ResultMessage(failure->result));
+    ShowStatus(std::string(prefix) + general_.ResultMessage(failure->result));
     window_.RepaintNow();
 }
 
@@ -122,8 +149,9 @@ void Form1::cmdSetPath_Click() {
     // changes nothing but the rewrite of the settings file.
     FileName = window_.ShowSaveDialog(FileName, kOutputFileFilter);
     if (Status saved = SaveOutputFileSetting(files_, settings_path_, FileName); !saved.ok()) {
-        window_.SetStatusText(std::string(kSettingsErrorPrefix) + saved.message());
+        ShowStatus(std::string(kSettingsErrorPrefix) + saved.message());
     }
+    RefreshTips();
 }
 
 }  // namespace kestrun

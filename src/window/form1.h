@@ -76,23 +76,37 @@ class Form1 {
     // Seconds of the current or last run whose sample failed; their records
     // hold zeros where the host's values belong.
     int lost_seconds() const { return lost_seconds_; }
+    // Where the last start kept the file's previous flight; empty for none.
+    const std::filesystem::path& kept_as() const { return run_.kept_as(); }
+    // Whether the run's file holds its lock (false on file systems without).
+    bool file_locked() const { return run_.locked(); }
+    // Whether an overwriting start keeps the flight the file held (the
+    // default) or simply empties the file.
+    void SetKeepPrevious(bool keep) { run_.SetKeepPrevious(keep); }
     // Hands each record to `listener` once it is written whole.
     void SetRecordListener(RecordingRun::RecordListener listener) {
         run_.SetRecordListener(std::move(listener));
     }
 
   private:
+    // Shows `text` on the status line and brings its tooltip up to date.
+    void ShowStatus(std::string_view text);
+    // The tooltips: the status line's (its whole text, the output file, the
+    // run so far, and what else a pilot should know) and Set Output File's.
+    void RefreshTips();
     // The control states of a run, and of connected-not-recording.
     void ShowRecordingControls(bool recording);
     // Ends the run's window state after the file was closed, showing `text`.
     void EndRun(std::string_view text);
 
     WindowOps& window_;
+    LinkPlatform& link_platform_;
     HostLink link_;
     General general_;
     FileSystem& files_;
     std::filesystem::path settings_path_;
     RecordingRun run_;
+    std::string status_;
     int lost_seconds_ = 0;
 };
 

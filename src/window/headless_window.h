@@ -23,6 +23,7 @@ class HeadlessWindow final : public WindowOps {
 
     void SetStatusText(std::string_view text) override;
     void SetStatusNote(std::string_view text) override { status_note_ = text; }
+    void SetOutputFileTip(std::string_view text) override { output_file_tip_ = text; }
     void RepaintNow() override { ++repaint_count_; }
     void SetEnabled(Control control, bool enabled) override;
     int OverwriteValue() override { return overwrite_value_; }
@@ -45,6 +46,7 @@ class HeadlessWindow final : public WindowOps {
     // What a user would see.
     const std::string& status_text() const { return status_text_; }
     const std::string& status_note() const { return status_note_; }
+    const std::string& output_file_tip() const { return output_file_tip_; }
     // Every text given to the status line since construction.
     const std::vector<std::string>& status_history() const { return status_history_; }
     bool IsEnabled(Control control) const { return enabled_[Index(control)]; }
@@ -63,6 +65,7 @@ class HeadlessWindow final : public WindowOps {
 
     std::string status_text_;
     std::string status_note_;
+    std::string output_file_tip_;
     bool keep_status_history_;
     std::vector<std::string> status_history_;
     std::array<bool, 6> enabled_{};

@@ -34,6 +34,29 @@ inline constexpr std::string_view kSettingsErrorPrefix = "Settings file error: "
 // locked, because its file system has no such locks.
 std::string UnlockedFileNote(std::string_view path);
 
+// How a pilot starts a host, for the hints after a connect that found none.
+inline constexpr std::string_view kHowToStartAHost =
+    "kestrun-host (a simulated aircraft) or kestrun-host --flightgear (following FlightGear)";
+
+// The status line's tooltip beneath its whole text: lines saying where the
+// window records, and for how long it has. `recording` adds the time and the
+// records of the run so far; `kept_as` (when not empty) where the file's
+// previous flight went; `hosts_sought` (when not empty) where a connect
+// looked for a host in vain, with how to start one.
+struct StatusTip {
+    std::string status;
+    std::string output_file;  // absolute
+    bool recording = false;
+    std::uint64_t records = 0;  // one a second
+    std::string kept_as;
+    bool unlocked = false;
+    std::string hosts_sought;
+};
+std::string StatusTipText(const StatusTip& tip);
+
+// Set Output File's tooltip: the output file's absolute path.
+std::string OutputFileTipText(std::string_view absolute_path);
+
 // "Connected to Flight Simulator (host ver" + d.ddd + ")": the top four
 // nibbles of the host version word, each shown as the character that many
 // places after "0" (so 10 shows as ':').

@@ -18,8 +18,10 @@ class WindowOps {
 
     // lblStatus.
     virtual void SetStatusText(std::string_view text) = 0;
-    // A note that stays beside the status line (its tooltip); empty for none.
+    // The status line's tooltip, lines ended by '\n'; empty for none.
     virtual void SetStatusNote(std::string_view text) = 0;
+    // cmdSetPath's tooltip.
+    virtual void SetOutputFileTip(std::string_view text) = 0;
     // Paints the whole window before returning, so a text set just before a
     // blocking exchange is visible during it.
     virtual void RepaintNow() = 0;

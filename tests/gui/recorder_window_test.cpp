@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 
 #include "gui/close_on_signals.h"
 #include "gui/rec_timer.h"
+#include "gui/save_dialog.h"
 
 using kestrun::Control;
 using kestrun::qt::RecorderWindow;
@@ -109,6 +111,22 @@ class RecorderWindowTest : public QObject {
                     overwrite->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) +
                     overwrite->fontMetrics().horizontalAdvance(overwrite->text()) <=
                 Find(window, "cmdSetPath")->x());
+    }
+
+    // Tooltips keep their lines and show a path's '<' as it stands; a name
+    // typed without an extension in the save dialog becomes a .dat file.
+    void TooltipsKeepTheirLinesAndTheDialogAddsDat() {
+        RecorderWindow window;
+        window.SetStatusNote("File error: cannot open /a<b.dat\nOutput file: /a<b.dat");
+        QCOMPARE(Find(window, "lblStatus")->toolTip(),
+                 QStringLiteral("<qt>File error: cannot open /a&lt;b.dat<br>Output file: "
+                                "/a&lt;b.dat</qt>"));
+        window.SetOutputFileTip("Records go to /flights/x.dat");
+        QCOMPARE(Find(window, "cmdSetPath")->toolTip(),
+                 QStringLiteral("<qt>Records go to /flights/x.dat</qt>"));
+        QFileDialog dialog;
+        kestrun::qt::PrepareSaveDialog(dialog, "window-flight", "*.DAT");
+        QCOMPARE(dialog.defaultSuffix(), QStringLiteral("dat"));
     }
 
     void TabVisitsTheControlsInTheirOrder() {

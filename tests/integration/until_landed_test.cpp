@@ -13,10 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
-#include "tests/support/synthetic_flight.h"
 #include "tests/support/host_process.h"
 #include "tests/support/runtime_sandbox.h"
+#include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun {
@@ -27,13 +28,18 @@ class UntilLandedTest : public ::testing::Test {
     // Records with --until-landed from a host started with `host_args`; the
     // records written, after checking that the recorder stopped by itself
     // with the aircraft at rest for the last 30 s.
-    std::vector<FlightRecord> RecordUntilLanded(const std::vector<std::string>& host_args) {
+    // The output is a pattern for a file of the year in the home folder.
+    std::vector<FlightRecord> RecordUntilLanded(const std::vector<std::string>& host_args,
+                                                const std::string& more = "--append") {
         testing::HostProcess host;
         EXPECT_TRUE(host.Start(host_args));
-        const std::string output = sandbox_.root() + "/flight.dat";
-        const std::string printed = sandbox_.root() + "/printed.txt";
-        const std::vector<std::string> args = {"--until-landed", "--seconds", "150", "--output",
-                                               output};
+        const std::time_t now = std::time(nullptr);
+        const std::string output = sandbox_.root() + "/flight-" +
+                                   std::to_string(std::localtime(&now)->tm_year + 1900) + ".dat";
+        printed_ = sandbox_.root() + "/printed.txt";
+        const std::vector<std::string> args = {"--until-landed", "--seconds",       "150",
+                                               "--output",       "~/flight-%Y.dat", more};
+        const std::string& printed = printed_;
         EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, args, printed), 0)
             << testing::ReadFile(printed);
         EXPECT_NE(testing::ReadFile(printed).find("Landed and at rest: stopping."),
@@ -48,6 +54,7 @@ class UntilLandedTest : public ::testing::Test {
     }
 
     testing::RuntimeSandbox sandbox_;
+    std::string printed_;
 };
 
 // The pattern at 64 times: about 6.5 minutes of it, takeoff to hold, take
@@ -68,7 +75,10 @@ TEST_F(UntilLandedTest, AReplayedHopLandsAndRests) {
     hop.Rest(5).Fly(20, 60, 100).Fly(40, 75, 260).Fly(30, 80, 260).Fly(50, 65, 100);
     hop.Fly(20, 20, 100).Fly(10, 5, 100).Rest(5);
     const std::string file = sandbox_.Write("hop.dat", hop.Bytes());
-    const auto records = RecordUntilLanded({"--replay", file, "--speed", "8"});
+    const auto records = RecordUntilLanded({"--replay", file, "--speed", "8"}, "--logbook");
+    EXPECT_NE(testing::ReadFile(printed_).find("Logbook: flight 1, Landing: touchdown at "),
+              std::string::npos)
+        << testing::ReadFile(printed_);
     EXPECT_GT(records.size(), 30u + 160 / 8);
     EXPECT_LT(records.size(), 30u + 200 / 8 + 10);
 }

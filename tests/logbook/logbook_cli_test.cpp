@@ -11,9 +11,12 @@
 #include <regex>
 #include <thread>
 
-#include "tests/support/synthetic_flight.h"
+#include "logbook/logbook_store.h"
+#include "logbook/runways.h"
+#include "tests/support/runway_flight.h"
 #include "tests/support/host_process.h"
 #include "tests/support/shell_command.h"
+#include "tests/support/synthetic_flight.h"
 
 namespace kestrun {
 namespace {
@@ -63,6 +66,15 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_EQ(list[1]["date"], "2024-06-03");
     EXPECT_EQ(list[1]["touch_and_goes"], 1);
     EXPECT_EQ(list[1]["touchdown_fpm"], -630);
+    EXPECT_EQ(
+        nlohmann::json::parse(Logbook(dir, "lb", "list --airport ktst --format json").out).size(),
+        1u);
+    std::filesystem::create_directories(dir / "none");
+    const Outcome none = Logbook(dir, "lb", "scan '" + (dir / "none").string() + "'");
+    EXPECT_EQ(none.exit_code, 1);
+    EXPECT_NE(none.err.find("no record files (*.dat) in " + (dir / "none").string()),
+              std::string::npos)
+        << none.err;
     const std::string later = Logbook(dir, "lb", "list --format csv --from 2024-06-04").out;
     EXPECT_EQ(later.find('\n') + 1, later.size());  // the header alone
 
@@ -82,6 +94,62 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     const Outcome foreign = Logbook(dir, "flights/june/day.DAT", "list");
     EXPECT_EQ(foreign.exit_code, 1);
     EXPECT_NE(foreign.err.find("left unchanged"), std::string::npos) << foreign.err;
+}
+
+// A landing on KSFO 28R judged by a scan and shown: the show's JSON holds
+// the list's keys and the judgement, unknown values null.
+TEST(LogbookCliTest, ShowJudgesTheLandingAgainstItsRunway) {
+    ScratchDir dir;
+    const std::string excerpt = KESTRUN_LOGBOOK_DATA "/apt-excerpt.dat";
+    Runway runway;
+    int end = 0;
+    {
+        Database db;
+        ASSERT_TRUE(OpenLogbook((dir / "runways").string(), db).ok());
+        RunwayImport import;
+        ASSERT_TRUE(UpdateRunways(db, excerpt, import).ok());
+        LogbookRunways finder(db);
+        for (const Runway& r : finder.RunwaysNear({37.619, -122.375}, 5000)) {
+            if (r.ends[1].ident == "28R") runway = r, end = 1;
+        }
+        ASSERT_EQ(runway.airport, "KSFO");
+    }
+    testing::RunwayFlight f(runway, end, *runway.airport_elevation_m, -2400, 2, 150, 0, 70);
+    f.Sink(400).Fly(75, 70, -400).Fly(5, 70, -400).Fly(10, 20, 0).Fly(10, 0, 0).Fly(30, 0, 0);
+    dir.Write("ksfo.dat", testing::RecordBytes(f.points()));
+    const Outcome scan = Logbook(dir, "lb", "scan --date 2024-06-03 --runways '" + excerpt + "' '" +
+                                                (dir / "ksfo.dat").string() + "'");
+    ASSERT_EQ(scan.exit_code, 0) << scan.err;
+    EXPECT_NE(scan.out.find("6 runways imported"), std::string::npos) << scan.out;
+
+    const auto list = nlohmann::ordered_json::parse(Logbook(dir, "lb", "list --format json").out);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0]["runway"], "28R");
+    const double truth = f.touchdowns()[0].x_m;
+    EXPECT_NEAR(list[0]["touchdown_distance_m"].get<double>(), truth, 20);
+
+    const Outcome shown = Logbook(dir, "lb", "show 1 --format json");
+    ASSERT_EQ(shown.exit_code, 0) << shown.err;
+    const auto show = nlohmann::ordered_json::parse(shown.out);
+    for (const auto& item : list[0].items()) EXPECT_EQ(show[item.key()], item.value()) << item.key();
+    EXPECT_TRUE(show["takeoff_report"].is_null());  // began in the air
+    ASSERT_EQ(show["landings"].size(), 1u);
+    const auto& landing = show["landings"][0];
+    EXPECT_EQ(landing["kind"], "final");
+    EXPECT_EQ(landing["airport"], "KSFO");
+    EXPECT_NEAR(landing["centreline_offset_m"].get<double>(), 2, 1);
+    EXPECT_NEAR(landing["touchdown_fpm"].get<double>(), -400, 40);
+    EXPECT_EQ(landing["bounces"], 0);
+    EXPECT_TRUE(show["go_arounds"].empty() && show["events"].empty());
+    // From 150 m, below both gates' heights: no gate on final, not stable.
+    EXPECT_EQ(show["approach"]["runway"], "28R");
+    EXPECT_TRUE(show["approach"]["gates"].empty());
+    EXPECT_EQ(show["approach"]["stable"], false);
+
+    const std::string text = Logbook(dir, "lb", "show 1").out;
+    EXPECT_NE(text.find("Final landing KSFO 28R: touched down at 10:0"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("m right of centre"), std::string::npos) << text;
 }
 
 // Bytes the process `pid` has read so far; -1 once it is gone.

@@ -10,9 +10,13 @@
 #include <thread>
 #include <tuple>
 
+#include "flights/runway_geometry.h"
 #include "logbook/airports.h"
 #include "logbook/flight_rows.h"
 #include "logbook/logbook_output.h"
+#include "recordfile/track_length.h"
+#include "logbook/judgement_rows.h"
+#include "logbook/runways.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
 #include "logbook/flight_rows.h"
@@ -131,23 +135,40 @@ TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
     }
 }
 
-TEST_F(LogbookTest, AFirstVersionLogbookIsBroughtUpToDate) {
-    {
+// Logbooks of the first version and of the one before the runways, with a
+// flight as those versions wrote it, keep it and gain the runways' tables.
+TEST_F(LogbookTest, OlderLogbooksAreBroughtUpToDate) {
+    for (const int old : {1, 2}) {
+        const std::string name = "old" + std::to_string(old) + ".sqlite";
+        {
+            Database db;
+            ASSERT_TRUE(
+                db.Open((dir_ / name).string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE).ok());
+            ASSERT_TRUE(MigrateLogbook(db, old).ok());
+            ASSERT_TRUE(
+                db.Exec("INSERT INTO files VALUES (7, '/old.dat', 1, 2, 3, 4, 5, 0, 0, NULL);"
+                        "INSERT INTO flights VALUES (3, 7, 0, 800, 1, 100, 200, 100, 110, 190, "
+                        "200, 5000, 300, 90, 47, 8, 47.1, 8, -400, 60, 3, 0, 0, 'KTST', 'KTST')")
+                    .ok());
+        }
         Database db;
-        ASSERT_TRUE(
-            db.Open((dir_ / "old.sqlite").string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)
-                .ok());
-        ASSERT_TRUE(MigrateLogbook(db, 1).ok());
-        ASSERT_TRUE(
-            db.Exec("INSERT INTO files VALUES (7, '/old.dat', 1, 2, 3, 4, 5, 0, 0, NULL)").ok());
+        Open(name, db);
+        std::int64_t version = 0, files = 0;
+        ASSERT_TRUE(db.QueryInt("PRAGMA user_version", version).ok() &&
+                    db.QueryInt("SELECT count(*) FROM files WHERE id = 7", files).ok());
+        EXPECT_EQ(version, kLogbookSchemaVersion);
+        EXPECT_EQ(files, 1);
+        std::vector<FlightRow> rows;
+        ASSERT_TRUE(LoadFlights(db, {}, rows).ok());
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0].touchdown_fpm, -400);
+        EXPECT_EQ(rows[0].runway, "");
+        FlightJudgement judgement;
+        ASSERT_TRUE(LoadJudgement(db, 3, judgement).ok());
+        EXPECT_TRUE(judgement.touchdowns.empty() && !judgement.approach && !judgement.takeoff);
+        RunwayImport import;
+        EXPECT_TRUE(UpdateRunways(db, KESTRUN_LOGBOOK_DATA "/apt-excerpt.dat", import).ok());
     }
-    Database db;
-    Open("old.sqlite", db);
-    std::int64_t version = 0, files = 0;
-    ASSERT_TRUE(db.QueryInt("PRAGMA user_version", version).ok() &&
-                db.QueryInt("SELECT count(*) FROM files WHERE id = 7", files).ok());
-    EXPECT_EQ(version, kLogbookSchemaVersion);
-    EXPECT_EQ(files, 1);
 }
 
 TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
@@ -357,11 +378,56 @@ TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
     EXPECT_NE(list.find("/f/x\\e[2Jy\\nz.dat\n"), std::string::npos) << list;
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2);
     for (const std::string& text :
-         {FormatFlight(flight, {}), FormatStats({flight}, TableFormat::kTable)}) {
+         {FormatFlight(flight, {}, FlightJudgement{}), FormatStats({flight}, TableFormat::kTable)}) {
         EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
     }
     EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),
               std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrun
+
+namespace kestrun {
+namespace {
+
+// The open airport data's runways.csv: quoted fields, columns in its order
+// among others, runways without a position skipped and counted.
+TEST_F(LogbookTest, RunwaysFromACsvOfRunwayEnds) {
+    const std::string header =
+        "\"id\",\"airport_ident\",\"width_ft\",\"le_ident\",\"le_latitude_deg\","
+        "\"le_longitude_deg\",\"le_elevation_ft\",\"le_displaced_threshold_ft\",\"he_ident\","
+        "\"he_latitude_deg\",\"he_longitude_deg\",\"he_elevation_ft\",\"he_displaced_threshold_ft\"\n";
+    const std::string csv = dir_.Write(
+        "runways.csv", header +
+                           "1,\"KPAO\",75,\"13\",37.463752,-122.117660,5,,\"31\",37.458026,"
+                           "-122.111985,4,213\n"
+                           "2,\"X \"\"Y\"\"\",,\"H1\",,,,,\"H2\",,,,\n");
+    Database db;
+    Open("logbook.sqlite", db);
+    RunwayImport import;
+    ASSERT_TRUE(UpdateRunways(db, csv, import).ok());
+    EXPECT_TRUE(import.imported);
+    EXPECT_EQ(import.runways, 1);
+    EXPECT_EQ(import.skipped, 1);
+    LogbookRunways finder(db);
+    const auto near = finder.RunwaysNear({37.46, -122.115}, 2000);
+    ASSERT_EQ(near.size(), 1u);
+    EXPECT_NEAR(near[0].width_m, 75 * 0.3048, 1e-9);
+    EXPECT_EQ(near[0].ends[1].ident, "31");
+    EXPECT_NEAR(near[0].ends[1].displaced_m, 213 * 0.3048, 1e-9);
+    EXPECT_NEAR(*near[0].ends[0].elevation_m, 5 * 0.3048, 1e-9);
+    EXPECT_NEAR(RunwayFrame(near[0], 1).length_m(),
+                GreatCircleMetres(37.463752, -122.117660, 37.458026, -122.111985), 0.5);
+    EXPECT_TRUE(finder.RunwaysNear({37.6, -122.115}, 2000).empty());
+
+    const std::string bad = dir_.Write("bad.csv", header + "1,\"KPAO\",75,\"13\",37.4,-122.1,5,,\"31\",37.5,-122.1,x,\n");
+    // In the scan's transaction, which a failure rolls back.
+    ASSERT_TRUE(db.Exec("BEGIN").ok());
+    const Status status = UpdateRunways(db, bad, import);
+    ASSERT_TRUE(db.Exec("ROLLBACK").ok());
+    EXPECT_NE(status.message().find("bad.csv:2:"), std::string::npos) << status.message();
+    EXPECT_EQ(finder.RunwaysNear({37.46, -122.115}, 2000).size(), 1u);  // as they were
 }
 
 }  // namespace

@@ -119,6 +119,9 @@ class FakeLinkPlatform : public LinkPlatform {
                             std::int32_t& answer) override;
     std::uint32_t LastError() override;
     void Sleep(std::uint32_t milliseconds) override;
+    std::string WhereHostsListen() override {
+        return "/run/kestrun/HOSTMAIN or /run/kestrun/SIMMAIN";
+    }
 
   private:
     struct Mapping {

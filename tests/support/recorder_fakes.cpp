@@ -29,6 +29,7 @@ class FaultOutputFile final : public OutputFile {
         return owner_.fail_close ? Status::Error(*owner_.fail_close) : closed;
     }
     bool locked() const override { return base_->locked(); }
+    Status Facts(FileFacts& facts) override { return base_->Facts(facts); }
 
   private:
     std::unique_ptr<OutputFile> base_;
@@ -117,6 +118,22 @@ Status FaultFileSystem::OpenOutputFile(const std::filesystem::path& path, bool t
     Status opened = base_.OpenOutputFile(path, truncate, base_file);
     if (opened.ok()) file = std::make_unique<FaultOutputFile>(std::move(base_file), *this);
     return opened;
+}
+
+Status FaultFileSystem::ReplaceWithOutputFile(const std::filesystem::path& path,
+                                              std::unique_ptr<OutputFile>& file) {
+    if (fail_replace) return Status::Error(*fail_replace);
+    std::unique_ptr<OutputFile> base_file;
+    Status replaced = base_.ReplaceWithOutputFile(path, base_file);
+    if (replaced.ok()) file = std::make_unique<FaultOutputFile>(std::move(base_file), *this);
+    return replaced;
+}
+
+std::tm FakeClock::LocalCalendarTime(std::int64_t at) {
+    const auto seconds = static_cast<std::time_t>(at);
+    std::tm calendar{};
+    gmtime_r(&seconds, &calendar);
+    return calendar;
 }
 
 TimeOfDay FakeClock::LocalTimeOfDay() {

@@ -48,6 +48,11 @@ class FaultFileSystem final : public FileSystem {
     std::optional<std::string> fail_rename;
     std::optional<std::string> fail_scratch;
 
+    // Starting a file afresh: keeping the old flight (a read-only folder),
+    // putting the new file in its place (a full disk).
+    std::optional<std::string> fail_keep;
+    std::optional<std::string> fail_replace;
+
     int writes = 0;
     int syncs = 0;
     int reads = 0;  // counted on whichever thread reads
@@ -55,6 +60,13 @@ class FaultFileSystem final : public FileSystem {
 
     Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
                           std::unique_ptr<OutputFile>& file) override;
+    Status ReplaceWithOutputFile(const std::filesystem::path& path,
+                                 std::unique_ptr<OutputFile>& file) override;
+    Status KeepAs(const std::filesystem::path& path, const std::filesystem::path& kept,
+                  Kept& result) override {
+        if (fail_keep) return Status::Error(*fail_keep);
+        return base_.KeepAs(path, kept, result);
+    }
     Status ReadTextFile(const std::filesystem::path& path, std::string& contents,
                         bool& found) override {
         if (fail_read_text) return Status::Error(*fail_read_text);
@@ -98,6 +110,9 @@ class FaultFileSystem final : public FileSystem {
         return base_.Rename(from, to);
     }
     Status Remove(const std::filesystem::path& path) override { return base_.Remove(path); }
+    std::filesystem::path AbsolutePath(const std::filesystem::path& path) override {
+        return base_.AbsolutePath(path);
+    }
     Status CreateScratchFile(std::unique_ptr<ScratchFile>& file) override {
         if (fail_scratch) return Status::Error(*fail_scratch);
         return base_.CreateScratchFile(file);
@@ -116,12 +131,17 @@ int FailingLock(int /*fd*/) {
 }
 
 // Shows `now` and moves it on by `seconds_per_reading` at every reading.
+// Its calendar is UTC, whatever the machine's time zone, and its date
+// `epoch_seconds`.
 class FakeClock final : public Clock {
   public:
     TimeOfDay now{12, 0, 0};
     int seconds_per_reading = 0;
     int readings = 0;
+    std::int64_t epoch_seconds = 1'796'650'475;  // 2026-12-07 13:34:35 UTC
     TimeOfDay LocalTimeOfDay() override;
+    std::int64_t EpochSeconds() override { return epoch_seconds; }
+    std::tm LocalCalendarTime(std::int64_t epoch_seconds) override;
 };
 
 }  // namespace kestrun::testing

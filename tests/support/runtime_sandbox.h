@@ -1,8 +1,8 @@
 #pragma once
-// A fresh private folder for one test, as both XDG_RUNTIME_DIR and
-// XDG_CONFIG_HOME, so that test runs never meet each other or a user's host
-// or settings. Restores the previous values and removes the folder when it
-// goes.
+// A fresh private folder for one test, as XDG_RUNTIME_DIR, XDG_CONFIG_HOME,
+// XDG_DATA_HOME and HOME, so that test runs never meet each other or a
+// user's host, settings, logbook or files. Restores the previous values and removes the folder when
+// it goes.
 
 #include <array>
 #include <optional>
@@ -17,13 +17,14 @@ class RuntimeSandbox : public ScratchDir {
     RuntimeSandbox();
     ~RuntimeSandbox();
 
-    // The folder both variables point at.
+    // The folder the variables point at.
     std::string root() const { return path().string(); }
     // The kestrun runtime directory inside it (not created here).
     std::string runtime() const { return root() + "/kestrun"; }
 
   private:
-    static constexpr const char* kVariables[] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"};
+    static constexpr const char* kVariables[] = {"XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
+                                                 "XDG_DATA_HOME", "HOME"};
     std::array<std::optional<std::string>, std::size(kVariables)> previous_;
 };
 

@@ -58,14 +58,18 @@ SyntheticFlight& SyntheticFlight::Arrive(int parked) {
 }
 
 std::string SyntheticFlight::Bytes() const {
+    return RecordBytes(points_);
+}
+
+std::string RecordBytes(const std::vector<FlightPoint>& points) {
     std::string bytes;
-    for (const FlightPoint& p : points_) {
+    for (const FlightPoint& p : points) {
         // A point without a position is all zero, as a closed link writes it.
         // Flown's fields in order: time of day, position, pitch, bank, heading, airspeed.
         const auto day = static_cast<int>(p.seconds % 86400);
         AppendRecord(
             bytes, MakeRecord({day / 3600, day / 60 % 60, day % 60, p.latitude_deg, p.longitude_deg,
-                               p.altitude_m, p.pitch_deg, p.bank_deg, 0, p.airspeed_kt}));
+                               p.altitude_m, p.pitch_deg, p.bank_deg, p.heading_deg, p.airspeed_kt}));
     }
     return bytes;
 }

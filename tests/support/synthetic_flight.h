@@ -59,6 +59,9 @@ struct CollectFlights final : FlightSink {
     std::vector<DetectedFlight> flights;
 };
 
+// The record file the recorder would have written for `points`.
+std::string RecordBytes(const std::vector<FlightPoint>& points);
+
 // The flights the detector finds in `points`, fed whole.
 std::vector<DetectedFlight> Detect(const std::vector<FlightPoint>& points);
 

@@ -2,11 +2,12 @@
 // A TCP relay on loopback for network tests: it forwards every connection
 // made to it to a target port, each direction delayed by a set time (a
 // distant machine), and can cut every connection it carries at once (a
-// router that drops them). Runs on a thread of its own.
+// router that drops them). Two threads a connection, one each way.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,32 +16,30 @@ namespace kestrun::testing {
 
 class TcpProxy {
   public:
-    // Forwards 127.0.0.1:<port()> to 127.0.0.1:`target_port`.
+    // Forwards 127.0.0.1:<port> to 127.0.0.1:`target_port`.
     TcpProxy(std::uint16_t target_port, std::chrono::milliseconds delay_each_way);
-    ~TcpProxy();
-    TcpProxy(const TcpProxy&) = delete;
-    TcpProxy& operator=(const TcpProxy&) = delete;
+    ~TcpProxy();  // its threads and mutex make it neither copyable nor movable
 
-    std::uint16_t port() const { return port_; }
     // "127.0.0.1:<port>".
     std::string address() const;
-    // Closes every connection carried now; later ones are carried again.
-    void CutAll() { cut_requested_ = true; }
+    // Resets every connection carried now; later ones are carried again.
+    void CutAll();
     // Connections cut so far.
     int cut() const { return cut_; }
 
   private:
-    void Run();
+    void Carry(int client);
+    void Pump(int from, int to);
 
     int listener_ = -1;
-    int wake_[2] = {-1, -1};
     std::uint16_t port_ = 0;
     std::uint16_t target_port_;
     std::chrono::milliseconds delay_;
-    std::atomic<bool> cut_requested_{false};
     std::atomic<int> cut_{0};
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::mutex mutex_;
+    std::list<int> open_;  // both ends of every connection carried now
+    std::list<std::thread> threads_;
+    std::thread acceptor_;
 };
 
 // A non-blocking TCP connection from `source` (a loopback address such as

@@ -210,33 +210,70 @@ TEST_F(Form1Test, FileFailuresEndOrRefuseTheRunWithoutClaimingItSaved) {
 }
 
 // Without open-file-description locks (some network and FUSE file systems)
-// the run goes on unguarded and says so beside the status line; a lock held
-// elsewhere still keeps a second recorder out, and any other lock failure
-// still stops the start. A locked run clears the note.
+// the run goes on unguarded and says so in the status line's tooltip; a lock
+// held elsewhere still keeps a second recorder out, and any other lock
+// failure still stops the start.
 TEST_F(Form1Test, AFileSystemWithoutLocksRecordsAndNotesThatASecondRecorderGoesUnseen) {
-    const std::string saved(kRecordingStoppedText), unguarded = UnlockedFileNote(output_.string());
-    const std::tuple<PosixFileSystem::LockCall, std::string, std::string> cases[] = {
-        {testing::FailingLock<ENOLCK>, saved, unguarded},
-        {testing::FailingLock<EINVAL>, saved, unguarded},
-        {testing::FailingLock<ENOTSUP>, saved, unguarded},
+    const std::string saved(kRecordingStoppedText);
+    const std::tuple<PosixFileSystem::LockCall, std::string, bool> cases[] = {
+        {testing::FailingLock<ENOLCK>, saved, true},
+        {testing::FailingLock<EINVAL>, saved, true},
+        {testing::FailingLock<ENOTSUP>, saved, true},
         {testing::FailingLock<EAGAIN>,
-         "File error: another recorder is writing " + output_.string(), unguarded},
+         "File error: another recorder is writing " + output_.string(), false},
         {testing::FailingLock<EIO>,
-         "File error: cannot lock " + output_.string() + ": Input/output error", unguarded},
-        {PosixFileSystem::LockOpenFile, saved, ""},
+         "File error: cannot lock " + output_.string() + ": Input/output error", false},
+        {PosixFileSystem::LockOpenFile, saved, false},
     };
-    for (const auto& [lock, status, note] : cases) {
+    for (const auto& [lock, status, unguarded] : cases) {
         PosixFileSystem disk(lock);
         testing::FaultFileSystem files(disk);
         Form1 form(window_, link_, files, clock_, dir_ / "KestrunFlightRecorder.ini");
         form.FileName = output_.string();
+        form.SetKeepPrevious(false);
         form.cmdRecord_Click();
         form.RecTimer_Timer();
+        EXPECT_EQ(
+            window_.status_note().find(UnlockedFileNote(output_.string())) != std::string::npos,
+            unguarded)
+            << status;
         form.cmdStop_Click();
         EXPECT_EQ(Status(), status);
-        EXPECT_EQ(window_.status_note(), note) << status;
-        EXPECT_EQ(Size(), 80u) << note;  // a refused start empties nothing
+        EXPECT_EQ(Size(), 80u) << status;  // a refused start empties nothing
     }
+}
+
+// The tooltips say what the status line has no room for: its whole text,
+// the output file from the root, the run so far, where the previous flight
+// went, and where a connect looked for a host and how to start one.
+TEST_F(Form1Test, TooltipsSayWhereTheWindowRecordsAndWhatItFound) {
+    const std::string where = std::filesystem::current_path() / "checkride.dat";
+    form_.FileName = "checkride.dat";
+    form_.cmdSetPath_Click();  // cancelled: the name stays
+    EXPECT_EQ(window_.output_file_tip(), "Records go to " + where);
+    link_.SetWindow("HOSTMAIN", false);
+    form_.Connect_Click();
+    EXPECT_EQ(
+        window_.status_note(),
+        "Error: Cannot link to the simulator host or network client\n"
+        "Output file: " +
+            where +
+            "\n"
+            "No host listens at /run/kestrun/HOSTMAIN or /run/kestrun/SIMMAIN. Start one with "
+            "kestrun-host (a simulated aircraft) or kestrun-host --flightgear (following "
+            "FlightGear), then connect again.");
+
+    form_.FileName = output_.string();
+    std::ofstream(output_, std::ios::binary) << std::string(880, 'r');
+    form_.cmdRecord_Click();
+    Ticks(61);
+    const std::string kept = form_.kept_as().string();
+    EXPECT_EQ(kept.substr(0, kept.size() - 23), (dir_ / "flight-").string());
+    EXPECT_EQ(window_.status_note(), "Recording Data ...\nOutput file: " + output_.string() +
+                                         "\nRecorded 0:01:01, 61 records"
+                                         "\nThe file's previous flight is kept as " +
+                                         kept);
+    EXPECT_EQ(testing::ReadFile(kept), std::string(880, 'r'));
 }
 
 TEST_F(Form1Test, SetOutputFileSavesTheDialogsAnswerOnlyWhenNotRecording) {

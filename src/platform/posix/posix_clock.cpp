@@ -17,4 +17,19 @@ TimeOfDay PosixClock::LocalTimeOfDay() {
     return TimeOfDay{local.tm_hour, local.tm_min, std::min(local.tm_sec, 59)};
 }
 
+std::int64_t PosixClock::EpochSeconds() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::tm PosixClock::LocalCalendarTime(std::int64_t epoch_seconds) {
+    const auto at = static_cast<std::time_t>(epoch_seconds);
+    std::tm local{};
+    // Out of struct tm's range only centuries away; the epoch stands in.
+    if (localtime_r(&at, &local) == nullptr) {
+        const std::time_t zero = 0;
+        localtime_r(&zero, &local);
+    }
+    return local;
+}
+
 }  // namespace kestrun

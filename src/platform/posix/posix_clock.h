@@ -8,6 +8,8 @@ namespace kestrun {
 class PosixClock final : public Clock {
   public:
     TimeOfDay LocalTimeOfDay() override;
+    std::int64_t EpochSeconds() override;
+    std::tm LocalCalendarTime(std::int64_t epoch_seconds) override;
 };
 
 }  // namespace kestrun

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <limits>
 #include <system_error>
 
+#include "platform/posix/file_facts.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/private_files.h"
 #include "platform/posix/replace_file.h"
@@ -103,6 +105,17 @@ class PosixOutputFile final : public OutputFile {
     bool locked() const override { return locked_; }
     void set_locked(bool locked) { locked_ = locked; }
 
+    Status Facts(FileFacts& facts) override {
+        struct stat info {};
+        if (fd_ < 0 || ::fstat(fd_, &info) != 0) {
+            return FileError("cannot examine", fd_ < 0 ? EBADF : errno, path_);
+        }
+        facts = FactsOf(info);
+        return Status::Ok();
+    }
+
+    int fd() const { return fd_; }
+
   private:
     int fd_;
     std::filesystem::path path_;
@@ -117,6 +130,28 @@ int OpenRetrying(const std::filesystem::path& path, int flags, mode_t mode) {
         fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+// Takes the lock of a freshly opened output file; `name` is the path the
+// user knows it by.
+Status LockOutputFile(PosixFileSystem::LockCall lock, PosixOutputFile& file,
+                      const std::filesystem::path& name) {
+    switch (const int error = lock(file.fd())) {
+        case 0:
+            file.set_locked(true);
+            return Status::Ok();
+        case EAGAIN:
+        case EACCES:
+            return Status::Error(fmt::format("another recorder is writing {}", name.string()));
+        // No such locks on this file system (some network and FUSE ones):
+        // recording goes on there as it always did, only unguarded.
+        case ENOLCK:
+        case EINVAL:
+        case ENOTSUP:
+            return Status::Ok();
+        default:
+            return FileError("cannot lock", error, name);
+    }
 }
 
 }  // namespace
@@ -137,32 +172,91 @@ int PosixFileSystem::LockOpenFile(int fd) {
 Status PosixFileSystem::OpenOutputFile(const std::filesystem::path& path, bool truncate,
                                        std::unique_ptr<OutputFile>& file) {
     file.reset();
-    // Never O_TRUNC: the file is emptied only once the lock is ours, so a
-    // second recorder cannot wipe a file another one is still writing.
-    const int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
-    if (fd < 0) return FileError("cannot open", errno, path);
-    auto opened = std::make_unique<PosixOutputFile>(fd, path);
-    switch (const int error = lock_(fd)) {
-        case 0:
-            opened->set_locked(true);
-            break;
-        case EAGAIN:
-        case EACCES:
+    // A recorder that starts afresh moves the old file aside and lets go of
+    // its lock only once a new locked file holds the path. An open that
+    // raced with that would lock the file that was moved aside: so the lock
+    // only counts while the path still names the locked file, and otherwise
+    // the path is opened again (and then meets the new file's lock).
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        // Never O_TRUNC: the file is emptied only once the lock is ours, so a
+        // second recorder cannot wipe a file another one is still writing.
+        const int fd = OpenRetrying(path, O_WRONLY | O_CREAT, 0666);
+        if (fd < 0) return FileError("cannot open", errno, path);
+        auto opened = std::make_unique<PosixOutputFile>(fd, path);
+        if (Status locked = LockOutputFile(lock_, *opened, path); !locked.ok()) return locked;
+        struct stat held {
+        }, named{};
+        if (::fstat(fd, &held) != 0) return FileError("cannot examine", errno, path);
+        const bool same = ::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+                          named.st_ino == held.st_ino;
+        if (!same) {
+            if (attempt < kAttempts) continue;
             return Status::Error(fmt::format("another recorder is writing {}", path.string()));
-        // No such locks on this file system (some network and FUSE ones):
-        // recording goes on there as it always did, only unguarded.
-        case ENOLCK:
-        case EINVAL:
-        case ENOTSUP:
-            break;
-        default:
-            return FileError("cannot lock", error, path);
+        }
+        if (truncate) {
+            if (Status emptied = opened->Truncate(0); !emptied.ok()) return emptied;
+        }
+        file = std::move(opened);
+        return Status::Ok();
     }
-    if (truncate) {
-        if (Status emptied = opened->Truncate(0); !emptied.ok()) return emptied;
+}
+
+Status PosixFileSystem::ReplaceWithOutputFile(const std::filesystem::path& path,
+                                              std::unique_ptr<OutputFile>& file) {
+    file.reset();
+    // The new file keeps the permissions of the one it replaces.
+    struct stat old {};
+    const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    static unsigned counter = 0;
+    std::filesystem::path temporary;
+    int fd = -1;
+    constexpr int kNameAttempts = 100;
+    for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+        temporary = path;
+        temporary += fmt::format(".{}-{}.part", ::getpid(), ++counter);
+        fd = OpenRetrying(temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (fd < 0 && errno != EEXIST) break;
     }
-    file = std::move(opened);
+    if (fd < 0) return FileError("cannot create a new file beside", errno, path);
+    auto created = std::make_unique<PosixOutputFile>(fd, path);
+    Status done = LockOutputFile(lock_, *created, path);
+    if (done.ok() && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        done = FileError("cannot create a new file beside", errno, path);
+    }
+    if (done.ok() && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        done = FileError("cannot put a new file in place of", errno, path);
+    }
+    if (!done.ok()) {
+        ::unlink(temporary.c_str());
+        return done;
+    }
+    file = std::move(created);
     return Status::Ok();
+}
+
+Status PosixFileSystem::KeepAs(const std::filesystem::path& path, const std::filesystem::path& kept,
+                               Kept& result) {
+    const std::string what = fmt::format("cannot keep {} as", path.string());
+    if (::link(path.c_str(), kept.c_str()) == 0) {
+        result = Kept::kLinked;
+        return Status::Ok();
+    }
+    int error = errno;
+    // FAT and some FUSE file systems have no hard links; a rename that
+    // refuses to replace anything keeps the file all the same.
+    if (error == EPERM || error == ENOTSUP || error == EOPNOTSUPP) {
+        if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0) {
+            result = Kept::kMoved;
+            return Status::Ok();
+        }
+        error = errno;
+    }
+    if (error == EEXIST) {
+        result = Kept::kTaken;
+        return Status::Ok();
+    }
+    return FileError(what, error, kept);
 }
 
 Status PosixFileSystem::ReadTextFile(const std::filesystem::path& path, std::string& contents,
@@ -206,6 +300,12 @@ Status PosixFileSystem::WriteTextFile(const std::filesystem::path& path,
 
 Status PosixFileSystem::RemoveReplaceLeftovers(const std::filesystem::path& path) {
     return RemoveReplaceLeftoversOf(path);
+}
+
+std::filesystem::path PosixFileSystem::AbsolutePath(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute;
 }
 
 Status PosixFileSystem::CreateDirectories(const std::filesystem::path& path) {

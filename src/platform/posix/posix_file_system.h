@@ -19,6 +19,10 @@ class PosixFileSystem final : public FileSystem {
 
     Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
                           std::unique_ptr<OutputFile>& file) override;
+    Status ReplaceWithOutputFile(const std::filesystem::path& path,
+                                 std::unique_ptr<OutputFile>& file) override;
+    Status KeepAs(const std::filesystem::path& path, const std::filesystem::path& kept,
+                  Kept& result) override;
     Status ReadTextFile(const std::filesystem::path& path, std::string& contents,
                         bool& found) override;
     Status WriteTextFile(const std::filesystem::path& path, std::string_view contents) override;
@@ -39,6 +43,7 @@ class PosixFileSystem final : public FileSystem {
     Status OpenStandardOutput(std::unique_ptr<OutputStream>& file) override;
     Status Rename(const std::filesystem::path& from, const std::filesystem::path& to) override;
     Status Remove(const std::filesystem::path& path) override;
+    std::filesystem::path AbsolutePath(const std::filesystem::path& path) override;
     Status CreateScratchFile(std::unique_ptr<ScratchFile>& file) override;
 
   private:

@@ -431,6 +431,12 @@ void PosixLinkPlatform::Cut(Connection& connection) {
     connection.broken = EPROTO;
 }
 
+std::string PosixLinkPlatform::WhereHostsListen() {
+    const std::string runtime = RuntimeDirectoryPath();
+    return fmt::format("{} or {}", EndpointPath(runtime, kHostWindowClass),
+                       EndpointPath(runtime, kSimulatorWindowClass));
+}
+
 void PosixLinkPlatform::Sleep(std::uint32_t milliseconds) {
     timespec left{static_cast<time_t>(milliseconds / 1000),
                   static_cast<long>(milliseconds % 1000) * 1'000'000L};

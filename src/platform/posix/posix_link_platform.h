@@ -85,6 +85,8 @@ class PosixLinkPlatform final : public LinkPlatform {
                             std::int32_t lparam, std::uint32_t timeout_ms,
                             std::int32_t& answer) override;
 
+    // The two endpoints in the runtime directory.
+    std::string WhereHostsListen() override;
     std::uint32_t LastError() override { return last_error_; }
     void Sleep(std::uint32_t milliseconds) override;
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <limits>
 
+#include "platform/posix/file_facts.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/unique_fd.h"
@@ -23,19 +24,6 @@ Status PathError(std::string_view what, const std::filesystem::path& path, int e
 // "<path>: cannot read the folder: <system text>", as the folder searches say it.
 Status FolderError(const std::filesystem::path& path, int error) {
     return PosixError(fmt::format("{}: cannot read the folder", path.string()), error);
-}
-
-FileFacts FactsOf(const struct stat& info) {
-    FileFacts facts;
-    facts.kind = S_ISREG(info.st_mode)   ? FileFacts::Kind::kRegular
-                 : S_ISDIR(info.st_mode) ? FileFacts::Kind::kDirectory
-                                         : FileFacts::Kind::kOther;
-    facts.size = static_cast<std::uint64_t>(info.st_size);
-    facts.modified_seconds = info.st_mtim.tv_sec;
-    facts.modified_nanoseconds = info.st_mtim.tv_nsec;
-    facts.device = static_cast<std::uint64_t>(info.st_dev);
-    facts.inode = static_cast<std::uint64_t>(info.st_ino);
-    return facts;
 }
 
 class PosixInputFile final : public InputFile {
