@@ -17,19 +17,43 @@
 namespace kestrun {
 namespace {
 
+// Places each record in time and hands it to the format. `Format` is the
+// writer's own class where it is known: the call for each record is then
+// direct, and a batch of records costs one virtual call.
+template <typename Format>
 class FormatSink final : public RecordSink {
   public:
-    explicit FormatSink(FlightFormat& format) : format_(format) {}
+    explicit FormatSink(Format& format) : format_(format) {}
     void OnRecord(const FlightRecord& record, std::uint64_t) override {
         const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
         format_.AddRecord(TimedRecord{record, time});
     }
+    void OnRecords(std::span<const FoundRecord> records) override {
+        for (const FoundRecord& found : records) FormatSink::OnRecord(found.record, 0);
+    }
     const FlightTimeline& timeline() const { return timeline_; }
 
   private:
-    FlightFormat& format_;
+    Format& format_;
     FlightTimeline timeline_;
 };
+
+// Runs `read(sink)` with a sink that feeds `format`; the sink's timeline is
+// left in `timeline`.
+template <typename Read>
+Status Feed(FlightFormat& format, FlightTimeline& timeline, Read read) {
+    auto run = [&](auto& concrete) {
+        FormatSink sink(concrete);
+        Status status = read(static_cast<RecordSink&>(sink));
+        timeline = sink.timeline();
+        return status;
+    };
+    if (auto* csv = dynamic_cast<CsvFormat*>(&format)) return run(*csv);
+    if (auto* gpx = dynamic_cast<GpxFormat*>(&format)) return run(*gpx);
+    if (auto* kml = dynamic_cast<KmlFormat*>(&format)) return run(*kml);
+    if (auto* igc = dynamic_cast<IgcFormat*>(&format)) return run(*igc);
+    return run(format);
+}
 
 Status UnwritableDate(const std::string& path, CivilDate date) {
     return Status::Error(fmt::format(
@@ -135,10 +159,13 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, s
             if (spool.complete()) {
                 format_.BeginFlight(flight);
                 report.exported = true;
-                FormatSink feed(format_);
-                spool.Replay(feed);
+                FlightTimeline timeline;
+                status = Feed(format_, timeline, [&](RecordSink& feed) {
+                    spool.Replay(feed);
+                    return Status::Ok();
+                });
                 report.scan = counts;
-                format_.EndFlight(flight, report.scan, feed.timeline());
+                format_.EndFlight(flight, report.scan, timeline);
                 return status;
             }
         }
@@ -146,13 +173,15 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, s
 
     format_.BeginFlight(flight);
     report.exported = true;
-    FormatSink feed(format_);
-    status = ScanRecordFileRange(path, from, to, feed, report.scan);
+    FlightTimeline timeline;
+    status = Feed(format_, timeline, [&](RecordSink& feed) {
+        return ScanRecordFileRange(path, from, to, feed, report.scan);
+    });
     if (!flight.date_known) {
-        flight.first_date = FirstDateFromModification(facts.modified, feed.timeline());
+        flight.first_date = FirstDateFromModification(facts.modified, timeline);
         flight.date_known = true;
     }
-    format_.EndFlight(flight, report.scan, feed.timeline());
+    format_.EndFlight(flight, report.scan, timeline);
     return status;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace kestrun {
 namespace {
@@ -50,8 +51,11 @@ char* WriteIgcFix(char* out, const IgcFix& fix) {
     out = WriteAngle(out, fix.latitude_deg, 2, 'N', 'S');
     out = WriteAngle(out, fix.longitude_deg, 3, 'E', 'W');
     *out++ = 'A';
+    // The same altitude twice, as pressure and as GPS altitude.
+    char* const altitude = out;
     out = WriteAltitude(out, fix.altitude_m);
-    out = WriteAltitude(out, fix.altitude_m);
+    std::memcpy(out, altitude, 5);
+    out += 5;
     const auto kmh =
         std::clamp<std::int64_t>(std::llround(fix.airspeed_kt * kKilometresPerHourPerKnot), 0, 999);
     const std::int64_t heading = std::llround(fix.heading_deg) % 360;
@@ -92,14 +96,16 @@ void IgcFormat::WriteHeader(CivilDate utc_date) {
 }
 
 void IgcFormat::AddRecord(const TimedRecord& record) {
-    const FlightSample s = SampleFromRecord(record.record);
+    // Position, altitude, airspeed and heading; IGC has no attitude.
+    const FlightSample s = PlaceFromRecord(record.record);
     if (!s.has_position) return;
     const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     const std::int64_t day = utc >= 0 ? utc / kSecondsPerDay : (utc + 1) / kSecondsPerDay - 1;
     if (!header_written_) WriteHeader(CivilDate{day});
     char* p = out_.Reserve(kIgcFixLength + 2);
-    p = WriteIgcFix(p, IgcFix{utc - day * kSecondsPerDay, s.latitude_deg, s.longitude_deg,
-                              s.altitude_m, s.airspeed_kt, s.heading_deg});
+    p = WriteIgcFix(
+        p, IgcFix{utc - day * kSecondsPerDay, s.latitude_deg, s.longitude_deg, s.altitude_m,
+                  AirspeedFromHost(record.record.IAS), HeadingFromHost(record.record.Heading)});
     out_.Commit(p);
 }
 

@@ -56,8 +56,8 @@ void KmlFormat::BeginFlight(const FlightInfo& flight) {
         "<gx:MultiTrack><altitudeMode>absolute</altitudeMode><gx:interpolate>0</gx:interpolate>\n");
 }
 
-void KmlFormat::ReadPositions(std::uint64_t first,
-                              const std::function<void(const Position&)>& take) {
+template <typename Take>
+void KmlFormat::ReadPositions(std::uint64_t first, Take take) {
     const bool read = positions_.ReadFrom(
         first * sizeof(Position), sizeof(Position), [&take](std::string_view bytes) {
             for (std::size_t at = 0; at < bytes.size(); at += sizeof(Position)) {
@@ -82,7 +82,7 @@ void KmlFormat::EndTrack() {
 }
 
 void KmlFormat::AddRecord(const TimedRecord& record) {
-    const FlightSample s = SampleFromRecord(record.record);
+    const FlightSample s = PlaceFromRecord(record.record);
     if (!s.has_position) {
         EndTrack();
         return;

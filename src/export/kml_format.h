@@ -11,8 +11,6 @@
 // `spool_buffer` bytes and to a temporary file beyond, so that memory stays
 // bounded, and each is written out twice from there.
 
-#include <functional>
-
 #include "export/flight_format.h"
 #include "export/output_buffer.h"
 #include "export/spool_file.h"
@@ -43,9 +41,10 @@ class KmlFormat final : public FlightFormat {
     void EndTrack();
     void WritePath();
     void AppendPoint(const char* name, const Position& position);
-    // Hands the spooled positions from the `first` on to `take`; a spool that
-    // failed fails the output.
-    void ReadPositions(std::uint64_t first, const std::function<void(const Position&)>& take);
+    // Hands the spooled positions from the `first` on to `take(position)`; a
+    // spool that failed fails the output.
+    template <typename Take>
+    void ReadPositions(std::uint64_t first, Take take);
 
     OutputBuffer& out_;
     SpoolFile positions_;  // every position of the flight

@@ -15,7 +15,7 @@ void RecordSpool::OnRecord(const FlightRecord& record, std::uint64_t offset) {
 }
 
 void RecordSpool::Replay(RecordSink& sink) const {
-    for (const Kept& k : kept_) sink.OnRecord(k.record, k.offset);
+    sink.OnRecords(kept_);
 }
 
 }  // namespace kestrun

@@ -32,10 +32,7 @@ class RecordSpool final : public RecordSink {
     void Replay(RecordSink& sink) const;
 
   private:
-    struct Kept {
-        FlightRecord record;
-        std::uint64_t offset;
-    };
+    using Kept = FoundRecord;
     std::size_t max_records_;
     std::vector<Kept> kept_;
     bool complete_ = true;

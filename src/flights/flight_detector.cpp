@@ -52,16 +52,11 @@ constexpr std::size_t kGroundKept = 180;
 constexpr double kFeetPerMetre = 1 / kMetresPerFoot;
 constexpr double kKnotsPerMps = 3600.0 / 1852.0;
 
-// A once-a-second step is short enough for a flat earth.
-double ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b) {
-    constexpr double kMetresPerDegree = kEarthMeanRadiusMetres * std::numbers::pi / 180;
-    const double north = (b.latitude_deg - a.latitude_deg) * kMetresPerDegree;
-    double dlon = b.longitude_deg - a.longitude_deg;
-    if (dlon > 180) dlon -= 360;
-    if (dlon < -180) dlon += 360;
-    const double east = dlon * kMetresPerDegree * std::cos(a.latitude_deg * std::numbers::pi / 180);
-    return std::hypot(north, east);
-}
+// How far from the latitude of its cosine a ground-speed step may be before
+// the cosine is worked out again: 0.001 degrees (about 110 m) changes it by
+// less than 2e-5 of itself below 45 degrees, 1e-4 at 80, while a record a
+// second at taxi speed needs it once in several records.
+constexpr double kCosineStepDeg = 0.001;
 
 void Keep(std::deque<FlightPoint>& points, const FlightPoint& p, std::size_t limit) {
     points.push_back(p);
@@ -74,6 +69,52 @@ void PushPhase(DetectedFlight& flight, FlightPhase phase, std::int64_t seconds) 
 }
 
 }  // namespace
+
+FlightDetector::FlightDetector(FlightSink& sink)
+    : sink_(sink),
+      trend_window_(kTrendWindowS, kAirKept),
+      landing_window_(kTrendWindowS / 2, kAirKept) {}
+
+double FlightDetector::ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b) {
+    // A once-a-second step is short enough for a flat earth.
+    constexpr double kMetresPerDegree = kEarthMeanRadiusMetres * std::numbers::pi / 180;
+    if (!(std::fabs(a.latitude_deg - cosine_at_deg_) <= kCosineStepDeg)) {
+        cosine_at_deg_ = a.latitude_deg;
+        cosine_ = std::cos(a.latitude_deg * std::numbers::pi / 180);
+    }
+    const double north = (b.latitude_deg - a.latitude_deg) * kMetresPerDegree;
+    double dlon = b.longitude_deg - a.longitude_deg;
+    if (dlon > 180) dlon -= 360;
+    if (dlon < -180) dlon += 360;
+    const double east = dlon * kMetresPerDegree * cosine_;
+    return std::sqrt(north * north + east * east);
+}
+
+void FlightDetector::KeepInAir(const FlightPoint& p) {
+    Keep(air_recent_, p, kAirKept);
+    trend_window_.Add(p.seconds, p.altitude_m);
+    landing_window_.Add(p.seconds, p.altitude_m);
+}
+
+void FlightDetector::ClearAir() {
+    air_recent_.clear();
+    trend_window_.Clear();
+    landing_window_.Clear();
+}
+
+std::optional<FlightDetector::TrendRates> FlightDetector::CompareTrendRate(
+    const ClimbWindow& window, std::int64_t window_s, std::int64_t to) const {
+    if (window.valid()) {
+        const std::optional<ClimbWindow::Line> line = window.Fit();
+        if (!line) return std::nullopt;
+        return TrendRates{line->Compare(kTrendRateMps), line->Compare(-kTrendRateMps)};
+    }
+    // Records out of time order: the window cannot follow them; look back.
+    const std::optional<double> rate = ClimbRate(to - window_s, to);
+    if (!rate) return std::nullopt;
+    auto compare = [&](double bound) { return *rate < bound ? -1 : *rate > bound ? 1 : 0; };
+    return TrendRates{compare(kTrendRateMps), compare(-kTrendRateMps)};
+}
 
 std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t to) const {
     // Least squares over the kept records in [from, to], in metres a second.
@@ -198,10 +239,10 @@ void FlightDetector::TakeOff() {
     trend_ = Trend::kClimb;
     pending_trend_ = Trend::kNone;
 
-    air_recent_.clear();
+    ClearAir();
     for (std::size_t i = 0; i < ground_recent_.size(); ++i) {
         Track(ground_recent_[i], i >= liftoff);
-        if (i >= liftoff) Keep(air_recent_, ground_recent_[i], kAirKept);
+        if (i >= liftoff) KeepInAir(ground_recent_[i]);
     }
     departure_level_m_ = ground_level_m_;
     touching_ = false;
@@ -216,8 +257,8 @@ void FlightDetector::StartInAir(const FlightPoint& p) {
     flight_.first_seconds = p.seconds;
     trend_ = Trend::kNone;
     pending_trend_ = Trend::kNone;
-    air_recent_.clear();
-    Keep(air_recent_, p, kAirKept);
+    ClearAir();
+    KeepInAir(p);
     Track(p, true);
     departure_level_m_.reset();
     touching_ = false;
@@ -235,7 +276,7 @@ void FlightDetector::Track(const FlightPoint& p, bool airborne) {
 
 void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motion& motion) {
     if (stretch_start) {
-        air_recent_.clear();
+        ClearAir();
         touching_ = false;
         below_field_ = false;
         pending_trend_ = Trend::kNone;
@@ -250,7 +291,7 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motio
             return;
         }
     }
-    Keep(air_recent_, p, kAirKept);
+    KeepInAir(p);
     Track(p, true);
     FollowTrend(p);
 
@@ -275,19 +316,20 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motio
     }
     // Slow through the air is not enough: an airspeed indicator reading 0
     // in level flight would land the aircraft.
-    const std::optional<double> rate = ClimbRate(p.seconds - kTrendWindowS / 2, p.seconds);
-    if (p.airspeed_kt < kTaxiKt && rate && std::fabs(*rate) < kTrendRateMps && motion.ground_kt &&
-        *motion.ground_kt < kFlyingKt) {
-        Land(p);
+    if (p.airspeed_kt < kTaxiKt && motion.ground_kt && *motion.ground_kt < kFlyingKt) {
+        const std::optional<TrendRates> rate =
+            CompareTrendRate(landing_window_, kTrendWindowS / 2, p.seconds);
+        if (rate && rate->up < 0 && rate->down > 0) Land(p);
     }
 }
 
 void FlightDetector::FollowTrend(const FlightPoint& p) {
-    const std::optional<double> rate = ClimbRate(p.seconds - kTrendWindowS, p.seconds);
+    const std::optional<TrendRates> rate =
+        CompareTrendRate(trend_window_, kTrendWindowS, p.seconds);
     if (!rate) return;
-    const Trend now = *rate > kTrendRateMps    ? Trend::kClimb
-                      : *rate < -kTrendRateMps ? Trend::kDescent
-                                               : Trend::kLevel;
+    const Trend now = rate->up > 0     ? Trend::kClimb
+                      : rate->down < 0 ? Trend::kDescent
+                                       : Trend::kLevel;
     auto phase_of = [](Trend trend) {
         return trend == Trend::kClimb   ? FlightPhase::kClimb
                : trend == Trend::kLevel ? FlightPhase::kCruise

@@ -25,6 +25,7 @@
 #include <deque>
 #include <optional>
 
+#include "flights/climb_window.h"
 #include "flights/detected_flight.h"
 #include "recordfile/track_length.h"
 
@@ -60,7 +61,7 @@ struct ResumePoint {
 
 class FlightDetector {
   public:
-    explicit FlightDetector(FlightSink& sink) : sink_(sink) {}
+    explicit FlightDetector(FlightSink& sink);
 
     // Starts a reading again at a ResumePoint: its first record is at rest.
     void ResumeAtRest() { resume_at_rest_ = true; }
@@ -103,6 +104,17 @@ class FlightDetector {
     void FollowTrend(const FlightPoint& p);
     void Emit(bool complete);
     std::optional<double> ClimbRate(std::int64_t from, std::int64_t to) const;
+    // The climb rate over [to - window_s, to] against the trend's rate, up
+    // and down: -1 below, 0 at, 1 above. Empty without two distinct times.
+    struct TrendRates {
+        int up;    // against +kTrendRateMps
+        int down;  // against -kTrendRateMps
+    };
+    std::optional<TrendRates> CompareTrendRate(const ClimbWindow& window, std::int64_t window_s,
+                                               std::int64_t to) const;
+    void KeepInAir(const FlightPoint& p);
+    void ClearAir();
+    double ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b);
 
     FlightSink& sink_;
     State state_ = State::kGround;
@@ -124,6 +136,12 @@ class FlightDetector {
     DetectedFlight flight_;
     TrackLength track_;
     std::deque<FlightPoint> air_recent_;
+    // The climb rate's lines over the last 10 and 5 seconds of air_recent_.
+    ClimbWindow trend_window_;
+    ClimbWindow landing_window_;
+    // cos(latitude) for ground speeds, and the latitude it was taken at.
+    double cosine_at_deg_ = 1000;
+    double cosine_ = 0;
     std::optional<double> departure_level_m_;
     bool touching_ = false;
     bool below_field_ = false;

@@ -101,6 +101,9 @@ class DetectSink final : public RecordSink, public FlightSink {
             progress_(kProgressEvery);
         }
     }
+    void OnRecords(std::span<const FoundRecord> records) override {
+        for (const FoundRecord& found : records) DetectSink::OnRecord(found.record, found.offset);
+    }
     void OnFlight(const DetectedFlight& flight) override { flights_.push_back(flight); }
 
     FlightAnalyzer& detector() { return detector_; }
@@ -287,12 +290,13 @@ FileScanResult Failed(FileScanResult result, const std::string& why) {
 
 LogbookScan::LogbookScan(FileSystem& files, Database& db, std::optional<CivilDate> date,
                          std::function<void(std::uint64_t)> bytes_read)
-    : files_(files), db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
+    : files_(files), reader_(files_), db_(db), date_(date), bytes_read_(std::move(bytes_read)) {}
 
 LogbookScan::LogbookScan(Database& db, std::optional<CivilDate> date,
                          std::function<void(std::uint64_t)> bytes_read)
     : own_files_(std::make_unique<PosixFileSystem>()),
       files_(*own_files_),
+      reader_(files_),
       db_(db),
       date_(date),
       bytes_read_(std::move(bytes_read)) {}
@@ -389,8 +393,7 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
     const bool at_rest = from.resume && known->resume_seconds.has_value();
     if (at_rest) sink.detector().ResumeAtRest();
     ScanCounts counts;
-    Status status =
-        RecordFileReader(files_).Scan(file, path, sink, counts, from.offset, facts.size);
+    Status status = reader_.Scan(file, path, sink, counts, from.offset, facts.size);
     if (!status.ok()) return status;
     if (counts.bytes != facts.size - std::min(from.offset, facts.size)) {
         return Status::Error(std::string(kChangedWhileRead));
@@ -415,8 +418,8 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
         entry.first_date = FirstDateFromModification(facts.modified_seconds, sink.timeline());
     }
     if (counts.records > 0) {
-        status = CheckRecordDates(entry.first_date,
-                                  from.day_base + sink.timeline().latest_seconds());
+        status =
+            CheckRecordDates(entry.first_date, from.day_base + sink.timeline().latest_seconds());
         if (!status.ok()) return status;
     }
     entry.resume_offset = static_cast<std::int64_t>(from.offset);

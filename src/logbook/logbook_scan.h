@@ -21,6 +21,7 @@
 #include "logbook/sqlite_db.h"
 #include "platform/file_system.h"
 #include "recordfile/civil_date.h"
+#include "recordfile/record_file.h"
 
 namespace kestrun {
 
@@ -72,6 +73,7 @@ class LogbookScan {
 
     std::unique_ptr<FileSystem> own_files_;  // when none was given
     FileSystem& files_;
+    RecordFileReader reader_;  // one buffer for every file of the scan
     Database& db_;
     std::optional<CivilDate> date_;
     std::function<void(std::uint64_t)> bytes_read_;

@@ -18,10 +18,15 @@ FlightSample PositionFromRecord(const FlightRecord& record) {
     return sample;
 }
 
-FlightSample SampleFromRecord(const FlightRecord& record) {
+FlightSample PlaceFromRecord(const FlightRecord& record) {
     FlightSample sample = PositionFromRecord(record);
     sample.altitude_m =
         AltitudeFromHost(HostAltitude{record.AltitudeFraction, record.AltitudeMetres});
+    return sample;
+}
+
+FlightSample SampleFromRecord(const FlightRecord& record) {
+    FlightSample sample = PlaceFromRecord(record);
     // The host counts nose up and right wing down as negative.
     sample.pitch_deg = -SignedAngleFromHost(record.Pitch);
     sample.bank_deg = -SignedAngleFromHost(record.Bank);

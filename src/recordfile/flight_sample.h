@@ -26,5 +26,7 @@ FlightSample SampleFromRecord(const FlightRecord& record);
 // Only has_position, latitude_deg and longitude_deg, for readers that need no
 // more and run over millions of records.
 FlightSample PositionFromRecord(const FlightRecord& record);
+// The position and altitude_m: what a track point prints.
+FlightSample PlaceFromRecord(const FlightRecord& record);
 
 }  // namespace kestrun

@@ -1,11 +1,14 @@
 #pragma once
 // Reading record files from disk: a fixed buffer streams the file through a
-// RecordScanner, so files of any size are read in constant memory. Every read
+// RecordScanner, so files of any size are read in constant memory. A reader
+// keeps its buffer from one file to the next: scanning a folder of a few
+// hundred recordings allocates it about once. Every read
 // goes through a FileSystem, so that a test can make one fail part-way, cut
 // it short, or change the file between two reads.
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "platform/file_system.h"
@@ -50,6 +53,10 @@ class RecordFileReader {
 
     FileSystem& files_;
     std::size_t chunk_size_;
+    // kLookahead bytes of head room, then a chunk of capacity_ bytes; made
+    // at the first scan and grown only for a larger file.
+    std::unique_ptr<std::byte[]> buffer_;
+    std::size_t capacity_ = 0;
 };
 
 // The same through the system's own files, for programs that have no other.

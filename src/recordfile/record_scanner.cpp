@@ -1,5 +1,6 @@
 #include "recordfile/record_scanner.h"
 
+#include <array>
 #include <cstring>
 
 namespace kestrun {
@@ -72,12 +73,21 @@ class Pass {
 std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, RecordSink& sink) {
     const Pass pass(data, final);
     const std::size_t n = data.size();
-    const std::uint64_t base = counts_.bytes;
+    const std::uint64_t base = first_offset_ + counts_.bytes;
     std::size_t p = 0;
 
+    // Records go to the sink in batches; every batch is handed over before
+    // this call returns.
+    constexpr std::size_t kBatch = 64;
+    std::array<FoundRecord, kBatch> batch;
+    std::size_t batched = 0;
     auto emit = [&](const FlightRecord& record) {
         ++counts_.records;
-        sink.OnRecord(record, base + p);
+        batch[batched++] = FoundRecord{record, base + p};
+        if (batched == kBatch) {
+            sink.OnRecords(batch);
+            batched = 0;
+        }
         p += kFlightRecordSize;
     };
     auto damaged = [&](std::size_t length) {
@@ -141,6 +151,7 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
         }
     }
 
+    if (batched > 0) sink.OnRecords(std::span(batch.data(), batched));
     counts_.bytes += p;
     return p;
 }

@@ -27,12 +27,24 @@ struct ScanCounts {
     std::uint64_t truncated_bytes = 0;  // an incomplete record at the very end; 0 if none
 };
 
-// Receives each record in stream order; `offset` is the byte offset of its
-// first header byte from the start of the stream.
+// A record and the byte offset of its first header byte from the start of
+// the stream.
+struct FoundRecord {
+    FlightRecord record;
+    std::uint64_t offset = 0;
+};
+
+// Receives each record in stream order.
 class RecordSink {
   public:
     virtual ~RecordSink() = default;
     virtual void OnRecord(const FlightRecord& record, std::uint64_t offset) = 0;
+    // The scanner hands records over in batches, one call for many: sinks
+    // that pass over millions of records take a batch whole. By default each
+    // goes to OnRecord.
+    virtual void OnRecords(std::span<const FoundRecord> records) {
+        for (const FoundRecord& found : records) OnRecord(found.record, found.offset);
+    }
 };
 
 class RecordScanner {
@@ -41,6 +53,10 @@ class RecordScanner {
     // record there (the record, the next one, and the header after that),
     // unless the stream ends sooner.
     static constexpr std::size_t kLookahead = 2 * kFlightRecordSize + 8;
+
+    // Offsets passed to sinks count from `first_offset`: the stream's place
+    // in a file read from the middle.
+    explicit RecordScanner(std::uint64_t first_offset = 0) : first_offset_(first_offset) {}
 
     // Scans `data`, which continues the stream where the bytes consumed by the
     // previous call ended. Returns how many bytes were consumed; the caller
@@ -51,6 +67,7 @@ class RecordScanner {
     const ScanCounts& counts() const { return counts_; }
 
   private:
+    std::uint64_t first_offset_;
     ScanCounts counts_;
 };
 

@@ -44,7 +44,8 @@ class RecordFileTest : public ::testing::Test {
 
 // However the file is cut into reads (chunks smaller than a record, than the
 // scanner's lookahead, reads that stop short), the records and counts are
-// those of one scan of the bytes in memory.
+// those of one scan of the bytes in memory; a reader used again for a shorter
+// file sees nothing of the one before in its buffer.
 TEST_F(RecordFileTest, RecordsSplitAcrossChunksAndShortReads) {
     const std::string bytes = "junk" + Records(0, 30) + Records(30, 1).substr(0, 50) +
                               Records(31, 20) + "tail" + Records(51, 1).substr(0, 33);
@@ -53,6 +54,8 @@ TEST_F(RecordFileTest, RecordsSplitAcrossChunksAndShortReads) {
     const ScanCounts expected =
         ScanBytes({reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()}, whole);
     ASSERT_EQ(whole.seconds.size(), 50u);
+    const std::string other = Records(5, 1).substr(0, 70);
+    const std::string other_path = dir_.Write("other.dat", other);
 
     for (const std::size_t chunk : {1u, 7u, 79u, 80u, 81u, 167u, 168u, 4096u}) {
         for (const std::size_t short_reads : {0u, 13u}) {
@@ -60,12 +63,17 @@ TEST_F(RecordFileTest, RecordsSplitAcrossChunksAndShortReads) {
             files_.max_read = short_reads;
             Collect sink;
             ScanCounts counts;
-            ASSERT_TRUE(RecordFileReader(files_, chunk).Scan(path, sink, counts).ok());
+            RecordFileReader reader(files_, chunk);
+            ASSERT_TRUE(reader.Scan(path, sink, counts).ok());
             EXPECT_EQ(sink.offsets, whole.offsets);
             EXPECT_EQ(counts.bytes, expected.bytes);
             EXPECT_EQ(counts.skipped_bytes, expected.skipped_bytes);
             EXPECT_EQ(counts.damaged_bytes, expected.damaged_bytes);
             EXPECT_EQ(counts.truncated_bytes, expected.truncated_bytes);
+            Collect again;
+            ASSERT_TRUE(reader.Scan(other_path, again, counts).ok());
+            EXPECT_TRUE(again.offsets.empty());
+            EXPECT_EQ(counts.truncated_bytes, 70u);
         }
     }
 }
