@@ -214,7 +214,7 @@ Status CheckExisting(const std::string& path) {
 
 }  // namespace
 
-std::string DefaultLogbookPath() {
+std::filesystem::path KestrunDataFolder() {
     const char* data = std::getenv("XDG_DATA_HOME");
     std::filesystem::path base;
     if (data != nullptr && data[0] == '/') {
@@ -223,7 +223,11 @@ std::string DefaultLogbookPath() {
         const char* home = std::getenv("HOME");
         base = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share";
     }
-    return (base / "kestrun" / "logbook.sqlite").string();
+    return base / "kestrun";
+}
+
+std::string DefaultLogbookPath() {
+    return (KestrunDataFolder() / "logbook.sqlite").string();
 }
 
 Status MigrateLogbook(Database& db, int version) {

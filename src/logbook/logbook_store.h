@@ -2,6 +2,7 @@
 // The logbook's database: opening it, refusing what is not a logbook, and
 // bringing an older logbook up to the current schema.
 
+#include <filesystem>
 #include <string>
 
 #include "logbook/sqlite_db.h"
@@ -14,7 +15,10 @@ inline constexpr std::int64_t kLogbookApplicationId = 0x4B4C4F47;
 // the newest in one transaction.
 inline constexpr int kLogbookSchemaVersion = 3;
 
-// $XDG_DATA_HOME/kestrun/logbook.sqlite, else ~/.local/share/kestrun/...
+// $XDG_DATA_HOME/kestrun (an absolute one only), else ~/.local/share/kestrun:
+// where the logbook and its pages live unless told otherwise.
+std::filesystem::path KestrunDataFolder();
+// logbook.sqlite in KestrunDataFolder().
 std::string DefaultLogbookPath();
 
 // Opens the logbook at `path`, creating it (and its folder) when missing,

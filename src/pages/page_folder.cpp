@@ -11,6 +11,7 @@
 #include "logbook/flight_json.h"
 #include "logbook/judgement_rows.h"
 #include "logbook/logbook_output.h"
+#include "logbook/logbook_store.h"
 #include "logbook/runways.h"
 #include "pages/flight_samples.h"
 #include "pages/page_assets.h"
@@ -115,15 +116,7 @@ bool IsFlightPageName(const std::string& name) {
 }  // namespace
 
 std::string DefaultPagesFolder() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::filesystem::path base;
-    if (data != nullptr && data[0] == '/') {
-        base = data;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share";
-    }
-    return (base / "kestrun" / "pages").string();
+    return (KestrunDataFolder() / "pages").string();
 }
 
 Status WritePagesFolder(Database& db, FileSystem& files, const std::filesystem::path& folder,

@@ -19,7 +19,6 @@
 #include "logbook/runways.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
-#include "logbook/flight_rows.h"
 #include "platform/posix/posix_file_system.h"
 #include "tests/support/recorder_fakes.h"
 #include "tests/support/synthetic_flight.h"

@@ -15,15 +15,7 @@
 namespace kestrun {
 namespace {
 
-class Collect final : public RecordSink {
-  public:
-    void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
-        offsets.push_back(offset);
-        seconds.push_back(record.Second);
-    }
-    std::vector<std::uint64_t> offsets;
-    std::vector<int> seconds;
-};
+using Collect = testing::CollectRecords;
 
 std::string Records(int first, int count) {
     std::string bytes;

@@ -13,15 +13,7 @@ namespace {
 
 using namespace std::string_literals;
 
-class Collect final : public RecordSink {
-  public:
-    void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
-        offsets.push_back(offset);
-        seconds.push_back(record.Second);
-    }
-    std::vector<std::uint64_t> offsets;
-    std::vector<int> seconds;
-};
+using Collect = testing::CollectRecords;
 
 ScanCounts Scan(const std::string& bytes, Collect& sink) {
     return ScanBytes({reinterpret_cast<const std::byte*>(bytes.data()), bytes.size()}, sink);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "record/flight_record.h"
+#include "recordfile/record_scanner.h"
 
 namespace kestrun::testing {
 
@@ -49,5 +50,16 @@ void AppendRecord(std::string& bytes, const FlightRecord& record);
 // The whole records of a file, after skipping `skip` leading bytes.
 std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path,
                                             std::size_t skip = 0);
+
+// A record sink that keeps each record's offset and second.
+class CollectRecords final : public RecordSink {
+  public:
+    void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
+        offsets.push_back(offset);
+        seconds.push_back(record.Second);
+    }
+    std::vector<std::uint64_t> offsets;
+    std::vector<int> seconds;
+};
 
 }  // namespace kestrun::testing
