@@ -20,12 +20,7 @@ std::string StatusTipText(const StatusTip& tip) {
                             s, s == 1 ? "" : "s");
     }
     if (!tip.kept_as.empty()) text += "\nThe file's previous flight is kept as " + tip.kept_as;
-    if (tip.unlocked) {
-        // Appended in two steps: g++ 12 at -O3 misreads "\n" + string as an
-        // overlapping copy and fails the release build.
-        text += '\n';
-        text += UnlockedFileNote(tip.output_file);
-    }
+    if (tip.unlocked) text += "\n" + UnlockedFileNote(tip.output_file);
     if (!tip.hosts_sought.empty()) {
         text += fmt::format("\nNo host listens at {}. Start one with {}, then connect again.",
                             tip.hosts_sought, kHowToStartAHost);
