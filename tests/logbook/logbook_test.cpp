@@ -305,6 +305,12 @@ TEST_F(LogbookTest, IsCreatedForItsOwnerAloneWhateverTheUmask) {
         struct stat st {};
         EXPECT_EQ(::stat(made.c_str(), &st) == 0 ? st.st_mode & 0777 : 0, mode) << made;
     }
+    // A bare file name is a logbook in the current folder.
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    Database bare;
+    EXPECT_TRUE(OpenLogbook("bare.sqlite", bare).ok());
+    std::filesystem::current_path(here);
 }
 
 // Two scans at once: the second waits for the first, within its bound, while

@@ -13,6 +13,8 @@
 namespace kestrun {
 
 Status CreatePrivateDirectories(const std::filesystem::path& path) {
+    // The folder of a bare file name is the current one, which exists.
+    if (path.empty()) return Status::Ok();
     std::filesystem::path made;
     for (const std::filesystem::path& part : path) {
         made /= part;
