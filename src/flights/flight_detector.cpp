@@ -400,15 +400,19 @@ void FlightDetector::Land(const FlightPoint& p) {
     if (!approach && !phases.empty() && phases.back().phase == FlightPhase::kDescent) {
         approach = phases.back().seconds;
     }
+    // No phase begins after the touchdown that ends it, not even in a
+    // recording that starts in the air at the level it lands on.
+    while (!phases.empty() && phases.back().seconds > td.seconds) phases.pop_back();
     if (approach && *approach < td.seconds) {
         while (!phases.empty() && phases.back().seconds >= *approach &&
                phases.back().phase != FlightPhase::kClimb)
             phases.pop_back();
-        PushPhase(flight_, FlightPhase::kApproach, *approach);
+        // A climb kept after the approach began leaves the phases in time
+        // order only without it.
+        if (phases.empty() || phases.back().seconds <= *approach) {
+            PushPhase(flight_, FlightPhase::kApproach, *approach);
+        }
     }
-    // No phase begins after the touchdown that ends it, not even in a
-    // recording that starts in the air at the level it lands on.
-    while (!phases.empty() && phases.back().seconds > td.seconds) phases.pop_back();
     PushPhase(flight_, FlightPhase::kLandingRoll, td.seconds);
     PushPhase(flight_, FlightPhase::kTaxiIn, p.seconds);
     ground_level_m_ = level;
