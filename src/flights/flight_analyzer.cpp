@@ -10,9 +10,6 @@
 namespace kestrun {
 namespace {
 
-// Enough for an approach from 1000 ft at a slow sink, the landing roll and
-// the takeoff roll before its lift-off.
-constexpr std::size_t kRingSize = 1024;
 // An approach is looked at from where it was last this high above the
 // point judged (above the highest gate and the sink events' height), but no
 // longer than this before it: 1500 ft at 300 ft/min.
@@ -60,7 +57,6 @@ FlightAnalyzer::FlightAnalyzer(FlightSink& sink, RunwayFinder* runways, const Ev
       runways_(runways),
       limits_(limits),
       detector_(*this),
-      ring_(kRingSize),
       bank_("bank", limits.bank_deg, true),
       pitch_up_("pitch up", limits.pitch_up_deg, true),
       pitch_down_("pitch down", limits.pitch_down_deg, false),
@@ -71,11 +67,12 @@ void FlightAnalyzer::Add(const FlightPoint& p) {
         detector_.Add(p);
         return;
     }
-    const bool follows = last_ && !p.new_stretch && p.seconds > last_->seconds;
+    // The record before, kept in the detector's ring of recent records,
+    // where it stays when the detector adds this one.
+    const RecentPoints& recent = detector_.recent();
+    const FlightPoint* last = recent.size() > 0 ? &recent.Back(0) : nullptr;
+    const bool follows = last != nullptr && !p.new_stretch && p.seconds > last->seconds;
     if (!follows) EndWatches();
-    ring_[ring_next_] = p;
-    ring_next_ = (ring_next_ + 1) % kRingSize;
-    ring_count_ = std::min(ring_count_ + 1, kRingSize);
     const auto t = static_cast<double>(p.seconds);
     bank_.Add(t, std::fabs(p.bank_deg), pending_.events);
     pitch_up_.Add(t, p.pitch_deg, pending_.events);
@@ -107,8 +104,8 @@ void FlightAnalyzer::Add(const FlightPoint& p) {
                 departure_watch_ = false;
                 sinking_.End(pending_.events);
             } else {
-                const double sink_fpm = (last_->altitude_m - p.altitude_m) * kFeetPerMetre * 60 /
-                                        static_cast<double>(p.seconds - last_->seconds);
+                const double sink_fpm = (last->altitude_m - p.altitude_m) * kFeetPerMetre * 60 /
+                                        static_cast<double>(p.seconds - last->seconds);
                 sinking_.Add(t, sink_fpm, pending_.events);
                 sink_judged_until_ = p.seconds;
             }
@@ -117,10 +114,9 @@ void FlightAnalyzer::Add(const FlightPoint& p) {
         tracking_ = false;
     }
     if (detector_.RollingOut() && flight.touchdown && judged_landing_ != flight.touchdown->seconds &&
-        follows && GroundKt(*last_, p) < kTaxiKt) {
+        follows && GroundKt(*last, p) < kTaxiKt) {
         JudgeFinal(flight);
     }
-    last_ = p;
 }
 
 void FlightAnalyzer::Finish() {
@@ -139,15 +135,16 @@ void FlightAnalyzer::EndWatches() {
 std::vector<FlightPoint> FlightAnalyzer::Recent(std::int64_t from, double below_m) const {
     // Back from the newest record while it is recent enough and, before
     // `from`, lower than `below_m`; then the records from there on, in order.
+    const RecentPoints& recent = detector_.recent();
     std::size_t count = 0;
-    while (count < ring_count_) {
-        const FlightPoint& p = ring_[(ring_next_ + kRingSize - 1 - count) % kRingSize];
+    while (count < recent.size()) {
+        const FlightPoint& p = recent.Back(count);
         if (p.seconds < from && (p.altitude_m >= below_m || p.seconds < from - kApproachMaxS)) break;
         ++count;
     }
     std::vector<FlightPoint> points;
     points.reserve(count);
-    for (std::size_t i = count; i-- > 0;) points.push_back(ring_[(ring_next_ + kRingSize - 1 - i) % kRingSize]);
+    for (std::size_t i = count; i-- > 0;) points.push_back(recent.Back(i));
     return points;
 }
 

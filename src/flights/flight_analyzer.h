@@ -3,10 +3,10 @@
 // against the runways: each touchdown, the takeoff, go-arounds and low
 // passes, the final approach's gates, and events beyond limits.
 //
-// It costs little per record: each goes into a ring of the last minutes and
-// past a few comparisons (the limits, the lowest point since the last
-// climb). The runways are looked up, and the records in the ring examined,
-// only around a takeoff, a landing, or a lowest point followed by a climb.
+// It costs little per record: each goes past a few comparisons (the limits,
+// the lowest point since the last climb). The runways are looked up, and the
+// detector's ring of recent records examined, only around a takeoff, a
+// landing, or a lowest point followed by a climb.
 
 #include <cstdint>
 #include <optional>
@@ -33,8 +33,8 @@ class FlightAnalyzer final : private FlightSink {
 
   private:
     void OnFlight(const DetectedFlight& flight) override;
-    // The records in the ring from `from` seconds on, and before them back
-    // to the last one at `below_m` or higher; oldest first.
+    // The recent records from `from` seconds on, and before them back to
+    // the last one at `below_m` or higher; oldest first.
     std::vector<FlightPoint> Recent(std::int64_t from, double below_m) const;
     std::vector<Runway> RunwaysNear(const GeoPoint& point);
     void JudgeTakeoff();
@@ -49,11 +49,6 @@ class FlightAnalyzer final : private FlightSink {
     RunwayFinder* runways_;
     EventLimits limits_;
     FlightDetector detector_;
-
-    std::vector<FlightPoint> ring_;
-    std::size_t ring_next_ = 0;
-    std::size_t ring_count_ = 0;
-    std::optional<FlightPoint> last_;
 
     FlightJudgement pending_;  // found since the last flight was handed on
     std::optional<std::int64_t> judged_takeoff_;

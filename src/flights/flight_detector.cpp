@@ -58,11 +58,6 @@ constexpr double kKnotsPerMps = 3600.0 / 1852.0;
 // second at taxi speed needs it once in several records.
 constexpr double kCosineStepDeg = 0.001;
 
-void Keep(std::deque<FlightPoint>& points, const FlightPoint& p, std::size_t limit) {
-    points.push_back(p);
-    if (points.size() > limit) points.pop_front();
-}
-
 void PushPhase(DetectedFlight& flight, FlightPhase phase, std::int64_t seconds) {
     if (!flight.phases.empty() && flight.phases.back().phase == phase) return;
     flight.phases.push_back({phase, seconds});
@@ -71,9 +66,7 @@ void PushPhase(DetectedFlight& flight, FlightPhase phase, std::int64_t seconds) 
 }  // namespace
 
 FlightDetector::FlightDetector(FlightSink& sink)
-    : sink_(sink),
-      trend_window_(kTrendWindowS, kAirKept),
-      landing_window_(kTrendWindowS / 2, kAirKept) {}
+    : sink_(sink), trend_window_(kTrendWindowS, kAirKept) {}
 
 double FlightDetector::ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b) {
     // A once-a-second step is short enough for a flat earth.
@@ -91,23 +84,20 @@ double FlightDetector::ShortDistanceMetres(const FlightPoint& a, const FlightPoi
 }
 
 void FlightDetector::KeepInAir(const FlightPoint& p) {
-    Keep(air_recent_, p, kAirKept);
+    air_kept_ = std::min(air_kept_ + 1, kAirKept);
     trend_window_.Add(p.seconds, p.altitude_m);
-    landing_window_.Add(p.seconds, p.altitude_m);
 }
 
 void FlightDetector::ClearAir() {
-    air_recent_.clear();
+    air_kept_ = 0;
     trend_window_.Clear();
-    landing_window_.Clear();
 }
 
-std::optional<FlightDetector::TrendRates> FlightDetector::CompareTrendRate(
-    const ClimbWindow& window, std::int64_t window_s, std::int64_t to) const {
-    if (window.valid()) {
-        const std::optional<ClimbWindow::Line> line = window.Fit();
-        if (!line) return std::nullopt;
-        return TrendRates{line->Compare(kTrendRateMps), line->Compare(-kTrendRateMps)};
+std::optional<FlightDetector::TrendRates> FlightDetector::CompareTrendRate(std::int64_t window_s,
+                                                                           std::int64_t to) const {
+    if (trend_window_.valid()) {
+        return window_s < kTrendWindowS ? trend_window_.CompareNewestSlope(window_s, kTrendRateMps)
+                                        : trend_window_.CompareSlope(kTrendRateMps);
     }
     // Records out of time order: the window cannot follow them; look back.
     const std::optional<double> rate = ClimbRate(to - window_s, to);
@@ -119,14 +109,15 @@ std::optional<FlightDetector::TrendRates> FlightDetector::CompareTrendRate(
 std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t to) const {
     // Least squares over the kept records in [from, to], in metres a second.
     double n = 0, st = 0, sa = 0, stt = 0, sta = 0;
-    for (auto it = air_recent_.rbegin(); it != air_recent_.rend() && it->seconds >= from; ++it) {
-        if (it->seconds > to) continue;
-        const double t = static_cast<double>(it->seconds - to);
+    for (std::size_t back = 0; back < air_kept_ && recent_.Back(back).seconds >= from; ++back) {
+        const FlightPoint& point = recent_.Back(back);
+        if (point.seconds > to) continue;
+        const double t = static_cast<double>(point.seconds - to);
         n += 1;
         st += t;
-        sa += it->altitude_m;
+        sa += point.altitude_m;
         stt += t * t;
-        sta += t * it->altitude_m;
+        sta += t * point.altitude_m;
     }
     const double spread = n * stt - st * st;
     if (n < 2 || spread <= 0) return std::nullopt;
@@ -135,18 +126,21 @@ std::optional<double> FlightDetector::ClimbRate(std::int64_t from, std::int64_t 
 
 void FlightDetector::Add(const FlightPoint& p) {
     if (!p.has_position) return;
+    const bool first = recent_.size() == 0;
     // Time going back always begins a stretch, also when the record that
     // began it had no position and was ignored.
-    const bool stretch_start = !last_ || p.new_stretch || p.seconds < last_->seconds;
+    const bool stretch_start = first || p.new_stretch || p.seconds < recent_.Back(0).seconds;
     Motion motion;
     if (stretch_start) {
-        motion.at_rest = resume_at_rest_ && !last_;
-    } else if (p.seconds > last_->seconds) {
-        const auto dt = static_cast<double>(p.seconds - last_->seconds);
-        motion.ground_kt = ShortDistanceMetres(*last_, p) / dt * kKnotsPerMps;
+        motion.at_rest = resume_at_rest_ && first;
+    } else if (const FlightPoint& last = recent_.Back(0); p.seconds > last.seconds) {
+        const auto dt = static_cast<double>(p.seconds - last.seconds);
+        motion.ground_kt = ShortDistanceMetres(last, p) / dt * kKnotsPerMps;
         motion.at_rest = *motion.ground_kt < kRestKt;
-        motion.steady = std::fabs(p.altitude_m - last_->altitude_m) / dt < kTrendRateMps;
+        motion.steady = std::fabs(p.altitude_m - last.altitude_m) / dt < kTrendRateMps;
     }
+    // From here on the record before is recent_.Back(1).
+    recent_.Push(p);
     if (motion.at_rest) {
         if (!rest_run_start_) rest_run_start_ = p.seconds;
     } else {
@@ -164,13 +158,12 @@ void FlightDetector::Add(const FlightPoint& p) {
             RollingOut(p, stretch_start, motion);
             break;
     }
-    last_ = p;
 }
 
 void FlightDetector::BeginGroundStretch(const FlightPoint& p) {
     stretch_start_ = p;
     last_rest_.reset();
-    ground_recent_.clear();
+    ground_kept_ = 0;
     ground_level_m_ = p.altitude_m;
     rolled_ = false;
     roll_start_ = p.seconds;
@@ -187,7 +180,7 @@ void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, const Mo
         // through it stood: on the ground, after a roll.
         if (motion.at_rest) rolled_ = true;
     }
-    Keep(ground_recent_, p, kGroundKept);
+    ground_kept_ = std::min(ground_kept_ + 1, kGroundKept);
     if (motion.at_rest) {
         last_rest_ = p;
         // Only where a reading starting here finds the same flights: parked
@@ -212,14 +205,15 @@ void FlightDetector::OnGround(const FlightPoint& p, bool stretch_start, const Mo
 
 void FlightDetector::TakeOff() {
     // The last record of the roll still on the ground is the takeoff.
+    const RecentPoints::Tail ground_recent = recent_.Newest(ground_kept_);
     std::size_t liftoff = 0;
-    for (std::size_t i = ground_recent_.size(); i-- > 0;) {
-        if (ground_recent_[i].altitude_m <= ground_level_m_ + kGroundBandM) {
+    for (std::size_t i = ground_recent.size(); i-- > 0;) {
+        if (ground_recent[i].altitude_m <= ground_level_m_ + kGroundBandM) {
             liftoff = i;
             break;
         }
     }
-    const FlightPoint& up = ground_recent_[liftoff];
+    const FlightPoint& up = ground_recent[liftoff];
     // The flight begins at the last stop, unless that came after the
     // liftoff (held still above the runway, against the wind): then at the
     // liftoff, with its off-block unknown.
@@ -240,9 +234,9 @@ void FlightDetector::TakeOff() {
     pending_trend_ = Trend::kNone;
 
     ClearAir();
-    for (std::size_t i = 0; i < ground_recent_.size(); ++i) {
-        Track(ground_recent_[i], i >= liftoff);
-        if (i >= liftoff) KeepInAir(ground_recent_[i]);
+    for (std::size_t i = 0; i < ground_recent.size(); ++i) {
+        Track(ground_recent[i], i >= liftoff);
+        if (i >= liftoff) KeepInAir(ground_recent[i]);
     }
     departure_level_m_ = ground_level_m_;
     touching_ = false;
@@ -284,8 +278,8 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motio
         // (set back, another recording appended) and a flight's times must
         // run forward: either way the flight ends at the record before, its
         // landing unknown, and what follows is read afresh.
-        if (p.airspeed_kt < kTaxiKt || p.seconds < last_->seconds) {
-            Emit(true);
+        if (p.airspeed_kt < kTaxiKt || p.seconds < recent_.Back(1).seconds) {
+            Emit(true, recent_.Back(1));
             state_ = State::kGround;
             OnGround(p, true, Motion{});
             return;
@@ -317,15 +311,13 @@ void FlightDetector::InAir(const FlightPoint& p, bool stretch_start, const Motio
     // Slow through the air is not enough: an airspeed indicator reading 0
     // in level flight would land the aircraft.
     if (p.airspeed_kt < kTaxiKt && motion.ground_kt && *motion.ground_kt < kFlyingKt) {
-        const std::optional<TrendRates> rate =
-            CompareTrendRate(landing_window_, kTrendWindowS / 2, p.seconds);
+        const std::optional<TrendRates> rate = CompareTrendRate(kTrendWindowS / 2, p.seconds);
         if (rate && rate->up < 0 && rate->down > 0) Land(p);
     }
 }
 
 void FlightDetector::FollowTrend(const FlightPoint& p) {
-    const std::optional<TrendRates> rate =
-        CompareTrendRate(trend_window_, kTrendWindowS, p.seconds);
+    const std::optional<TrendRates> rate = CompareTrendRate(kTrendWindowS, p.seconds);
     if (!rate) return;
     const Trend now = rate->up > 0     ? Trend::kClimb
                       : rate->down < 0 ? Trend::kDescent
@@ -359,15 +351,16 @@ void FlightDetector::Land(const FlightPoint& p) {
     const double level = p.altitude_m;
     // The touchdown: the first record of the final run at the rolling level,
     // where a slow flare has stopped sinking.
-    std::size_t down = air_recent_.size() - 1;
-    while (down > 0 && air_recent_[down - 1].altitude_m <= level + kGroundBandM) --down;
-    while (down + 1 < air_recent_.size() &&
-           air_recent_[down].altitude_m - air_recent_[down + 1].altitude_m >=
+    const RecentPoints::Tail air_recent = recent_.Newest(air_kept_);
+    std::size_t down = air_recent.size() - 1;
+    while (down > 0 && air_recent[down - 1].altitude_m <= level + kGroundBandM) --down;
+    while (down + 1 < air_recent.size() &&
+           air_recent[down].altitude_m - air_recent[down + 1].altitude_m >=
                kSettledSinkMps *
-                   static_cast<double>(air_recent_[down + 1].seconds - air_recent_[down].seconds)) {
+                   static_cast<double>(air_recent[down + 1].seconds - air_recent[down].seconds)) {
         ++down;
     }
-    const FlightPoint& td = air_recent_[down];
+    const FlightPoint& td = air_recent[down];
 
     LandingReport report;
     report.seconds = td.seconds;
@@ -377,8 +370,9 @@ void FlightDetector::Land(const FlightPoint& p) {
     // first record on the ground would flatten it. The low run before the
     // touchdown is all the contact needs.
     const std::size_t from = down > kContactLookBack ? down - kContactLookBack : 0;
-    const std::vector<FlightPoint> recent(air_recent_.begin() + static_cast<std::ptrdiff_t>(from),
-                                          air_recent_.end());
+    std::vector<FlightPoint> recent;
+    recent.reserve(air_recent.size() - from);
+    for (std::size_t i = from; i < air_recent.size(); ++i) recent.push_back(air_recent[i]);
     const std::optional<Contact> contact = FindContact(recent, down - from, td.altitude_m);
     if (contact && contact->sink_mps) report.rate_fpm = -*contact->sink_mps * kFeetPerMetre * 60;
     report.airspeed_kt = td.airspeed_kt;
@@ -391,8 +385,8 @@ void FlightDetector::Land(const FlightPoint& p) {
     // of it when it began lower (a traffic pattern).
     std::optional<std::int64_t> approach;
     for (std::size_t i = down; i-- > 0;) {
-        if (air_recent_[i].altitude_m > level + kApproachHeightM) {
-            approach = air_recent_[i + 1].seconds;
+        if (air_recent[i].altitude_m > level + kApproachHeightM) {
+            approach = air_recent[i + 1].seconds;
             break;
         }
     }
@@ -421,7 +415,7 @@ void FlightDetector::Land(const FlightPoint& p) {
 
 void FlightDetector::RollingOut(const FlightPoint& p, bool stretch_start, const Motion& motion) {
     if (stretch_start) {
-        Emit(true);  // stopped recording before the stop: on-block unknown
+        Emit(true, recent_.Back(1));  // stopped recording before the stop: on-block unknown
         state_ = State::kGround;
         OnGround(p, true, Motion{});
         return;
@@ -430,11 +424,8 @@ void FlightDetector::RollingOut(const FlightPoint& p, bool stretch_start, const 
     const bool stopped = motion.at_rest;
     // Off again without stopping: the flight ends before this roll.
     if (!stopped && p.airspeed_kt < kFlyingKt) return;
-    if (stopped) {
-        flight_.on_block = p.seconds;
-        last_ = p;
-    }
-    Emit(true);
+    if (stopped) flight_.on_block = p.seconds;
+    Emit(true, stopped ? p : recent_.Back(1));
     landed_ = stopped;
     state_ = State::kGround;
     BeginGroundStretch(p);
@@ -442,9 +433,9 @@ void FlightDetector::RollingOut(const FlightPoint& p, bool stretch_start, const 
     OnGround(p, false, motion);
 }
 
-void FlightDetector::Emit(bool complete) {
-    flight_.end_offset = last_->offset + kFlightRecordSize;
-    flight_.last_seconds = last_->seconds;
+void FlightDetector::Emit(bool complete, const FlightPoint& last) {
+    flight_.end_offset = last.offset + kFlightRecordSize;
+    flight_.last_seconds = last.seconds;
     flight_.distance_m = track_.metres();
     flight_.complete = complete;
     sink_.OnFlight(flight_);
@@ -452,15 +443,15 @@ void FlightDetector::Emit(bool complete) {
 }
 
 void FlightDetector::Finish() {
-    if (state_ != State::kGround && last_) {
-        Emit(false);
+    if (state_ != State::kGround && recent_.size() > 0) {
+        Emit(false, recent_.Back(0));
         state_ = State::kGround;
     }
 }
 
 std::int64_t FlightDetector::RestedSinceLanding() const {
-    if (!landed_ || state_ != State::kGround || !rest_run_start_ || !last_) return 0;
-    return last_->seconds - *rest_run_start_;
+    if (!landed_ || state_ != State::kGround || !rest_run_start_ || recent_.size() == 0) return 0;
+    return recent_.Back(0).seconds - *rest_run_start_;
 }
 
 }  // namespace kestrun

@@ -22,29 +22,15 @@
 //    if it is then on the ground.
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 
 #include "flights/climb_window.h"
 #include "flights/detected_flight.h"
+#include "flights/flight_point.h"
+#include "flights/recent_points.h"
 #include "recordfile/track_length.h"
 
 namespace kestrun {
-
-// One record as the detector needs it, in degrees, metres and knots.
-struct FlightPoint {
-    std::uint64_t offset = 0;  // byte offset of the record in its file
-    std::int64_t seconds = 0;  // running seconds of its time stamp
-    bool new_stretch = false;  // first record after a break in time
-    bool has_position = false;
-    double latitude_deg = 0;
-    double longitude_deg = 0;
-    double altitude_m = 0;
-    double pitch_deg = 0;
-    double bank_deg = 0;
-    double airspeed_kt = 0;
-    double heading_deg = 0;  // true
-};
 
 class FlightSink {
   public:
@@ -81,6 +67,8 @@ class FlightDetector {
     // How long the aircraft has been at rest since its last landing; 0 while
     // it moves, and before it has landed.
     std::int64_t RestedSinceLanding() const;
+    // The newest records with a position, this one's last.
+    const RecentPoints& recent() const { return recent_; }
 
   private:
     enum class State { kGround, kAir, kRollout };
@@ -102,16 +90,13 @@ class FlightDetector {
     void Land(const FlightPoint& p);
     void Track(const FlightPoint& p, bool airborne);
     void FollowTrend(const FlightPoint& p);
-    void Emit(bool complete);
+    // Hands the flight over, ending at `last`.
+    void Emit(bool complete, const FlightPoint& last);
     std::optional<double> ClimbRate(std::int64_t from, std::int64_t to) const;
     // The climb rate over [to - window_s, to] against the trend's rate, up
     // and down: -1 below, 0 at, 1 above. Empty without two distinct times.
-    struct TrendRates {
-        int up;    // against +kTrendRateMps
-        int down;  // against -kTrendRateMps
-    };
-    std::optional<TrendRates> CompareTrendRate(const ClimbWindow& window, std::int64_t window_s,
-                                               std::int64_t to) const;
+    using TrendRates = ClimbWindow::RateComparison;
+    std::optional<TrendRates> CompareTrendRate(std::int64_t window_s, std::int64_t to) const;
     void KeepInAir(const FlightPoint& p);
     void ClearAir();
     double ShortDistanceMetres(const FlightPoint& a, const FlightPoint& b);
@@ -119,7 +104,9 @@ class FlightDetector {
     FlightSink& sink_;
     State state_ = State::kGround;
     bool resume_at_rest_ = false;
-    std::optional<FlightPoint> last_;  // the record before, with a position
+    // Every record with a position; the ground stretch's and the air's are
+    // the newest ground_kept_ and air_kept_ of them.
+    RecentPoints recent_;
     std::optional<ResumePoint> resume_;
 
     // On the ground.
@@ -128,17 +115,17 @@ class FlightDetector {
     double ground_level_m_ = 0;
     bool rolled_ = false;  // seen rolling on the ground in this stretch
     std::int64_t roll_start_ = 0;
-    std::deque<FlightPoint> ground_recent_;
+    std::size_t ground_kept_ = 0;
     std::optional<std::int64_t> rest_run_start_;
     bool landed_ = false;
 
     // In the air.
     DetectedFlight flight_;
     TrackLength track_;
-    std::deque<FlightPoint> air_recent_;
-    // The climb rate's lines over the last 10 and 5 seconds of air_recent_.
+    std::size_t air_kept_ = 0;
+    // The climb rate's line over the last 10 seconds of the air's records,
+    // and over the last 5 of them for a landing.
     ClimbWindow trend_window_;
-    ClimbWindow landing_window_;
     // cos(latitude) for ground speeds, and the latitude it was taken at.
     double cosine_at_deg_ = 1000;
     double cosine_ = 0;

@@ -1,10 +1,12 @@
-// The running least-squares window against the fit worked out from scratch.
+// The running least-squares window, and its shorter newest part, against the
+// fit worked out from scratch.
 #include "flights/climb_window.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace kestrun {
@@ -34,9 +36,11 @@ std::optional<int> FromScratch(const std::vector<Sample>& all, std::int64_t wind
     return rise < bound ? -1 : rise > bound ? 1 : 0;
 }
 
-std::optional<int> Compared(const ClimbWindow& window, double rate) {
-    const auto line = window.Fit();
-    return line ? std::optional(line->Compare(rate)) : std::nullopt;
+// Up and down as the window says them, in the shape FromScratch gives.
+std::pair<std::optional<int>, std::optional<int>> Split(
+    const std::optional<ClimbWindow::RateComparison>& compared) {
+    if (!compared) return {};
+    return {compared->up, compared->down};
 }
 
 TEST(ClimbWindowTest, AgreesWithTheFitFromScratchRecordByRecord) {
@@ -71,9 +75,15 @@ TEST(ClimbWindowTest, AgreesWithTheFitFromScratchRecordByRecord) {
                 std::uniform_int_distribution(-c.noise_units, c.noise_units)(random) / 16.0;
             all.push_back({t, altitude + noise});
             window.Add(t, altitude + noise);
-            for (const double rate : {1.0, -1.0, 0.5}) {
-                ASSERT_EQ(Compared(window, rate), FromScratch(all, 10, c.limit, rate))
-                    << "record " << i << " rate " << rate;
+            for (const double rate : {1.0, 0.5}) {
+                for (const std::int64_t within : {10, 5}) {
+                    const auto expected = std::pair(FromScratch(all, within, c.limit, rate),
+                                                    FromScratch(all, within, c.limit, -rate));
+                    ASSERT_EQ(Split(within == 10 ? window.CompareSlope(rate)
+                                                 : window.CompareNewestSlope(within, rate)),
+                              expected)
+                        << "record " << i << " rate " << rate << " within " << within;
+                }
             }
         }
         EXPECT_TRUE(window.valid());
@@ -90,7 +100,7 @@ TEST(ClimbWindowTest, TimeGoingBackInvalidatesUntilCleared) {
     window.Add(5, 0);
     window.Add(6, 2);
     EXPECT_TRUE(window.valid());
-    EXPECT_EQ(Compared(window, 1.0), 1);
+    EXPECT_EQ(Split(window.CompareSlope(1.0)), std::pair(std::optional(1), std::optional(1)));
 }
 
 }  // namespace
