@@ -187,6 +187,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         } else {
             std::printf("%s\n", TerminalSafe(DescribeScan(found)).c_str());
         }
+        if (scan.stopped()) break;  // the reason ends the scan, said once
     }
     progress.Clear();
     if (imported) status = RenameFlightAirports(db);

@@ -348,9 +348,10 @@ FileScanResult LogbookScan::ScanFile(const std::string& given) {
     if (status.ok()) status = db_.Exec("RELEASE file");
     if (!status.ok()) {
         static_cast<void>(db_.Exec("ROLLBACK TO file; RELEASE file"));
-        // SQLite ends the whole transaction on some failures (a full disk):
-        // nothing after this file can be saved then.
-        if (!db_.InTransaction()) lost_ = status;
+        // SQLite ends the whole transaction on some failures (a full disk),
+        // and a damaged logbook takes no change: nothing after this file
+        // can be saved then.
+        if (!db_.InTransaction() || !db_.write_refusal().ok()) lost_ = status;
         return Failed(result, status.message());
     }
     if (!from.resume && result.records == 0) {

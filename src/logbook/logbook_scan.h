@@ -59,6 +59,8 @@ class LogbookScan {
     // Indexes one record file. A file that fails leaves its old entries.
     FileScanResult ScanFile(const std::string& path);
     Status Commit();
+    // True once nothing more can be saved: the files after are not scanned.
+    bool stopped() const { return !lost_.ok(); }
 
     // The row a file has in the logbook, and where a scan of it starts.
     struct KnownFile;

@@ -173,8 +173,9 @@ Status Refuse(const std::string& path, const std::string& why) {
 }
 
 // Looks at an existing file without writing to it: read-only, and before
-// WAL mode (which SQLite records in the file) is switched on.
-Status CheckExisting(const std::string& path) {
+// WAL mode (which SQLite records in the file) is switched on. Reads its
+// first pages only; `wal` tells whether it is in WAL mode already.
+Status CheckExisting(const std::string& path, bool& wal) {
     Database db;
     Status status = db.Open(path, SQLITE_OPEN_READONLY);
     if (!status.ok()) return Refuse(path, "cannot be opened: " + status.message());
@@ -189,15 +190,6 @@ Status CheckExisting(const std::string& path) {
         return Refuse(path, "is damaged (" + status.message() + ")");
     }
     if (!status.ok()) return Refuse(path, "cannot be read: " + status.message());
-    Statement check;
-    status = db.Prepare("PRAGMA quick_check", check);
-    if (status.ok() && check.Step() && check.Text(0) != "ok") {
-        return Refuse(path, "is damaged (" + check.Text(0) + ")");
-    }
-    if (!check.status().ok() || !status.ok()) {
-        return Refuse(path,
-                      "is damaged (" + (status.ok() ? check.status() : status).message() + ")");
-    }
     status = db.QueryInt("PRAGMA application_id", application);
     if (status.ok()) status = db.QueryInt("PRAGMA user_version", version);
     if (!status.ok()) return Refuse(path, "cannot be read: " + status.message());
@@ -208,6 +200,25 @@ Status CheckExisting(const std::string& path) {
         return Refuse(path, fmt::format("was written by a newer kestrun-logbook (schema {}, this "
                                         "one knows up to {})",
                                         version, kLogbookSchemaVersion));
+    }
+    Statement mode;
+    status = db.Prepare("PRAGMA journal_mode", mode);
+    wal = status.ok() && mode.Step() && mode.Text(0) == "wal";
+    return Status::Ok();
+}
+
+// Reads the whole logbook, which costs time in proportion to its size: run
+// before its first change only, so that reading and a scan that finds
+// nothing new do without it.
+Status CheckWhole(const std::string& path, Database& db) {
+    Statement check;
+    Status status = db.Prepare("PRAGMA quick_check", check);
+    if (status.ok() && check.Step() && check.Text(0) != "ok") {
+        return Refuse(path, "is damaged (" + check.Text(0) + ")");
+    }
+    if (!check.status().ok() || !status.ok()) {
+        return Refuse(path,
+                      "is damaged (" + (status.ok() ? check.status() : status).message() + ")");
     }
     return Status::Ok();
 }
@@ -259,10 +270,11 @@ Status OpenLogbook(const std::string& path, Database& db) {
     PosixFileSystem files;
     FileFacts facts;
     bool found = false;
+    bool wal = false;
     if (files.Stat(path, facts, found).ok() && found) {
         if (facts.kind != FileFacts::Kind::kRegular) return Refuse(path, "is not a regular file");
         if (facts.size > 0) {
-            Status status = CheckExisting(path);
+            Status status = CheckExisting(path, wal);
             if (!status.ok()) return status;
         }
     } else {
@@ -276,8 +288,11 @@ Status OpenLogbook(const std::string& path, Database& db) {
     Status status = db.Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     if (!status.ok())
         return Status::Error("cannot open the logbook " + path + ": " + status.message());
-    status = db.Exec("PRAGMA foreign_keys = ON; PRAGMA journal_mode = WAL");
+    db.CheckBeforeWriting([path](Database& checked) { return CheckWhole(path, checked); });
+    status = db.Exec("PRAGMA foreign_keys = ON");
+    if (status.ok() && !wal) status = db.Exec("PRAGMA journal_mode = WAL");
     if (status.ok()) status = MigrateLogbook(db, kLogbookSchemaVersion);
+    if (!db.write_refusal().ok()) return db.write_refusal();
     if (!status.ok()) return Status::Error(path + ": " + status.message());
     return Status::Ok();
 }

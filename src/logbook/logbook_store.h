@@ -23,9 +23,10 @@ std::string DefaultLogbookPath();
 
 // Opens the logbook at `path`, creating it (and its folder) when missing,
 // with foreign keys on and the journal in WAL mode, and migrates it to
-// kLogbookSchemaVersion. A file that is not an SQLite database, is damaged,
-// belongs to another program or to a newer kestrun-logbook is refused
-// before anything is written to it.
+// kLogbookSchemaVersion. A file that is not an SQLite database, belongs to
+// another program or to a newer kestrun-logbook is refused here; the whole
+// logbook is checked for damage before the first change to it (by `db`), so
+// a damaged logbook is refused then, before anything is written to it.
 Status OpenLogbook(const std::string& path, Database& db);
 
 // Applies the migrations up to `version` only; for tests of the upgrade.

@@ -171,15 +171,45 @@ Status Database::BeginImmediate() {
 
 void Database::Close() {
     kept_.clear();
+    write_check_ = nullptr;
+    write_refusal_ = Status::Ok();
     if (db_ != nullptr) sqlite3_close_v2(db_);
     db_ = nullptr;
 }
 
+void Database::CheckBeforeWriting(std::function<Status(Database&)> check) {
+    write_check_ = std::move(check);
+    write_refusal_ = Status::Ok();
+}
+
+Status Database::BeforeWriting(sqlite3_stmt* stmt) {
+    if (sqlite3_stmt_readonly(stmt) != 0) return Status::Ok();
+    if (write_check_) {
+        // Taken out first: should the check itself change anything, it
+        // must not come back here.
+        const std::function<Status(Database&)> check = std::move(write_check_);
+        write_check_ = nullptr;
+        write_refusal_ = check(*this);
+    }
+    return write_refusal_;
+}
+
 Status Database::Exec(std::string_view sql) {
+    // One statement at a time, so that each can be looked at before it runs.
     const std::string text(sql);
-    if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK)
-        return Status::Ok();
-    return Status::Error(ErrorText());
+    const char* next = text.c_str();
+    while (*next != '\0') {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db_, next, -1, &stmt, &next) != SQLITE_OK) {
+            return Status::Error(ErrorText());
+        }
+        if (stmt == nullptr) continue;  // blanks or a comment
+        Statement statement(db_, stmt);
+        Status status = BeforeWriting(stmt);
+        if (status.ok()) status = statement.Run();
+        if (!status.ok()) return status;
+    }
+    return Status::Ok();
 }
 
 Status Database::Prepare(std::string_view sql, Statement& statement) {
@@ -188,7 +218,9 @@ Status Database::Prepare(std::string_view sql, Statement& statement) {
         SQLITE_OK) {
         return Status::Error(ErrorText());
     }
-    statement = Statement(db_, stmt);
+    Statement prepared(db_, stmt);
+    if (Status status = BeforeWriting(stmt); !status.ok()) return status;
+    statement = std::move(prepared);
     return Status::Ok();
 }
 

@@ -83,6 +83,14 @@ class Database {
     // later fail for want of it. Past the wait it fails in words.
     Status BeginImmediate();
 
+    // Runs `check` once, before the first statement that would change the
+    // database (BeginImmediate only takes the lock and does not count). A
+    // check that fails refuses that statement and every later change, with
+    // its words; what only reads never waits for it.
+    void CheckBeforeWriting(std::function<Status(Database&)> check);
+    // Ok, or the failed check's words once changes are refused.
+    const Status& write_refusal() const { return write_refusal_; }
+
     Status Exec(std::string_view sql);
     // Fails with the statement's text in the message when SQL is wrong.
     Status Prepare(std::string_view sql, Statement& statement);
@@ -107,6 +115,11 @@ class Database {
     std::chrono::milliseconds lock_wait_ = std::chrono::minutes(5);
     std::function<void()> waiting_;
     std::unordered_map<std::string, Statement> kept_;
+    // Before the first change: runs the check still to run; Ok, or why
+    // changes are refused.
+    Status BeforeWriting(sqlite3_stmt* stmt);
+    std::function<Status(Database&)> write_check_;
+    Status write_refusal_;
 };
 
 }  // namespace kestrun

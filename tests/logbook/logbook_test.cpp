@@ -126,7 +126,9 @@ TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
     for (const std::string& path : refused) {
         const std::string before = testing::ReadFile(path);
         Database db;
-        const Status status = OpenLogbook(path, db);
+        Status status = OpenLogbook(path, db);
+        // Damage deep inside may open for reading; the first change refuses it.
+        if (status.ok()) status = db.Exec("DELETE FROM phases");
         // Refused, and saying so.
         EXPECT_NE(status.message().find("left unchanged"), std::string::npos)
             << path << ": " << status.message();
