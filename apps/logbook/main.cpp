@@ -162,6 +162,13 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
     }
     const bool imported = airports_read.imported;
     if (imported) std::printf("airports imported from %s\n", TerminalSafe(airport_list).c_str());
+    // The flights already in the logbook are named from the new list now;
+    // those found below are named from it as they are stored.
+    if (imported) status = RenameFlightAirports(db);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
     // FlightGear's airport list holds the runways too.
     const std::string runway_list = !runways.empty()                ? runways
                                     : airport_list.ends_with(".gz") ? airport_list
@@ -190,8 +197,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         if (scan.stopped()) break;  // the reason ends the scan, said once
     }
     progress.Clear();
-    if (imported) status = RenameFlightAirports(db);
-    if (status.ok()) status = scan.Commit();
+    status = scan.Commit();
     if (!status.ok()) {
         Say("the scan was not saved: " + status.message());
         return kExitFailed;

@@ -316,13 +316,13 @@ int LogRecordedFlight(const std::string& file_name, int status) {
     AirportImport airports;
     const std::string airport_list = InstalledAirportList();
     if (done.ok() && !airport_list.empty()) done = UpdateAirports(db, airport_list, airports);
+    if (done.ok() && airports.imported) done = RenameFlightAirports(db);
     FileScanResult scanned;
     if (done.ok()) {
         scanned = scan.ScanFile(path);
         if (scanned.outcome == FileScanResult::Outcome::kFailed)
             done = Status::Error(scanned.message);
     }
-    if (done.ok() && airports.imported) done = RenameFlightAirports(db);
     if (done.ok()) done = scan.Commit();
     std::vector<FlightRow> flights;
     if (done.ok()) done = LoadFlights(db, FlightFilter{}, flights);

@@ -124,8 +124,9 @@ std::optional<std::int64_t> LocalTime(std::int64_t day_start, std::optional<std:
     return day_start + *seconds;
 }
 
+// `airports`: whether the logbook has any to name the flight's ends from.
 Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
-                   const DetectedFlight& f) {
+                   const DetectedFlight& f, bool airports) {
     Statement* kept = nullptr;
     Status status = db.PrepareKept(
         "INSERT INTO flights(file_id, begin_offset, end_offset, complete, first_time, last_time, "
@@ -154,15 +155,19 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
     std::string departure, arrival;
     if (f.takeoff_point) {
         insert.Bind(14, f.takeoff_point->latitude_deg).Bind(15, f.takeoff_point->longitude_deg);
-        status = NearestAirport(db, f.takeoff_point->latitude_deg, f.takeoff_point->longitude_deg,
-                                departure);
+        if (airports) {
+            status = NearestAirport(db, f.takeoff_point->latitude_deg,
+                                    f.takeoff_point->longitude_deg, departure);
+        }
     }
     if (status.ok() && f.touchdown) {
         const LandingReport& td = *f.touchdown;
         insert.Bind(16, td.where.latitude_deg).Bind(17, td.where.longitude_deg);
         insert.Bind(18, td.rate_fpm).Bind(19, td.airspeed_kt);
         insert.Bind(20, td.pitch_deg).Bind(21, td.bank_deg);
-        status = NearestAirport(db, td.where.latitude_deg, td.where.longitude_deg, arrival);
+        if (airports) {
+            status = NearestAirport(db, td.where.latitude_deg, td.where.longitude_deg, arrival);
+        }
     }
     if (!status.ok()) return status;
     insert.Bind(23, departure).Bind(24, arrival);
@@ -274,8 +279,12 @@ Status StoreFile(Database& db, const std::string& path, const FileEntry& entry, 
     if (status.ok())
         status = forget.Bind(1, file_id).Bind(2, static_cast<std::int64_t>(begin)).Run();
     const std::int64_t day_start = entry.first_date.days * kSecondsPerDay;
+    std::int64_t airports = 0;
+    if (status.ok() && !flights.empty()) {
+        status = db.QueryInt("SELECT EXISTS (SELECT 1 FROM airports)", airports);
+    }
     for (const DetectedFlight& flight : flights) {
-        if (status.ok()) status = StoreFlight(db, file_id, day_start, flight);
+        if (status.ok()) status = StoreFlight(db, file_id, day_start, flight, airports != 0);
     }
     return status;
 }
@@ -390,6 +399,7 @@ Status LogbookScan::ScanAndStore(InputFile& file, const std::string& path, const
         total_read_ += bytes;
         if (bytes_read_) bytes_read_(total_read_);
     };
+    runways_.Recount();  // imported since the file before, perhaps
     DetectSink sink(from.day_base, progress, runways_, limits_);
     const bool at_rest = from.resume && known->resume_seconds.has_value();
     if (at_rest) sink.detector().ResumeAtRest();

@@ -269,6 +269,11 @@ Status UpdateRunways(Database& db, const std::string& path, RunwayImport& result
 
 std::vector<Runway> LogbookRunways::RunwaysNear(const GeoPoint& point, double reach_m) {
     std::vector<Runway> runways;
+    if (!any_) {
+        std::int64_t count = 0;
+        any_ = !db_.QueryInt("SELECT EXISTS (SELECT 1 FROM runways)", count).ok() || count != 0;
+    }
+    if (!*any_) return runways;
     Statement* kept = nullptr;
     Status status = db_.PrepareKept(
         "SELECT r.airport, r.width_m, r.airport_elevation_m, r.le_ident, r.le_lat, r.le_lon, "

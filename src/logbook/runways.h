@@ -3,6 +3,7 @@
 // a CSV file of runway ends, kept with a spatial index, and found near a
 // point for judging takeoffs, landings and approaches.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,10 +41,14 @@ class LogbookRunways final : public RunwayFinder {
     std::vector<Runway> RunwaysNear(const GeoPoint& point, double reach_m) override;
     // The first failure of a look-up; the analysis goes on without runways.
     const Status& status() const { return status_; }
+    // The runways may have changed: whether there are any is asked again
+    // at the next look-up. Until then a logbook without runways costs none.
+    void Recount() { any_.reset(); }
 
   private:
     Database& db_;
     Status status_;
+    std::optional<bool> any_;
 };
 
 }  // namespace kestrun
