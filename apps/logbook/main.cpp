@@ -1,6 +1,7 @@
 // kestrun-logbook: a pilot's logbook built from record files. Scans files
 // and folders for flights into an SQLite database, lists them, shows one
-// with its phases and landing report, exports it, and adds up the totals.
+// with its phases and landing report, exports it, adds up the totals, and
+// keeps what the pilot tells about each flight.
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -302,7 +303,8 @@ struct Command {
 std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     CLI::App app{
         "A pilot's logbook from Kestrun flight record files: finds the flights in them, "
-        "keeps them in a database, and lists, shows, exports and totals them.",
+        "keeps them in a database with the pilot's own fields, and lists, shows, exports and "
+        "totals them.",
         "kestrun-logbook"};
     PrepareCommandLine(app, kExitStatuses);
     app.require_subcommand(1);
@@ -359,7 +361,7 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     show->add_option("-f,--format", command.show_format, "table or json")
         ->check(CLI::IsMember({"table", "json"}));
 
-    CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month and by route");
+    CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month, by route and by aircraft");
     stats->add_option("-f,--format", command.format_name, "table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
 

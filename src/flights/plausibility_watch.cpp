@@ -52,11 +52,11 @@ std::string PlausibilityWatch::Reason(const DetectedFlight& flight) const {
     const auto add = [&reason](const std::string& part) {
         reason += (reason.empty() ? "" : "; ") + part;
     };
-    if (fast_.longest >= kImplausibleForS) {
+    if (fast_.longest >= kImplausibleFastForS) {
         add(fmt::format("a ground speed above {:.0f} kt for {} s (up to {:.0f} kt)",
                         kImplausibleGroundKt, fast_.longest, fast_.longest_peak));
     }
-    if (climbing_.longest >= kImplausibleForS) {
+    if (climbing_.longest >= kImplausibleClimbForS) {
         add(fmt::format("a climb faster than {:.0f} ft/min for {} s (up to {:.0f} ft/min)",
                         kImplausibleClimbFpm, climbing_.longest, climbing_.longest_peak));
     }

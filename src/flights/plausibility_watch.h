@@ -7,11 +7,12 @@
 //
 // Limits are set far beyond light aircraft, so that no real flight reaches
 // them, and single records (a repositioned aircraft, a glitch) do not count:
-//  - ground speed above 450 kt for 30 s on end (the fastest single-engine
-//    turboprops cruise near 330 kt; a 100 kt tailwind stays below);
+//  - ground speed above 450 kt for 10 s on end (the fastest single-engine
+//    turboprops cruise near 330 kt; a 100 kt tailwind stays below). Not
+//    longer: a pattern flown 8 times as fast is in the air for half a minute;
 //  - climbing faster than 6000 ft/min for 30 s on end (aerobatic aircraft
-//    climb about half that; a dive or spin can sink faster, so sink is not
-//    held against a flight);
+//    climb about half that, and an up-line faster only for seconds; a dive
+//    or spin can sink faster, so sink is not held against a flight);
 //  - a touchdown sinking faster than 2000 ft/min, three times what light
 //    aircraft landing gear is built to take.
 
@@ -25,7 +26,8 @@ namespace kestrun {
 
 inline constexpr double kImplausibleGroundKt = 450;
 inline constexpr double kImplausibleClimbFpm = 6000;
-inline constexpr std::int64_t kImplausibleForS = 30;
+inline constexpr std::int64_t kImplausibleFastForS = 10;
+inline constexpr std::int64_t kImplausibleClimbForS = 30;
 inline constexpr double kImplausibleTouchdownFpm = -2000;
 
 class PlausibilityWatch {
