@@ -454,7 +454,7 @@ int Show(Database& db, const Command& command) {
         return ExportFlight(*flight, command.export_name, command.output);
     }
     const std::string text = command.show_format == "json"
-                                 ? FlightShowJson(*flight, phases, judgement).dump(2) + "\n"
+                                 ? JsonText(FlightShowJson(*flight, phases, judgement), 2) + "\n"
                                  : FormatFlight(*flight, phases, judgement);
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;

@@ -114,6 +114,10 @@ Json JudgementJson(const FlightJudgement& judgement) {
 
 }  // namespace
 
+std::string JsonText(const Json& json, int indent) {
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 Json FlightListJson(const FlightRow& f) {
     Json j;
     j["id"] = f.id;

@@ -217,7 +217,7 @@ std::string ClockTime(std::int64_t local_seconds) {
 std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat format) {
     Json rows = Json::array();
     for (const FlightRow& f : flights) rows.push_back(FlightListJson(f));
-    if (format == TableFormat::kJson) return rows.dump(2) + "\n";
+    if (format == TableFormat::kJson) return JsonText(rows, 2) + "\n";
     if (format == TableFormat::kCsv) {
         // The columns are the JSON keys, also when there is no flight.
         return Csv(rows, Keys(FlightListJson(FlightRow{})));
@@ -335,7 +335,7 @@ std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat forma
         j["by_route"] = by_pair;
         j["by_aircraft"] = by_aircraft;
         j["implausible_left_out"] = left_out.ToJson("", "");
-        return j.dump(2) + "\n";
+        return JsonText(j, 2) + "\n";
     }
     if (format == TableFormat::kCsv) {
         // One table: the total first, then the months, the routes, the

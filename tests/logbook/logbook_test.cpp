@@ -405,7 +405,7 @@ TEST_F(LogbookTest, AFlightIntoTheYear10000IsRefused) {
 
 // Idents and file names come from outside: the tables for people escape
 // their control characters, one row a line; CSV keeps them, quoted.
-TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
+TEST_F(LogbookTest, TablesShowControlCharactersEscapedAndJsonAnyName) {
     FlightRow flight;
     flight.file = "/f/x\x1b[2Jy\nz.dat";
     flight.departure = "\x1b]0;TITLE\a";
@@ -418,6 +418,10 @@ TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
         EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
     }
     EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),
+              std::string::npos);
+    // JSON holds only UTF-8: a name in another encoding is shown, not fatal.
+    flight.file = "/f/Z\xfcrich.dat";
+    EXPECT_NE(FormatFlightList({flight}, TableFormat::kJson).find("/f/Z\ufffdrich.dat"),
               std::string::npos);
 }
 
