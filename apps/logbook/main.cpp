@@ -361,7 +361,8 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     show->add_option("-f,--format", command.show_format, "table or json")
         ->check(CLI::IsMember({"table", "json"}));
 
-    CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month, by route and by aircraft");
+    CLI::App* stats =
+        app.add_subcommand("stats", "Totals overall, by month, by route and by aircraft");
     stats->add_option("-f,--format", command.format_name, "table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
 

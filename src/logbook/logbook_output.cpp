@@ -235,23 +235,24 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
                                    : PadTo(TerminalSafe(text), aircraft_width) + " ";
     };
     std::string out = fmt::format(
-        "{:>4}  {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
-        "{:>6} {:>3} {:<4} {:>5}  {}{}\n",
+        "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
+        "{:>6} {:>3} {:<4} {:>5}  {}\n",
         "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
-        "rwy", "td m", aircraft(std::string(kAircraftHeading)), "file");
+        "rwy", "td m", aircraft(std::string(kAircraftHeading)) + "file");
     bool marked = false;
     for (const FlightRow& f : flights) {
         marked = marked || !f.implausible.empty();
+        const std::string id = (f.implausible.empty() ? "" : "!") + std::to_string(f.id);
         out += fmt::format(
-            "{:>4}{} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
-            "{:<4} {:>5}  {}{}\n",
-            f.id, f.implausible.empty() ? ' ' : '!', Date(f.date_days()), Cell(f.departure),
-            Cell(f.arrival), Clock(f.takeoff), Clock(f.landing), Duration(f.air_time_s()),
-            f.distance_m / kMetresPerNauticalMile, f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
+            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
+            "{:<4} {:>5}  {}\n",
+            id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
+            Clock(f.landing), Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
+            f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
             Cell(f.runway),
             f.touchdown_distance_m ? fmt::format("{:.0f}", *f.touchdown_distance_m) : "-",
-            aircraft(f.fields.aircraft), TerminalSafe(f.file));
+            aircraft(f.fields.aircraft) + TerminalSafe(f.file));
     }
     if (marked) {
         out +=
