@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "protocol/host_units.h"
 #include "recordfile/track_length.h"
@@ -13,6 +14,7 @@ namespace {
 
 constexpr double kKnotsPerMps = 3600.0 / 1852.0;
 constexpr double kFeetPerMetre = 1 / kMetresPerFoot;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180;
 
 }  // namespace
 
@@ -33,13 +35,30 @@ void PlausibilityWatch::Run::Add(bool above, std::int64_t dt, double value) {
 void PlausibilityWatch::Add(const FlightPoint& before, const FlightPoint& p) {
     const std::int64_t dt = p.seconds - before.seconds;
     if (dt <= 0) return;
+    const double climb_fpm =
+        (p.altitude_m - before.altitude_m) * kFeetPerMetre * 60 / static_cast<double>(dt);
+    climbing_.Add(climb_fpm > kImplausibleClimbFpm, dt, climb_fpm);
+    // The great circle costs sines, cosines and an arc sine, and nearly
+    // every step is far too short to matter: an upper bound of it first.
+    // In the haversine sin x <= x and cos <= 1, so sqrt(h) <= s below, and
+    // asin(s) <= 1.05 s while s <= 0.5; the bound's rounding is nothing
+    // beside the margin of a tenth.
+    const double dlat = (p.latitude_deg - before.latitude_deg) * kRadiansPerDegree;
+    double dlon_deg = p.longitude_deg - before.longitude_deg;
+    if (dlon_deg > 180) dlon_deg -= 360;
+    if (dlon_deg < -180) dlon_deg += 360;
+    const double dlon = dlon_deg * kRadiansPerDegree;
+    const double s = 0.5 * std::sqrt(dlat * dlat + dlon * dlon);
+    const double bound_kt =
+        2 * kEarthMeanRadiusMetres * 1.05 * s / static_cast<double>(dt) * kKnotsPerMps;
+    if (s <= 0.5 && bound_kt < 0.9 * kImplausibleGroundKt) {
+        fast_.Add(false, dt, 0);
+        return;
+    }
     const double ground_kt = GreatCircleMetres(before.latitude_deg, before.longitude_deg,
                                                p.latitude_deg, p.longitude_deg) /
                              static_cast<double>(dt) * kKnotsPerMps;
-    const double climb_fpm =
-        (p.altitude_m - before.altitude_m) * kFeetPerMetre * 60 / static_cast<double>(dt);
     fast_.Add(ground_kt > kImplausibleGroundKt, dt, ground_kt);
-    climbing_.Add(climb_fpm > kImplausibleClimbFpm, dt, climb_fpm);
 }
 
 void PlausibilityWatch::Break() {
