@@ -134,10 +134,15 @@ void FlightDetector::Add(const FlightPoint& p) {
     if (stretch_start) {
         motion.at_rest = resume_at_rest_ && first;
     } else if (const FlightPoint& last = recent_.Back(0); p.seconds > last.seconds) {
-        const auto dt = static_cast<double>(p.seconds - last.seconds);
-        motion.ground_kt = ShortDistanceMetres(last, p) / dt * kKnotsPerMps;
+        // Nearly always one second, where dividing changes no bit and only
+        // costs time.
+        const std::int64_t step = p.seconds - last.seconds;
+        const auto per_second = [&](double x) {
+            return step == 1 ? x : x / static_cast<double>(step);
+        };
+        motion.ground_kt = per_second(ShortDistanceMetres(last, p)) * kKnotsPerMps;
         motion.at_rest = *motion.ground_kt < kRestKt;
-        motion.steady = std::fabs(p.altitude_m - last.altitude_m) / dt < kTrendRateMps;
+        motion.steady = per_second(std::fabs(p.altitude_m - last.altitude_m)) < kTrendRateMps;
     }
     // From here on the record before is recent_.Back(1).
     recent_.Push(p);

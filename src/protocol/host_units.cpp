@@ -72,20 +72,8 @@ HostAltitude AltitudeToHost(double metres) {
     return altitude;
 }
 
-// The readers below work in double where that is exact: the exact sum or
-// product rounded once, as the long double path also gives, at a fraction of
-// its cost for exporters that convert millions of records.
-double AltitudeFromHost(HostAltitude altitude) {
-    return static_cast<double>(altitude.metres) +
-           static_cast<double>(altitude.fraction) / static_cast<double>(kTwo32);
-}
-
 std::int32_t SignedAngleToHost(double degrees) {
     return AngleUnits<std::int32_t>(degrees, kTwo32);
-}
-
-double SignedAngleFromHost(std::int32_t v) {
-    return static_cast<double>(v) * 360.0 / static_cast<double>(kTwo32);  // below 2^41: exact
 }
 
 std::uint32_t HeadingToHost(double degrees) {
@@ -96,16 +84,8 @@ std::uint32_t HeadingToHost(double degrees) {
     return static_cast<std::uint32_t>(units);
 }
 
-double HeadingFromHost(std::uint32_t v) {
-    return static_cast<double>(v) * 360.0 / static_cast<double>(kTwo32);  // below 2^41: exact
-}
-
 std::int32_t AirspeedToHost(double knots) {
     return RoundClamped<std::int32_t>(static_cast<long double>(knots) * 128.0L);
-}
-
-double AirspeedFromHost(std::int32_t v) {
-    return static_cast<double>(v) / 128.0;
 }
 
 std::int32_t VerticalSpeedToHost(double metres_per_second) {

@@ -37,20 +37,33 @@ struct HostAltitude {
     std::int32_t metres = 0;
 };
 HostAltitude AltitudeToHost(double metres);
-double AltitudeFromHost(HostAltitude altitude);
+// The readers below work in double where that is exact (the exact sum or
+// product rounded once), and are inline: readers of records convert
+// millions of them.
+inline double AltitudeFromHost(HostAltitude altitude) {
+    return static_cast<double>(altitude.metres) +
+           static_cast<double>(altitude.fraction) / 4294967296.0;
+}
 // Pilots, FlightGear and the export formats count altitudes in feet.
 inline constexpr double kMetresPerFoot = 0.3048;
 
 // Angles: degrees = v * 360 / 2^32. Host pitch is negative nose up and host
 // bank negative right wing down; callers convert signs, not these helpers.
 std::int32_t SignedAngleToHost(double degrees);
-double SignedAngleFromHost(std::int32_t v);
+inline double SignedAngleFromHost(std::int32_t v) {
+    return static_cast<double>(v) * 360.0 / 4294967296.0;  // below 2^41: exact
+}
 std::uint32_t HeadingToHost(double degrees);  // any degrees, wrapped into [0, 360)
-double HeadingFromHost(std::uint32_t v);      // [0, 360)
+// [0, 360)
+inline double HeadingFromHost(std::uint32_t v) {
+    return static_cast<double>(v) * 360.0 / 4294967296.0;  // below 2^41: exact
+}
 
 // Indicated airspeed: knots = v / 128.
 std::int32_t AirspeedToHost(double knots);
-double AirspeedFromHost(std::int32_t v);
+inline double AirspeedFromHost(std::int32_t v) {
+    return static_cast<double>(v) / 128.0;
+}
 
 // Vertical speed: metres per second = v / 256.
 std::int32_t VerticalSpeedToHost(double metres_per_second);
