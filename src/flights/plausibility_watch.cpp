@@ -35,29 +35,32 @@ void PlausibilityWatch::Run::Add(bool above, std::int64_t dt, double value) {
 void PlausibilityWatch::Add(const FlightPoint& before, const FlightPoint& p) {
     const std::int64_t dt = p.seconds - before.seconds;
     if (dt <= 0) return;
-    const double climb_fpm =
-        (p.altitude_m - before.altitude_m) * kFeetPerMetre * 60 / static_cast<double>(dt);
+    // Nearly always one second, where dividing changes no bit.
+    const auto per_second = [dt](double x) { return dt == 1 ? x : x / static_cast<double>(dt); };
+    const double climb_fpm = per_second((p.altitude_m - before.altitude_m) * kFeetPerMetre * 60);
     climbing_.Add(climb_fpm > kImplausibleClimbFpm, dt, climb_fpm);
     // The great circle costs sines, cosines and an arc sine, and nearly
     // every step is far too short to matter: an upper bound of it first.
-    // In the haversine sin x <= x and cos <= 1, so sqrt(h) <= s below, and
-    // asin(s) <= 1.05 s while s <= 0.5; the bound's rounding is nothing
-    // beside the margin of a tenth.
+    // In the haversine sin x <= x and cos <= 1, so sqrt(h) <= s with
+    // (2s)^2 = dlat^2 + dlon^2, and asin(s) <= 1.05 s while s <= 0.5; the
+    // bound's rounding is nothing beside the margin of a tenth.
     const double dlat = (p.latitude_deg - before.latitude_deg) * kRadiansPerDegree;
     double dlon_deg = p.longitude_deg - before.longitude_deg;
     if (dlon_deg > 180) dlon_deg -= 360;
     if (dlon_deg < -180) dlon_deg += 360;
     const double dlon = dlon_deg * kRadiansPerDegree;
-    const double s = 0.5 * std::sqrt(dlat * dlat + dlon * dlon);
-    const double bound_kt =
-        2 * kEarthMeanRadiusMetres * 1.05 * s / static_cast<double>(dt) * kKnotsPerMps;
-    if (s <= 0.5 && bound_kt < 0.9 * kImplausibleGroundKt) {
+    const double two_s_squared = dlat * dlat + dlon * dlon;
+    // 2s at which the bound reaches nine tenths of the limit.
+    constexpr double kFarBelowPerSecond =
+        0.9 * kImplausibleGroundKt / kKnotsPerMps / (1.05 * kEarthMeanRadiusMetres);
+    const double far_below = kFarBelowPerSecond * static_cast<double>(dt);
+    if (two_s_squared <= 1 && two_s_squared < far_below * far_below) {
         fast_.Add(false, dt, 0);
         return;
     }
-    const double ground_kt = GreatCircleMetres(before.latitude_deg, before.longitude_deg,
-                                               p.latitude_deg, p.longitude_deg) /
-                             static_cast<double>(dt) * kKnotsPerMps;
+    const double ground_kt = per_second(GreatCircleMetres(before.latitude_deg, before.longitude_deg,
+                                                          p.latitude_deg, p.longitude_deg)) *
+                             kKnotsPerMps;
     fast_.Add(ground_kt > kImplausibleGroundKt, dt, ground_kt);
 }
 
