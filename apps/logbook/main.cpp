@@ -343,8 +343,8 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     CLI::App* show = app.add_subcommand("show", "One flight: phases, landing report, export");
     show->add_option("ID", command.id, "The flight's id, as list shows it")->required();
     show->add_option("--export", command.export_name,
-                     "Export the flight as gpx, kml, csv, svg or igc")
-        ->check(CLI::IsMember({"gpx", "kml", "csv", "svg", "igc"}));
+                     "Export the flight's records in one of kestrun-export's formats")
+        ->check(CLI::IsMember(ExportFormatNames()));
     show->add_option("-o,--output", command.output,
                      "Write the export there instead of standard output")
         ->option_text("PATH");

@@ -10,7 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
+#include <tuple>
 
+#include "export/export_run.h"
+#include "logbook/logbook_output.h"
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
 #include "tests/support/runway_flight.h"
@@ -89,6 +92,10 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     const std::regex fix("\r\nB");
     const auto fixes = std::distance(std::sregex_iterator(igc.out.begin(), igc.out.end(), fix), {});
     EXPECT_EQ(fixes, 20 + 100 + 300 + 125 + 6 + 60 + 100 + 125 + 20 + 30 + 2);
+    for (const std::string& format : ExportFormatNames()) {
+        const Outcome exported = Logbook(dir, "lb", "show 2 --export " + format);
+        EXPECT_TRUE(exported.exit_code == 0 && exported.out.size() > 200) << format << exported.err;
+    }
     EXPECT_EQ(Logbook(dir, "lb", "show 99").exit_code, 1);
 
     const Outcome foreign = Logbook(dir, "flights/june/day.DAT", "list");
