@@ -195,7 +195,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         Say("the scan was not saved: " + status.message());
         return kExitFailed;
     }
-    if (unchanged > 0) std::printf("%zu file%s unchanged\n", unchanged, unchanged == 1 ? "" : "s");
+    std::printf("%zu file%s unchanged\n", unchanged, unchanged == 1 ? "" : "s");
     std::fflush(stdout);
     return result;
 }

@@ -56,6 +56,7 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_NE(scan.out.find("empty.dat: no flight records; skipped"), std::string::npos)
         << scan.out;
     EXPECT_NE(scan.out.find("day.DAT: 2 flights"), std::string::npos) << scan.out;
+    EXPECT_TRUE(scan.out.ends_with("\n0 files unchanged\n")) << scan.out;
 
     const auto list = nlohmann::ordered_json::parse(Logbook(dir, "lb", "list --format json").out);
     ASSERT_EQ(list.size(), 2u);
