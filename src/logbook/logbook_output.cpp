@@ -33,8 +33,12 @@ std::string Clock(const std::optional<std::int64_t>& t) {
 }
 
 std::string Duration(const std::optional<std::int64_t>& s) {
-    if (!s) return "-";
-    return fmt::format("{}:{:02}", *s / 3600, *s % 3600 / 60);
+    return s ? HoursMinutes(*s) : "-";
+}
+
+// Hours to two places, rounded as the h:mm of the flights they add up.
+double Hours(std::int64_t seconds) {
+    return static_cast<double>(RoundedSteps(seconds, 36)) / 100;
 }
 
 // Rounded to `step`; never "-0".
@@ -162,8 +166,8 @@ struct Totals {
         if (!group_key.empty()) j[group_key] = group;
         j["flights"] = flights;
         j["landings"] = landings;
-        j["air_hours"] = Round(static_cast<double>(air_s) / 3600, 0.01);
-        j["block_hours"] = Round(static_cast<double>(block_s) / 3600, 0.01);
+        j["air_hours"] = Hours(air_s);
+        j["block_hours"] = Hours(block_s);
         j["distance_nm"] = Round(distance_m / kMetresPerNauticalMile, 0.1);
         return j;
     }
@@ -185,6 +189,17 @@ std::string StatsTable(const Json& rows, const std::string& title, const std::st
 
 }  // namespace
 
+std::int64_t RoundedSteps(std::int64_t seconds, std::int64_t step) {
+    if (seconds < 0) return -RoundedSteps(-seconds, step);
+    return (seconds + step / 2) / step;
+}
+
+std::string HoursMinutes(std::int64_t seconds) {
+    const std::int64_t minutes = RoundedSteps(seconds, 60);
+    return fmt::format("{}{}:{:02}", minutes < 0 ? "-" : "", std::abs(minutes) / 60,
+                       std::abs(minutes) % 60);
+}
+
 std::string ClockTime(std::int64_t local_seconds) {
     char text[16];
     char* end = WriteTimeOfDay(text, SecondOfDay(local_seconds));
@@ -200,17 +215,17 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
         return Csv(rows, Keys(FlightListJson(FlightRow{})));
     }
     std::string out = fmt::format(
-        "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
+        "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>6} {:>7} {:>6} {:>4} "
         "{:>6} {:>3} {:<4} {:>5}  {}\n",
-        "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
-        "rwy", "td m", "file");
+        "id", "date", "from", "to", "takeoff", "landing", "air", "block", "nm", "ft", "kt", "fpm",
+        "t&g", "rwy", "td m", "file");
     for (const FlightRow& f : flights) {
         out += fmt::format(
-            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
-            "{:<4} {:>5}  {}\n",
+            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} "
+            "{:>3} {:<4} {:>5}  {}\n",
             f.id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
-            Clock(f.landing), Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
-            f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
+            Clock(f.landing), Duration(f.air_time_s()), Duration(f.block_time_s()),
+            f.distance_m / kMetresPerNauticalMile, f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
             Cell(f.runway),
             f.touchdown_distance_m ? fmt::format("{:.0f}", *f.touchdown_distance_m) : "-",

@@ -105,6 +105,27 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_NE(foreign.err.find("left unchanged"), std::string::npos) << foreign.err;
 }
 
+// The h:mm of list and show and the hours of stats round alike: to the
+// nearest, halves up, past 99 hours too.
+TEST(LogbookCliTest, ListAndStatsRoundTimesAlike) {
+    const std::tuple<std::int64_t, std::string, double> cases[] = {
+        {17, "0:00", 0},      {18, "0:00", 0.01},       {7169, "1:59", 1.99},
+        {7170, "2:00", 1.99}, {359969, "99:59", 99.99}, {359970, "100:00", 99.99}};
+    for (const auto& [seconds, shown, hours] : cases) {
+        FlightRow f;
+        f.takeoff = f.off_block = 1000;
+        f.landing = f.on_block = 1000 + seconds;
+        EXPECT_NE(
+            FormatFlightList({f}, TableFormat::kTable).find(fmt::format(" {0:>6} {0:>6} ", shown)),
+            std::string::npos)
+            << seconds;
+        EXPECT_EQ(
+            nlohmann::json::parse(FormatStats({f}, TableFormat::kJson))["total"]["block_hours"],
+            hours)
+            << seconds;
+    }
+}
+
 // A landing on KSFO 28R judged by a scan and shown: the show's JSON holds
 // the list's keys and the judgement, unknown values null.
 TEST(LogbookCliTest, ShowJudgesTheLandingAgainstItsRunway) {
