@@ -105,6 +105,23 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_NE(foreign.err.find("left unchanged"), std::string::npos) << foreign.err;
 }
 
+// An empty logbook says how to fill it: in place of a table, and on
+// standard error beside CSV and JSON, which stay what a program expects.
+TEST(LogbookCliTest, AnEmptyLogbookSaysHowToFillIt) {
+    ScratchDir dir;
+    const std::string hint =
+        "kestrun-logbook --db " + (dir / "lb").string() + " scan FOLDER-OR-FILE";
+    for (const std::string command : {"list", "stats", "list -f csv", "stats -f json"}) {
+        const Outcome shown = Logbook(dir, "lb", command);
+        const bool table = command.find(" -f ") == std::string::npos;
+        EXPECT_TRUE(shown.exit_code == 0 &&
+                    (table ? shown.out : shown.err).find(hint) != std::string::npos &&
+                    (table || shown.out.find(hint) == std::string::npos))
+            << command << ": " << shown.out << shown.err;
+    }
+    EXPECT_EQ(Logbook(dir, "lb", "list -f json").out, "[]\n");
+}
+
 // The h:mm of list and show and the hours of stats round alike: to the
 // nearest, halves up, past 99 hours too.
 TEST(LogbookCliTest, ListAndStatsRoundTimesAlike) {
