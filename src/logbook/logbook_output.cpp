@@ -50,12 +50,16 @@ std::string LocalClock(double local_seconds) {
     return ClockTime(static_cast<std::int64_t>(std::floor(local_seconds)));
 }
 
+// "KPAO 31", or "an unknown field": idents come from airport and runway lists.
+std::string Field(const std::string& airport, const std::string& runway) {
+    const std::string where = airport.empty() ? "an unknown field" : TerminalSafe(airport);
+    return runway.empty() ? where : where + " " + TerminalSafe(runway);
+}
+
 // "KPAO 31: touched down 312 m past the threshold, 2.4 m right of centre,
 // 5° crab, -180 ft/min, 58 kt; rolled 290 m, 470 m left"
 std::string TouchdownLine(const TouchdownJudgement& t) {
-    std::string where = t.airport.empty() ? "an unknown field" : t.airport;
-    if (!t.runway.empty()) where += " " + t.runway;
-    std::string line = where + ": touched down at " + LocalClock(t.seconds);
+    std::string line = Field(t.airport, t.runway) + ": touched down at " + LocalClock(t.seconds);
     if (t.touchdown_distance_m) {
         line += fmt::format(", {:.0f} m {} the threshold", std::fabs(*t.touchdown_distance_m),
                             *t.touchdown_distance_m < 0 ? "short of" : "past");
@@ -78,21 +82,20 @@ std::string TouchdownLine(const TouchdownJudgement& t) {
 std::string JudgementText(const FlightJudgement& j) {
     std::string out;
     if (const auto& t = j.takeoff) {
-        out += fmt::format("Takeoff: {}{}, rolled {:.0f} m", t->airport.empty() ? "an unknown field" : t->airport,
-                           t->runway.empty() ? "" : " " + t->runway, t->roll_m);
+        out += fmt::format("Takeoff: {}, rolled {:.0f} m", Field(t->airport, t->runway), t->roll_m);
         if (t->liftoff_distance_m) out += fmt::format(", airborne {:.0f} m down the runway", *t->liftoff_distance_m);
         out += "\n";
     }
     for (const GoAround& g : j.go_arounds) {
-        out += fmt::format("Go-around or low pass: {} {} at {}, lowest {:.0f} ft above the {}\n", g.airport,
-                           g.runway, LocalClock(g.seconds), g.lowest_ft_agl,
+        out += fmt::format("Go-around or low pass: {} at {}, lowest {:.0f} ft above the {}\n",
+                           Field(g.airport, g.runway), LocalClock(g.seconds), g.lowest_ft_agl,
                            g.rolled_level ? "level rolled on" : "runway's elevation");
     }
     for (const TouchdownJudgement& t : j.touchdowns) {
         out += (t.final ? "Final landing " : "Touch-and-go ") + TouchdownLine(t) + "\n";
     }
     if (const auto& a = j.approach) {
-        out += fmt::format("Approach to {} {}: {}\n", a->airport, a->runway,
+        out += fmt::format("Approach to {}: {}\n", Field(a->airport, a->runway),
                            a->stable ? "stable" : "not stable");
         for (const ApproachGate& g : a->gates) {
             out += fmt::format(
