@@ -12,7 +12,7 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
-TimePlacement FlightTimeline::Place(int hour, int minute, int second) {
+TimePlacement FlightTimeline::PlaceByRules(int hour, int minute, int second) {
     const std::int64_t of_day = std::int64_t{hour} * 3600 + minute * 60 + second;
     TimePlacement placement;
     if (records_++ == 0) {

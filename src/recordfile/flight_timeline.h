@@ -21,6 +21,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "record/flight_record.h"
+#include "recordfile/civil_date.h"
+
 namespace kestrun {
 
 inline constexpr std::int64_t kGapSeconds = 5;
@@ -43,7 +46,26 @@ class FlightTimeline {
     static constexpr std::size_t kKeptGaps = 20;
 
     // Places the next record; the fields must be a plausible time of day.
-    TimePlacement Place(int hour, int minute, int second);
+    TimePlacement Place(int hour, int minute, int second) {
+        const std::int64_t of_day = std::int64_t{hour} * 3600 + minute * 60 + second;
+        // Nearly every record follows the one before within the same day and
+        // without a gap: that case is taken here, inline, and is exactly what
+        // the rules below give it (no mend, no midnight, no new stretch).
+        const std::int64_t t = last_day_start_ + of_day;
+        if (records_ > 0 && t >= last_ && t - last_ <= kGapSeconds && of_day < kSecondsPerDay) {
+            ++records_;
+            last_ = t;
+            if (t > latest_) latest_ = t;
+            return TimePlacement{t, false};
+        }
+        return PlaceByRules(hour, minute, second);
+    }
+    // The same for a record as its 80 bytes in the file.
+    TimePlacement PlaceRecord(const std::byte* record) {
+        namespace at = record_offset;
+        return Place(LoadI16(record + at::kHour), LoadI16(record + at::kMinute),
+                     LoadI16(record + at::kSecond));
+    }
 
     std::uint64_t records() const { return records_; }
     std::int64_t first_seconds() const { return first_; }
@@ -59,6 +81,8 @@ class FlightTimeline {
     std::uint64_t mended_stamps() const { return mended_stamps_; }
 
   private:
+    TimePlacement PlaceByRules(int hour, int minute, int second);
+
     std::uint64_t records_ = 0;
     std::int64_t first_ = 0;
     std::int64_t last_ = 0;
