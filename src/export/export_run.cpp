@@ -73,8 +73,7 @@ class TimelineSink final : public RecordSink {
         timeline_.Place(record.Hour, record.Minute, record.Second);
     }
     void OnRun(std::span<const std::byte> bytes, std::uint64_t) override {
-        for (std::size_t at = 0; at < bytes.size(); at += kFlightRecordSize)
-            timeline_.PlaceRecord(bytes.data() + at);
+        timeline_.PlaceRecords(bytes);
     }
     const FlightTimeline& timeline() const { return timeline_; }
 

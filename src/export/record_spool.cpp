@@ -8,8 +8,7 @@ void RecordSpool::OnRecord(const FlightRecord& record, std::uint64_t offset) {
 }
 
 void RecordSpool::OnRun(std::span<const std::byte> bytes, std::uint64_t offset) {
-    for (std::size_t at = 0; at < bytes.size(); at += kFlightRecordSize)
-        static_cast<void>(timeline_.PlaceRecord(bytes.data() + at));
+    timeline_.PlaceRecords(bytes);
     if (!complete_) return;
     // The runs of one file read in pieces join up again: a sound file is one.
     const bool joins = !runs_.empty() && runs_.back().offset + runs_.back().size == offset;

@@ -40,13 +40,19 @@ char* WriteCivilDate(char* out, CivilDate date);
 // Inline and in 32 bits: exporters write one for each of millions of records.
 inline char* WriteTimeOfDay(char* out, std::int64_t second_of_day) {
     const auto of_day = static_cast<std::uint32_t>(second_of_day);
-    const std::uint32_t fields[3] = {of_day / 3600, of_day / 60 % 60, of_day % 60};
-    for (int i = 0; i < 3; ++i) {
-        out[3 * i] = static_cast<char>('0' + fields[i] / 10);
-        out[3 * i + 1] = static_cast<char>('0' + fields[i] % 10);
-    }
+    const std::uint32_t hour = of_day / 3600;
+    const std::uint32_t minute = (of_day - hour * 3600) / 60;
+    const std::uint32_t second = of_day - hour * 3600 - minute * 60;
+    const auto two = [](char* p, std::uint32_t value) {
+        const std::uint32_t tens = value / 10;
+        p[0] = static_cast<char>('0' + tens);
+        p[1] = static_cast<char>('0' + (value - tens * 10));
+    };
+    two(out, hour);
     out[2] = ':';
+    two(out + 3, minute);
     out[5] = ':';
+    two(out + 6, second);
     return out + 8;
 }
 
