@@ -1,6 +1,7 @@
 // kestrun-logbook: a pilot's logbook built from record files. Scans files
 // and folders for flights into an SQLite database, lists them, shows one
-// with its phases and landing report, exports it, and adds up the totals.
+// with its phases and landing report, exports it, adds up the totals, and
+// keeps what the pilot tells about each flight.
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/exit_status.h"
@@ -29,6 +31,7 @@
 #include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
+#include "logbook/pilot_fields.h"
 #include "logbook/runways.h"
 #include "pages/page_folder.h"
 #include "pages/page_html.h"
@@ -212,6 +215,8 @@ int ExportFlight(const FlightRow& flight, const std::string& format_name,
     // The range is read as a file of its own, whose first record is the
     // flight's first.
     ExportDriver driver(*writer, CivilDate{DayOf(flight.first_time)});
+    driver.SetPilotFields({flight.fields.aircraft, flight.fields.registration, flight.fields.pilot,
+                           flight.fields.remarks});
     writer->BeginDocument();
     FlightReport report;
     status = driver.ExportFile(flight.file, report, static_cast<std::uint64_t>(flight.begin_offset),
@@ -277,7 +282,7 @@ int Pages(Database& db, const std::optional<std::int64_t>& id, const std::string
 
 // The command line, parsed: which subcommand, and every option's value.
 struct Command {
-    enum class Kind { kScan, kList, kShow, kStats, kHtml, kOpen } kind = Kind::kList;
+    enum class Kind { kScan, kList, kShow, kStats, kHtml, kOpen, kEdit, kSet } kind = Kind::kList;
     std::string db_path = DefaultLogbookPath();
     std::vector<std::string> paths;
     std::string date_text, airports, runways, limits_path;
@@ -288,13 +293,18 @@ struct Command {
     std::string export_name, output;
     std::optional<std::int64_t> page_id;  // html and open: one flight's page
     std::string pages_output;
+    // edit: (field, value) to set; set: the default named, and its new value.
+    std::vector<std::pair<std::string, std::string>> changes;
+    std::string default_name;
+    std::optional<std::string> default_value;
 };
 
 // The command, or nothing when the program ends at once with `exit_code`.
 std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     CLI::App app{
         "A pilot's logbook from Kestrun flight record files: finds the flights in them, "
-        "keeps them in a database, and lists, shows, exports and totals them.",
+        "keeps them in a database with the pilot's own fields, and lists, shows, exports and "
+        "totals them.",
         "kestrun-logbook"};
     PrepareCommandLine(app, kExitStatuses);
     app.require_subcommand(1);
@@ -351,7 +361,8 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     show->add_option("-f,--format", command.show_format, "table or json")
         ->check(CLI::IsMember({"table", "json"}));
 
-    CLI::App* stats = app.add_subcommand("stats", "Totals overall, by month and by route");
+    CLI::App* stats =
+        app.add_subcommand("stats", "Totals overall, by month, by route and by aircraft");
     stats->add_option("-f,--format", command.format_name, "table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
 
@@ -366,6 +377,24 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
         "open", "Bring the pages up to date and open the index, or a flight, in the browser");
     open->add_option("ID", command.page_id, "Open this flight's page");
 
+    CLI::App* edit = app.add_subcommand(
+        "edit", "Set a flight's aircraft, registration, pilot or remarks (an empty value clears)");
+    edit->add_option("ID", command.id, "The flight's id, as list shows it")->required();
+    std::array<std::string, kPilotFieldNames.size()> edited;
+    std::array<CLI::Option*, kPilotFieldNames.size()> edit_options{};
+    for (std::size_t i = 0; i < kPilotFieldNames.size(); ++i) {
+        const std::string name(kPilotFieldNames[i]);
+        edit_options[i] =
+            edit->add_option("--" + name, edited[i], "The flight's " + name)->option_text("TEXT");
+    }
+    CLI::App* set = app.add_subcommand(
+        "set",
+        "Show, or set, the aircraft, registration and pilot that new flights are filed with");
+    set->add_option("NAME", command.default_name, "aircraft, registration or pilot")
+        ->check(CLI::IsMember({"aircraft", "registration", "pilot"}));
+    CLI::Option* set_value =
+        set->add_option("VALUE", command.default_value, "The new default (\"\" clears it)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -378,7 +407,30 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
                    : list->parsed() ? Kind::kList
                    : html->parsed() ? Kind::kHtml
                    : open->parsed() ? Kind::kOpen
+                   : edit->parsed() ? Kind::kEdit
+                   : set->parsed()  ? Kind::kSet
                                     : Kind::kStats;
+    for (std::size_t i = 0; i < kPilotFieldNames.size(); ++i) {
+        if (edit_options[i]->count() > 0) {
+            command.changes.emplace_back(kPilotFieldNames[i], edited[i]);
+        }
+    }
+    if (command.kind == Kind::kEdit && command.changes.empty()) {
+        Say("edit ID needs one or more of --aircraft, --registration, --pilot and --remarks");
+        exit_code = kExitUsage;
+        return std::nullopt;
+    }
+    if (set_value->count() > 0)
+        command.changes.emplace_back(command.default_name, *command.default_value);
+    // One line of text, as every table, CSV, JSON, XML and IGC line can carry.
+    for (const auto& [name, value] : command.changes) {
+        if (!IsPlainText(value)) {
+            Say(fmt::format("the {} must be one line of UTF-8 text without control characters",
+                            name));
+            exit_code = kExitUsage;
+            return std::nullopt;
+        }
+    }
     if (!from_text.empty()) command.filter.from_days = ParseCivilDate(from_text)->days;
     if (!to_text.empty()) command.filter.to_days = ParseCivilDate(to_text)->days;
     return command;
@@ -403,7 +455,7 @@ int Show(Database& db, const Command& command) {
         return ExportFlight(*flight, command.export_name, command.output);
     }
     const std::string text = command.show_format == "json"
-                                 ? FlightShowJson(*flight, phases, judgement).dump(2) + "\n"
+                                 ? JsonText(FlightShowJson(*flight, phases, judgement), 2) + "\n"
                                  : FormatFlight(*flight, phases, judgement);
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
@@ -422,6 +474,58 @@ int ListOrStats(Database& db, const Command& command) {
     const std::string text =
         list ? FormatFlightList(flights, format) : FormatStats(flights, format);
     std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+// "aircraft C172, registration -, pilot A. Pilot, remarks -".
+std::string PilotFieldsLine(const PilotFields& fields) {
+    std::string line;
+    for (std::size_t i = 0; i < kPilotFieldNames.size(); ++i) {
+        const std::string& text = PilotField(fields, kPilotFieldNames[i]);
+        line += fmt::format("{}{} {}", i == 0 ? "" : ", ", kPilotFieldNames[i],
+                            text.empty() ? "-" : text);
+    }
+    return line;
+}
+
+int Edit(Database& db, const Command& command) {
+    bool found = false;
+    std::optional<FlightRow> flight;
+    Status status = EditPilotFields(db, command.id, command.changes, found);
+    if (status.ok() && found) status = LoadFlight(db, command.id, flight);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    if (!found || !flight) {
+        Say(fmt::format("there is no flight {} in the logbook {}", command.id, command.db_path));
+        return kExitFailed;
+    }
+    std::printf("flight %lld: %s\n", static_cast<long long>(command.id),
+                TerminalSafe(PilotFieldsLine(flight->fields)).c_str());
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+// `set`: shows the defaults, or changes one.
+int Set(Database& db, const Command& command) {
+    Status status = Status::Ok();
+    if (command.default_value) {
+        status = SetPilotDefault(db, command.default_name, *command.default_value);
+    }
+    PilotFields defaults;
+    if (status.ok()) status = LoadPilotDefaults(db, defaults);
+    if (!status.ok()) {
+        Say(status.message());
+        return kExitFailed;
+    }
+    for (std::size_t i = 0; i + 1 < kPilotFieldNames.size(); ++i) {
+        const std::string_view name = kPilotFieldNames[i];
+        if (!command.default_name.empty() && command.default_name != name) continue;
+        const std::string& text = PilotField(defaults, name);
+        std::printf("%-13s %s\n", std::string(name).c_str(),
+                    text.empty() ? "-" : TerminalSafe(text).c_str());
+    }
+    std::printf("Flights filed from now on get these; edit ID changes a flight filed before.\n");
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
@@ -447,6 +551,10 @@ int Run(const Command& command) {
         case Command::Kind::kList:
         case Command::Kind::kStats:
             return ListOrStats(db, command);
+        case Command::Kind::kEdit:
+            return Edit(db, command);
+        case Command::Kind::kSet:
+            return Set(db, command);
     }
     return kExitFailed;
 }

@@ -139,6 +139,7 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, s
     flight = FlightInfo{};
     flight.path = path;
     flight.name = FileNameOf(path);
+    flight.pilot_fields = pilot_fields_;
     if (date_) {
         status = CheckGivenDate(path, *date_, facts, from, to);
         if (!status.ok()) return status;

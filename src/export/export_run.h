@@ -41,6 +41,10 @@ class ExportDriver {
                  std::size_t spool_bytes = std::size_t{16} << 20)
         : format_(format), date_(date), spool_bytes_(spool_bytes) {}
 
+    // What the pilot told about the flights that follow, for the formats
+    // that have a place for it.
+    void SetPilotFields(const FlightPilotFields& fields) { pilot_fields_ = fields; }
+
     // Exports one file as one flight. Fails without writing anything when the
     // file cannot be opened; when reading fails part-way, the flight is closed
     // with what was read and the failure returned.
@@ -52,6 +56,7 @@ class ExportDriver {
     FlightFormat& format_;
     std::optional<CivilDate> date_;
     std::size_t spool_bytes_;
+    FlightPilotFields pilot_fields_;
 };
 
 // The notes about a flight for the user (date used, anything skipped), one

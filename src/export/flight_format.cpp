@@ -12,4 +12,11 @@ std::string FirstDateNote(const FlightInfo& flight) {
            DateSourceText(flight.date_source) + ".";
 }
 
+std::string AircraftAndPilot(const FlightPilotFields& fields) {
+    std::string text = fields.aircraft;
+    if (!fields.registration.empty()) text += (text.empty() ? "" : " ") + fields.registration;
+    if (!fields.pilot.empty()) text += (text.empty() ? "pilot " : ", pilot ") + fields.pilot;
+    return text;
+}
+
 }  // namespace kestrun

@@ -22,6 +22,16 @@ enum class DateSource {
 // "given with --date" or "taken from the file's modification time".
 const char* DateSourceText(DateSource source);
 
+// What the pilot told the logbook about the flight, which the records
+// cannot tell. All empty (always so for kestrun-export), every format writes
+// what it writes without them.
+struct FlightPilotFields {
+    std::string aircraft;      // type
+    std::string registration;  // the aircraft's
+    std::string pilot;
+    std::string remarks;
+};
+
 struct FlightInfo {
     std::string path;  // as the user gave it
     std::string name;  // the file name alone
@@ -30,11 +40,16 @@ struct FlightInfo {
     CivilDate first_date;
     bool date_known = false;
     DateSource date_source = DateSource::kOption;
+    FlightPilotFields pilot_fields;
 };
 
 // "Date of the first record: 2024-02-28, given with --date." for the notes of
 // the XML formats.
 std::string FirstDateNote(const FlightInfo& flight);
+
+// "C172 D-EKST, pilot A. Pilot" (what of it is known), for the XML formats'
+// names and descriptions; empty when none of it is.
+std::string AircraftAndPilot(const FlightPilotFields& fields);
 
 // A record, as its 80 bytes in the file, and its place in time. Writers
 // decode it and convert what they need with SampleFromRecord or

@@ -26,11 +26,28 @@ void GpxFormat::BeginDocument() {
 void GpxFormat::BeginFlight(const FlightInfo& flight) {
     first_date_ = flight.first_date;
     in_segment_ = false;
+    const FlightPilotFields& told = flight.pilot_fields;
     out_.Append("<trk><name>");
     AppendXmlText(out_, flight.name);
-    out_.Append("</name><desc>");
+    out_.Append("</name>");
+    if (!told.remarks.empty()) {
+        out_.Append("<cmt>");
+        AppendXmlText(out_, told.remarks);
+        out_.Append("</cmt>");
+    }
+    out_.Append("<desc>");
+    if (const std::string who = AircraftAndPilot(told); !who.empty()) {
+        AppendXmlText(out_, who);
+        out_.Append(". ");
+    }
     out_.Append(FirstDateNote(flight));
-    out_.Append("</desc><src>Kestrun Digital Flight Recorder</src>\n");
+    out_.Append("</desc><src>Kestrun Digital Flight Recorder</src>");
+    if (!told.aircraft.empty()) {
+        out_.Append("<type>");
+        AppendXmlText(out_, told.aircraft);
+        out_.Append("</type>");
+    }
+    out_.Append("\n");
 }
 
 void GpxFormat::AddRecord(const TimedRecord& record) {

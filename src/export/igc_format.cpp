@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace kestrun {
 namespace {
@@ -40,6 +42,27 @@ char* WriteAltitude(char* out, double metres) {
     return WriteDigits(out, -whole, 4);
 }
 
+// IGC lines are printable ASCII of at most 76 characters. Free text keeps
+// what is ASCII; any other character becomes one '?', a control a space, and
+// what does not fit the line is cut off.
+constexpr std::size_t kIgcLineLength = 76;
+
+std::string IgcHeaderLine(std::string_view key, std::string_view text) {
+    std::string line(key);
+    for (const char c : text) {
+        if (line.size() >= kIgcLineLength) break;
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f) {
+            line += c;
+        } else if (byte < 0x20 || byte == 0x7f) {
+            line += ' ';
+        } else if ((byte & 0xc0) != 0x80) {
+            line += '?';  // the first byte of a UTF-8 character; the others are left out
+        }
+    }
+    return line + "\r\n";
+}
+
 }  // namespace
 
 char* WriteIgcFix(char* out, const IgcFix& fix) {
@@ -68,6 +91,7 @@ char* WriteIgcFix(char* out, const IgcFix& fix) {
 
 void IgcFormat::BeginFlight(const FlightInfo& flight) {
     first_date_ = flight.first_date;
+    pilot_fields_ = flight.pilot_fields;
     header_written_ = false;
 }
 
@@ -81,17 +105,21 @@ void IgcFormat::WriteHeader(CivilDate utc_date) {
         fmt::format("AXKR001 Kestrun Digital Flight Recorder\r\n"
                     "HFDTE{:02}{:02}{:02}\r\n"
                     "HFFXA100\r\n"
-                    "HFPLTPILOTINCHARGE:\r\n"
+                    "{}"
                     "HFCM2CREW2:\r\n"
-                    "HFGTYGLIDERTYPE:\r\n"
-                    "HFGIDGLIDERID:\r\n"
+                    "{}"
+                    "{}"
                     "HFDTM100GPSDATUM:WGS-1984\r\n"
                     "HFRFWFIRMWAREVERSION:{}\r\n"
                     "HFFTYFRTYPE:Kestrun,Digital Flight Recorder\r\n"
                     "HFALGALTGPS:GEO\r\n"
                     "HFALPALTPRESSURE:ISA\r\n"
                     "I023638IAS3941HDT\r\n",
-                    day, month, (year % 100 + 100) % 100, KESTRUN_PROJECT_VERSION));
+                    day, month, (year % 100 + 100) % 100,
+                    IgcHeaderLine("HFPLTPILOTINCHARGE:", pilot_fields_.pilot),
+                    IgcHeaderLine("HFGTYGLIDERTYPE:", pilot_fields_.aircraft),
+                    IgcHeaderLine("HFGIDGLIDERID:", pilot_fields_.registration),
+                    KESTRUN_PROJECT_VERSION));
     header_written_ = true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // IgcFormat: the flight as an IGC file, the format gliding and flight-log
 // tools read: CR LF lines, an A record naming us, H records with the date of
-// the first fix (the pilot and aircraft lines left for the pilot to fill),
+// the first fix and the pilot, aircraft type and registration the logbook
+// was told (else left for the pilot to fill),
 // an I record announcing indicated airspeed and true heading after each fix,
 // and a B record per record with a position:
 //   B HHMMSS DDMMmmm N DDDMMmmm E A PPPPP GGGGG SSS HHH
@@ -45,6 +46,7 @@ class IgcFormat final : public FlightFormat {
 
     OutputBuffer& out_;
     CivilDate first_date_;
+    FlightPilotFields pilot_fields_;
     LocalToUtc to_utc_;
     bool header_written_ = false;
 };

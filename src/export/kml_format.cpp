@@ -46,9 +46,18 @@ void KmlFormat::BeginFlight(const FlightInfo& flight) {
     in_track_ = false;
     points_ = 0;
     positions_.Clear();
+    const std::string who = AircraftAndPilot(flight.pilot_fields);
     out_.Append("<Folder><name>");
     AppendXmlText(out_, flight.name);
+    if (!who.empty()) {
+        out_.Append(": ");
+        AppendXmlText(out_, who);
+    }
     out_.Append("</name><description>");
+    if (!flight.pilot_fields.remarks.empty()) {
+        AppendXmlText(out_, flight.pilot_fields.remarks);
+        out_.Append("\n");
+    }
     out_.Append(FirstDateNote(flight));
     out_.Append(" Times are UTC, converted from the local times of day in the records.");
     out_.Append("</description>\n<Placemark><name>Timed track</name><styleUrl>#flight</styleUrl>");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -73,6 +74,9 @@ struct DetectedFlight {
     bool complete = false;
     // The flight against the runways, when the landing analysis ran.
     FlightJudgement judgement;
+    // Why no light aircraft flies this (a recording sped up by its host), in
+    // plain words; empty for an ordinary flight.
+    std::string implausible;
 };
 
 }  // namespace kestrun

@@ -113,8 +113,14 @@ void FlightAnalyzer::Add(const FlightPoint& p) {
                 sink_judged_until_ = p.seconds;
             }
         }
+        if (follows) {
+            plausibility_.Add(*last_, p);
+        } else {
+            plausibility_.Break();
+        }
     } else {
         tracking_ = false;
+        plausibility_.Break();
     }
     if (detector_.RollingOut() && flight.touchdown && judged_landing_ != flight.touchdown->seconds &&
         follows && GroundKt(*last_, p) < kTaxiKt) {
@@ -248,6 +254,8 @@ void FlightAnalyzer::OnFlight(const DetectedFlight& found) {
     flight.touch_and_goes = std::max(flight.touch_and_goes, static_cast<int>(touch_and_goes));
     if (found.touchdown) j.approach = std::move(pending_.approach);
     pending_.approach.reset();
+    flight.implausible = plausibility_.Reason(found);
+    plausibility_.Clear();
     sink_.OnFlight(flight);
 }
 

@@ -14,6 +14,7 @@
 
 #include "flights/flight_detector.h"
 #include "flights/flight_events.h"
+#include "flights/plausibility_watch.h"
 #include "flights/runway.h"
 
 namespace kestrun {
@@ -66,6 +67,7 @@ class FlightAnalyzer final : private FlightSink {
     std::int64_t low_seconds_ = 0;
 
     LimitWatch bank_, pitch_up_, pitch_down_, sinking_;
+    PlausibilityWatch plausibility_;  // over the flight in progress
     bool departure_watch_ = false;  // low after the takeoff: sink is watched
     std::int64_t sink_judged_until_ = 0;
 };

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "logbook/logbook_output.h"
+#include "logbook/pilot_fields.h"
 #include "protocol/host_units.h"
 #include "recordfile/civil_date.h"
 
@@ -113,6 +114,10 @@ Json JudgementJson(const FlightJudgement& judgement) {
 
 }  // namespace
 
+std::string JsonText(const Json& json, int indent) {
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
 Json FlightListJson(const FlightRow& f) {
     Json j;
     j["id"] = f.id;
@@ -134,6 +139,11 @@ Json FlightListJson(const FlightRow& f) {
     j["complete"] = f.complete;
     j["runway"] = Name(f.runway);
     j["touchdown_distance_m"] = RoundOpt(f.touchdown_distance_m, 0.1);
+    for (const std::string_view name : kPilotFieldNames) {
+        j[std::string(name)] = Name(PilotField(f.fields, name));
+    }
+    j["implausible"] = !f.implausible.empty();
+    j["implausible_reason"] = Name(f.implausible);
     return j;
 }
 

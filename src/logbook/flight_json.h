@@ -12,6 +12,11 @@ namespace kestrun {
 
 using Json = nlohmann::ordered_json;
 
+// `json` as text, with `indent` spaces a level (-1: on one line). A string
+// that is not UTF-8, such as a file named in another encoding, gives U+FFFD
+// for each byte that is not, rather than failing.
+std::string JsonText(const Json& json, int indent = -1);
+
 // The object `list --format json` prints for one flight. Times are
 // "HH:MM:SS"; unknown values are null.
 Json FlightListJson(const FlightRow& flight);

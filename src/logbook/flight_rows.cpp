@@ -10,7 +10,8 @@ constexpr const char* kColumns =
     "f.last_time, f.off_block, f.takeoff, f.landing, f.on_block, f.distance_m, "
     "f.max_altitude_m, f.max_ias_kt, f.touchdown_fpm, f.touchdown_ias_kt, "
     "f.touchdown_pitch_deg, f.touchdown_bank_deg, f.touch_and_goes, f.departure, f.arrival, "
-    "l.runway, l.touchdown_distance_m "
+    "l.runway, l.touchdown_distance_m, f.aircraft, f.registration, f.pilot, f.remarks, "
+    "coalesce(f.implausible, '') "
     "FROM flights f JOIN files ON files.id = f.file_id "
     "LEFT JOIN landings l ON l.flight_id = f.id AND l.kind = 'final' ";
 
@@ -39,6 +40,8 @@ FlightRow ReadRow(const Statement& s) {
     r.arrival = s.Text(20);
     r.runway = s.Text(21);
     r.touchdown_distance_m = s.OptReal(22);
+    r.fields = PilotFields{s.Text(23), s.Text(24), s.Text(25), s.Text(26)};
+    r.implausible = s.Text(27);
     return r;
 }
 

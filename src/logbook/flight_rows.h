@@ -14,6 +14,16 @@ namespace kestrun {
 // The day (since 1970-01-01) of a local time.
 std::int64_t DayOf(std::int64_t local_seconds);
 
+// What the pilot tells about a flight, which the records cannot; empty when
+// not told.
+struct PilotFields {
+    std::string aircraft;      // type, such as C172
+    std::string registration;  // such as D-EKST
+    std::string pilot;
+    std::string remarks;
+    bool operator==(const PilotFields&) const = default;
+};
+
 struct FlightRow {
     std::int64_t id = 0;
     std::string file;
@@ -33,6 +43,10 @@ struct FlightRow {
     // Of the final landing; empty when no runway was found.
     std::string runway;
     std::optional<double> touchdown_distance_m;
+    PilotFields fields;
+    // Why no light aircraft flies it, in plain words; empty for an ordinary
+    // flight. Implausible flights are left out of the totals.
+    std::string implausible;
 
     // The day of the takeoff, else of the first record.
     std::int64_t date_days() const;

@@ -2,9 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <map>
 
 #include "logbook/flight_json.h"
+#include "logbook/pilot_fields.h"
 #include "protocol/host_units.h"
 #include "recordfile/civil_date.h"
 #include "text/terminal_text.h"
@@ -22,6 +24,27 @@ std::int64_t SecondOfDay(std::int64_t local) {
 // An ident or "-" in a table for people; idents come from an airports file.
 std::string Cell(const std::string& ident) {
     return ident.empty() ? "-" : TerminalSafe(ident);
+}
+
+// Widest the list's aircraft column grows; longer types are cut.
+constexpr std::size_t kAircraftColumn = 10;
+constexpr std::string_view kAircraftHeading = "aircraft";
+
+std::size_t CodePoints(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+    }));
+}
+
+// `text` padded with spaces to `width` characters, or cut to end in "~".
+std::string PadTo(const std::string& text, std::size_t width) {
+    const std::size_t length = CodePoints(text);
+    if (length <= width) return text + std::string(width - length, ' ');
+    std::size_t kept = 0, at = 0;
+    for (; at < text.size(); ++at) {
+        if ((static_cast<unsigned char>(text[at]) & 0xc0) != 0x80 && kept++ == width - 1) break;
+    }
+    return text.substr(0, at) + "~";
 }
 
 std::string Date(std::int64_t days) {
@@ -111,7 +134,7 @@ std::string CsvField(const Json& value) {
     if (value.is_null()) return "";
     if (value.is_string()) {
         const std::string text = value.get<std::string>();
-        if (text.find_first_of(",\"\n") == std::string::npos) return text;
+        if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
         std::string quoted = "\"";
         for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
         return quoted + "\"";
@@ -194,27 +217,47 @@ std::string ClockTime(std::int64_t local_seconds) {
 std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat format) {
     Json rows = Json::array();
     for (const FlightRow& f : flights) rows.push_back(FlightListJson(f));
-    if (format == TableFormat::kJson) return rows.dump(2) + "\n";
+    if (format == TableFormat::kJson) return JsonText(rows, 2) + "\n";
     if (format == TableFormat::kCsv) {
         // The columns are the JSON keys, also when there is no flight.
         return Csv(rows, Keys(FlightListJson(FlightRow{})));
     }
+    // The aircraft only when some flight has one, cut to a narrow column.
+    std::size_t aircraft_width = 0;
+    for (const FlightRow& f : flights) {
+        aircraft_width = std::max(aircraft_width, CodePoints(TerminalSafe(f.fields.aircraft)));
+    }
+    if (aircraft_width > 0) {
+        aircraft_width = std::clamp(aircraft_width, kAircraftHeading.size(), kAircraftColumn);
+    }
+    const auto aircraft = [aircraft_width](const std::string& text) {
+        return aircraft_width == 0 ? std::string()
+                                   : PadTo(TerminalSafe(text), aircraft_width) + " ";
+    };
     std::string out = fmt::format(
         "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
         "{:>6} {:>3} {:<4} {:>5}  {}\n",
         "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
-        "rwy", "td m", "file");
+        "rwy", "td m", aircraft(std::string(kAircraftHeading)) + "file");
+    bool marked = false;
     for (const FlightRow& f : flights) {
+        marked = marked || !f.implausible.empty();
+        const std::string id = (f.implausible.empty() ? "" : "!") + std::to_string(f.id);
         out += fmt::format(
             "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
             "{:<4} {:>5}  {}\n",
-            f.id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
+            id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
             Clock(f.landing), Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
             f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
             Cell(f.runway),
             f.touchdown_distance_m ? fmt::format("{:.0f}", *f.touchdown_distance_m) : "-",
-            TerminalSafe(f.file));
+            aircraft(f.fields.aircraft) + TerminalSafe(f.file));
+    }
+    if (marked) {
+        out +=
+            "! implausible: speeds or rates no light aircraft flies (show ID says which); left "
+            "out of the totals\n";
     }
     return out;
 }
@@ -242,6 +285,17 @@ std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases
                                   f.complete ? "" : " (the recording ends before the stop)");
     out += fmt::format("File {}, bytes {} to {}\n", TerminalSafe(f.file), f.begin_offset,
                        f.end_offset);
+    if (!f.implausible.empty()) {
+        out += "Implausible for a light aircraft, so left out of the totals: " + f.implausible +
+               ". A recording of a host sped up (kestrun-host --speed) shows such figures.\n";
+    }
+    for (const std::string_view name : kPilotFieldNames) {
+        const std::string& text = PilotField(f.fields, name);
+        if (!text.empty()) {
+            out += fmt::format("{}{}: {}\n", static_cast<char>(name[0] - 'a' + 'A'), name.substr(1),
+                               TerminalSafe(text));
+        }
+    }
     out += fmt::format("Off-block {}  takeoff {}  landing {}  on-block {}  (- unknown)\n",
                        Clock(f.off_block), Clock(f.takeoff), Clock(f.landing), Clock(f.on_block));
     out += fmt::format(
@@ -256,45 +310,68 @@ std::string FormatFlight(const FlightRow& f, const std::vector<PhaseRow>& phases
 }
 
 std::string FormatStats(const std::vector<FlightRow>& flights, TableFormat format) {
-    Totals all;
-    std::map<std::string, Totals> months, pairs;
+    // Implausible flights (a host sped up) are counted apart, not in the totals.
+    Totals all, left_out;
+    std::map<std::string, Totals> months, pairs, aircraft;
     for (const FlightRow& f : flights) {
+        if (!f.implausible.empty()) {
+            left_out.Add(f);
+            continue;
+        }
         all.Add(f);
         months[Date(f.date_days()).substr(0, 7)].Add(f);
         pairs[(f.departure.empty() ? "?" : f.departure) + "-" +
               (f.arrival.empty() ? "?" : f.arrival)]
             .Add(f);
+        aircraft[f.fields.aircraft.empty() ? "?" : f.fields.aircraft].Add(f);
     }
-    Json by_month = Json::array(), by_pair = Json::array();
+    Json by_month = Json::array(), by_pair = Json::array(), by_aircraft = Json::array();
     for (const auto& [month, t] : months) by_month.push_back(t.ToJson("month", month));
     for (const auto& [pair, t] : pairs) by_pair.push_back(t.ToJson("route", pair));
+    for (const auto& [type, t] : aircraft) by_aircraft.push_back(t.ToJson("aircraft", type));
     if (format == TableFormat::kJson) {
         Json j;
         j["total"] = all.ToJson("", "");
         j["by_month"] = by_month;
         j["by_route"] = by_pair;
-        return j.dump(2) + "\n";
+        j["by_aircraft"] = by_aircraft;
+        j["implausible_left_out"] = left_out.ToJson("", "");
+        return JsonText(j, 2) + "\n";
     }
     if (format == TableFormat::kCsv) {
-        // One table: the total first, then the months, then the routes.
+        // One table: the total first, then the months, the routes, the
+        // aircraft, and what was left out of them all.
         Json rows = Json::array();
         Json total = all.ToJson("", "");
         total["group"] = "total";
         total["name"] = "";
         rows.push_back(total);
-        for (auto [list, group] : {std::pair{&by_month, "month"}, std::pair{&by_pair, "route"}}) {
+        for (auto [list, group] : {std::pair{&by_month, "month"}, std::pair{&by_pair, "route"},
+                                   std::pair{&by_aircraft, "aircraft"}}) {
             for (Json row : *list) {
                 row["name"] = row.at(group);
                 row["group"] = group;
                 rows.push_back(row);
             }
         }
+        Json implausible = left_out.ToJson("", "");
+        implausible["group"] = "implausible_left_out";
+        implausible["name"] = "";
+        rows.push_back(implausible);
         return Csv(rows, {"group", "name", "flights", "landings", "air_hours", "block_hours",
                           "distance_nm"});
     }
     Json total = Json::array({all.ToJson("", "")});
-    return StatsTable(total, "Total", "") + "\n" + StatsTable(by_month, "By month", "month") +
-           "\n" + StatsTable(by_pair, "By route", "route");
+    std::string out = StatsTable(total, "Total", "") + "\n" +
+                      StatsTable(by_month, "By month", "month") + "\n" +
+                      StatsTable(by_pair, "By route", "route") + "\n" +
+                      StatsTable(by_aircraft, "By aircraft", "aircraft");
+    if (left_out.flights > 0) {
+        out += fmt::format(
+            "\nLeft out of every total above: {} implausible flight{} (marked ! in list)\n",
+            left_out.flights, left_out.flights == 1 ? "" : "s");
+    }
+    return out;
 }
 
 }  // namespace kestrun

@@ -10,6 +10,7 @@
 #include "flights/point_from_record.h"
 #include "logbook/airports.h"
 #include "logbook/judgement_rows.h"
+#include "logbook/pilot_fields.h"
 #include "platform/posix/posix_file_system.h"
 #include "recordfile/first_date.h"
 #include "recordfile/record_file.h"
@@ -125,15 +126,16 @@ std::optional<std::int64_t> LocalTime(std::int64_t day_start, std::optional<std:
 }
 
 Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
-                   const DetectedFlight& f) {
+                   const DetectedFlight& f, const PilotFields& fields) {
     Statement* kept = nullptr;
     Status status = db.PrepareKept(
         "INSERT INTO flights(file_id, begin_offset, end_offset, complete, first_time, last_time, "
         "off_block, takeoff, landing, on_block, distance_m, max_altitude_m, max_ias_kt, "
         "takeoff_lat, takeoff_lon, touchdown_lat, touchdown_lon, touchdown_fpm, "
         "touchdown_ias_kt, touchdown_pitch_deg, touchdown_bank_deg, touch_and_goes, departure, "
-        "arrival) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
-        "?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24)",
+        "arrival, aircraft, registration, pilot, remarks, implausible) VALUES (?1, ?2, ?3, ?4, "
+        "?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, "
+        "?24, ?25, ?26, ?27, ?28, ?29)",
         kept);
     if (!status.ok()) return status;
     Statement& insert = *kept;
@@ -150,7 +152,16 @@ Status StoreFlight(Database& db, std::int64_t file_id, std::int64_t day_start,
         .Bind(11, f.distance_m)
         .Bind(12, f.max_altitude_m)
         .Bind(13, f.max_airspeed_kt)
-        .Bind(22, std::int64_t{f.touch_and_goes});
+        .Bind(22, std::int64_t{f.touch_and_goes})
+        .Bind(25, fields.aircraft)
+        .Bind(26, fields.registration)
+        .Bind(27, fields.pilot)
+        .Bind(28, fields.remarks);
+    if (f.implausible.empty()) {
+        insert.Bind(29, std::nullopt);
+    } else {
+        insert.Bind(29, f.implausible);
+    }
     std::string departure, arrival;
     if (f.takeoff_point) {
         insert.Bind(14, f.takeoff_point->latitude_deg).Bind(15, f.takeoff_point->longitude_deg);
@@ -264,7 +275,14 @@ Status StoreFile(Database& db, const std::string& path, const FileEntry& entry, 
         const std::optional<KnownFile> stored = FindFile(db, path, status);
         if (stored) file_id = stored->id;
     }
-    // What is read again replaces what was found there before.
+    // What is read again replaces what was found there before; the flights
+    // found again keep what the pilot told about them.
+    std::vector<FiledFlight> filed;
+    PilotFields defaults;
+    if (status.ok()) {
+        status = FlightsToRefile(db, file_id, static_cast<std::int64_t>(begin), filed);
+    }
+    if (status.ok()) status = LoadPilotDefaults(db, defaults);
     Statement forget;
     if (status.ok()) {
         status = db.Prepare(
@@ -275,7 +293,9 @@ Status StoreFile(Database& db, const std::string& path, const FileEntry& entry, 
         status = forget.Bind(1, file_id).Bind(2, static_cast<std::int64_t>(begin)).Run();
     const std::int64_t day_start = entry.first_date.days * kSecondsPerDay;
     for (const DetectedFlight& flight : flights) {
-        if (status.ok()) status = StoreFlight(db, file_id, day_start, flight);
+        const PilotFields fields = RefiledFields(filed, day_start + flight.first_seconds,
+                                                 day_start + flight.last_seconds, defaults);
+        if (status.ok()) status = StoreFlight(db, file_id, day_start, flight, fields);
     }
     return status;
 }

@@ -166,6 +166,20 @@ CREATE TABLE events(
     duration_s REAL NOT NULL,
     PRIMARY KEY(flight_id, seq)) WITHOUT ROWID;
 )sql",
+    // 4: what the pilot tells about a flight (the records cannot), with the
+    // defaults new flights are filed with, and why a flight is implausible
+    // (NULL for an ordinary one; flights filed before are examined when
+    // their file is indexed again).
+    R"sql(
+ALTER TABLE flights ADD COLUMN aircraft TEXT NOT NULL DEFAULT '';
+ALTER TABLE flights ADD COLUMN registration TEXT NOT NULL DEFAULT '';
+ALTER TABLE flights ADD COLUMN pilot TEXT NOT NULL DEFAULT '';
+ALTER TABLE flights ADD COLUMN remarks TEXT NOT NULL DEFAULT '';
+ALTER TABLE flights ADD COLUMN implausible TEXT;
+CREATE TABLE flight_defaults(
+    name TEXT PRIMARY KEY CHECK (name IN ('aircraft', 'registration', 'pilot')),
+    value TEXT NOT NULL) WITHOUT ROWID;
+)sql",
 };
 
 Status Refuse(const std::string& path, const std::string& why) {

@@ -13,7 +13,7 @@ namespace kestrun {
 inline constexpr std::int64_t kLogbookApplicationId = 0x4B4C4F47;
 // Each version adds one migration; a logbook is carried from its version to
 // the newest in one transaction.
-inline constexpr int kLogbookSchemaVersion = 3;
+inline constexpr int kLogbookSchemaVersion = 4;
 
 // $XDG_DATA_HOME/kestrun (an absolute one only), else ~/.local/share/kestrun:
 // where the logbook and its pages live unless told otherwise.

@@ -47,7 +47,7 @@ std::uint64_t AssetsHash() {
 // The flight's logbook entry, where its records lie, and the page's assets.
 // A re-scan that finds the flight again differently changes one of them.
 std::string Fingerprint(const FlightRow& flight, const Json& show) {
-    std::uint64_t hash = Fnv1a(show.dump(), AssetsHash());
+    std::uint64_t hash = Fnv1a(JsonText(show), AssetsHash());
     hash = Fnv1a(fmt::format("{} {} {} {}", flight.file, flight.begin_offset, flight.end_offset,
                              flight.last_time),
                  hash);

@@ -97,14 +97,14 @@ std::string FlightPageHtml(const Json& flight, std::string_view samples_json, bo
         {{"title", HtmlText(title)},
          {"style", std::string(page_assets::kPagesCss)},
          {"index_link", in_folder ? "<a href=\"index.html\">All flights</a>" : ""},
-         {"flight", ScriptSafeJson(flight.dump())},
+         {"flight", ScriptSafeJson(JsonText(flight))},
          {"samples", ScriptSafeJson(samples_json)},
          {"script", std::string(page_assets::kCommonJs) + std::string(page_assets::kFlightJs)}});
 }
 
 std::string IndexPageHtml(const Json& flights, std::string_view stats_json) {
     return FillSlots(page_assets::kIndexHtml, {{"style", std::string(page_assets::kPagesCss)},
-                                               {"flights", ScriptSafeJson(flights.dump())},
+                                               {"flights", ScriptSafeJson(JsonText(flights))},
                                                {"stats", ScriptSafeJson(stats_json)},
                                                {"script", std::string(page_assets::kCommonJs) +
                                                               std::string(page_assets::kIndexJs)}});

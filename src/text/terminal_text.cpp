@@ -41,6 +41,23 @@ std::size_t Utf8Length(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+bool IsPlainText(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c < 0x20 || c == 0x7f) return false;
+        if (c < 0x80) {
+            ++at;
+            continue;
+        }
+        const std::size_t length = Utf8Length(text, at);
+        if (length == 0 || (c == 0xc2 && static_cast<unsigned char>(text[at + 1]) <= 0x9f)) {
+            return false;
+        }
+        at += length;
+    }
+    return true;
+}
+
 std::string TerminalSafe(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -16,4 +16,8 @@ namespace kestrun {
 
 std::string TerminalSafe(std::string_view text);
 
+// True when `text` is well-formed UTF-8 without a single control character
+// (C0, DEL, C1): one line that is safe as it is anywhere it goes.
+bool IsPlainText(std::string_view text);
+
 }  // namespace kestrun

@@ -96,6 +96,59 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_NE(foreign.err.find("left unchanged"), std::string::npos) << foreign.err;
 }
 
+// What the pilot tells about a flight: edited, defaults for flights filed
+// later, kept by a re-scan that finds the flight again whole, and written
+// into the exports, safe as text in each.
+TEST(LogbookCliTest, PilotsFieldsSurviveARescanAndGoIntoExports) {
+    ScratchDir dir;
+    const std::string day = ADay(), path = (dir / "day.dat").string();
+    dir.Write("day.dat", day.substr(0, day.size() * 2 / 3));  // in the second flight
+    ASSERT_EQ(Logbook(dir, "lb", "scan --date 2024-06-03 '" + path + "'").exit_code, 0);
+    const std::string remark = "Z\u00fcrich <&> \"gusty\", gear down";
+    EXPECT_EQ(
+        Logbook(dir, "lb", "edit 1 --pilot 'A. Pilot' --aircraft C172 --remarks '" + remark + "'")
+            .exit_code,
+        0);
+    EXPECT_EQ(Logbook(dir, "lb", "edit 2 --registration D-EKST").exit_code, 0);
+    EXPECT_EQ(Logbook(dir, "lb", "set aircraft PA28").exit_code, 0);
+    EXPECT_EQ(Logbook(dir, "lb", "edit 9 --pilot B").exit_code, 1);
+    EXPECT_EQ(Logbook(dir, "lb", "edit 1 --remarks \"$(printf 'a\\tb')\"").exit_code, 2);
+    EXPECT_EQ(Logbook(dir, "lb", "edit 1").exit_code, 2);
+    EXPECT_NE(Logbook(dir, "lb", "set").out.find("aircraft      PA28"), std::string::npos);
+
+    dir.Write("day.dat", day);  // grown: the second flight is found again whole
+    ASSERT_EQ(Logbook(dir, "lb", "scan '" + path + "'").exit_code, 0);
+    const auto list = nlohmann::json::parse(Logbook(dir, "lb", "list --format json").out);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["remarks"], remark);
+    EXPECT_EQ(list[1]["registration"], "D-EKST");
+    EXPECT_EQ(list[1]["aircraft"], nullptr);  // filed before the default was set
+    EXPECT_NE(Logbook(dir, "lb", "list --format csv")
+                  .out.find("\"Z\u00fcrich <&> \"\"gusty\"\", gear down\""),
+              std::string::npos);
+    const auto stats = nlohmann::json::parse(Logbook(dir, "lb", "stats --format json").out);
+    EXPECT_EQ(stats["by_aircraft"][0]["aircraft"], "?");
+    EXPECT_EQ(stats["by_aircraft"][1]["aircraft"], "C172");
+
+    const std::string id = list[0]["id"].dump();
+    const Outcome igc = Logbook(dir, "lb", "show " + id + " --export igc");
+    EXPECT_NE(igc.out.find("HFPLTPILOTINCHARGE:A. Pilot\r\nHFCM2CREW2:\r\nHFGTYGLIDERTYPE:C172\r\n"
+                           "HFGIDGLIDERID:\r\n"),
+              std::string::npos)
+        << igc.out.substr(0, 300);
+    for (const char* format : {"gpx", "kml"}) {
+        const Outcome xml = Logbook(dir, "lb", "show " + id + " --export " + format);
+        EXPECT_NE(xml.out.find("Z\u00fcrich &lt;&amp;&gt; &quot;gusty&quot;, gear down"),
+                  std::string::npos)
+            << format;
+        EXPECT_NE(xml.out.find("C172, pilot A. Pilot"), std::string::npos) << format;
+        if (std::system("command -v xmllint >/dev/null 2>&1") == 0) {
+            const std::string file = dir.Write(std::string("flight.") + format, xml.out);
+            EXPECT_EQ(testing::Shell(dir, "xmllint --noout '" + file + "'").exit_code, 0);
+        }
+    }
+}
+
 // A landing on KSFO 28R judged by a scan and shown: the show's JSON holds
 // the list's keys and the judgement, unknown values null.
 TEST(LogbookCliTest, ShowJudgesTheLandingAgainstItsRunway) {

@@ -12,14 +12,15 @@
 
 #include "flights/runway_geometry.h"
 #include "logbook/airports.h"
+#include "logbook/flight_json.h"
 #include "logbook/flight_rows.h"
-#include "logbook/logbook_output.h"
-#include "recordfile/track_length.h"
 #include "logbook/judgement_rows.h"
-#include "logbook/runways.h"
+#include "logbook/logbook_output.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
+#include "logbook/runways.h"
 #include "platform/posix/posix_file_system.h"
+#include "recordfile/track_length.h"
 #include "tests/support/recorder_fakes.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
@@ -134,10 +135,10 @@ TEST_F(LogbookTest, RefusesWhatIsNotItsLogbookWithoutChangingIt) {
     }
 }
 
-// Logbooks of the first version and of the one before the runways, with a
-// flight as those versions wrote it, keep it and gain the runways' tables.
+// Logbooks of every older version, with a flight as those versions wrote it,
+// keep it and gain the newer tables and columns, empty.
 TEST_F(LogbookTest, OlderLogbooksAreBroughtUpToDate) {
-    for (const int old : {1, 2}) {
+    for (const int old : {1, 2, 3}) {
         const std::string name = "old" + std::to_string(old) + ".sqlite";
         {
             Database db;
@@ -162,12 +163,42 @@ TEST_F(LogbookTest, OlderLogbooksAreBroughtUpToDate) {
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(rows[0].touchdown_fpm, -400);
         EXPECT_EQ(rows[0].runway, "");
+        EXPECT_EQ(rows[0].fields, PilotFields{});
+        EXPECT_EQ(rows[0].implausible, "");
         FlightJudgement judgement;
         ASSERT_TRUE(LoadJudgement(db, 3, judgement).ok());
         EXPECT_TRUE(judgement.touchdowns.empty() && !judgement.approach && !judgement.takeoff);
         RunwayImport import;
         EXPECT_TRUE(UpdateRunways(db, KESTRUN_LOGBOOK_DATA "/apt-excerpt.dat", import).ok());
     }
+}
+
+// A host sped up 8 times still gives one record a real second: every speed
+// and rate 8 times as high. Such a flight is marked; no real one is.
+TEST_F(LogbookTest, FlightsNoLightAircraftFliesAreMarkedImplausible) {
+    testing::SyntheticFlight day;
+    day.Depart().Fly(300, 100, 1500).Arrive(400);
+    std::vector<FlightPoint> fast;
+    for (std::size_t i = 0; i < day.points().size(); i += 8) {
+        fast.push_back(day.points()[i]);
+        fast.back().seconds = day.points()[0].seconds + static_cast<std::int64_t>(fast.size());
+    }
+    Scan(dir_.Write("fast.dat", testing::RecordBytes(fast)));
+    for (const char* name : {"flightgear-in-air.dat", "flightgear-parked.dat"}) {
+        Scan(std::string(KESTRUN_LOGBOOK_DATA "/../../flights/data/") + name);
+    }
+    Scan(dir_.Write("day.dat", ADay()));
+    const auto flights = Flights();
+    ASSERT_EQ(flights.size(), 5u);  // sped up, FlightGear in the air, three of the day
+    for (const FlightRow& f : flights) {
+        const bool sped_up = f.file.ends_with("fast.dat");
+        EXPECT_EQ(f.implausible.empty(), !sped_up) << f.file << ": " << f.implausible;
+    }
+    const auto totals = Json::parse(FormatStats(flights, TableFormat::kJson));
+    EXPECT_EQ(totals["total"]["flights"], 4);
+    EXPECT_EQ(totals["implausible_left_out"]["flights"], 1);
+    EXPECT_NE(FormatStats(flights, TableFormat::kTable).find("1 implausible flight "),
+              std::string::npos);
 }
 
 TEST_F(LogbookTest, AirportsAreTheNearestWithinFiveKilometresOrNone) {
@@ -374,7 +405,7 @@ TEST_F(LogbookTest, AFlightIntoTheYear10000IsRefused) {
 
 // Idents and file names come from outside: the tables for people escape
 // their control characters, one row a line; CSV keeps them, quoted.
-TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
+TEST_F(LogbookTest, TablesShowControlCharactersEscapedAndJsonAnyName) {
     FlightRow flight;
     flight.file = "/f/x\x1b[2Jy\nz.dat";
     flight.departure = "\x1b]0;TITLE\a";
@@ -387,6 +418,10 @@ TEST_F(LogbookTest, TablesShowControlCharactersEscaped) {
         EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
     }
     EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),
+              std::string::npos);
+    // JSON holds only UTF-8: a name in another encoding is shown, not fatal.
+    flight.file = "/f/Z\xfcrich.dat";
+    EXPECT_NE(FormatFlightList({flight}, TableFormat::kJson).find("/f/Z\ufffdrich.dat"),
               std::string::npos);
 }
 
