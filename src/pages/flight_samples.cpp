@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "export/output_buffer.h"
@@ -54,7 +55,7 @@ class ColumnText {
 // trailing zeros dropped and never "-0", so that each number costs only the
 // characters it needs; after a comma unless it is the column's first.
 template <int Decimals>
-void AppendNumber(ColumnText& column, double value) {
+[[gnu::always_inline]] inline void AppendNumber(ColumnText& column, double value) {
     char* p = column.Room(64);
     if (!column.view().empty()) *p++ = ',';
     p = WriteFixed<Decimals>(p, value);
@@ -67,6 +68,10 @@ void AppendNumber(ColumnText& column, double value) {
 
 class SampleColumns final : public RecordSink {
   public:
+    void OnRun(std::span<const std::byte> bytes, std::uint64_t) override {
+        for (std::size_t at = 0; at < bytes.size(); at += kFlightRecordSize)
+            SampleColumns::OnRecord(DecodeFlightRecord(bytes.data() + at), 0);
+    }
     void OnRecord(const FlightRecord& record, std::uint64_t) override {
         const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
         if (!first_) first_ = time.seconds;
