@@ -20,11 +20,6 @@ namespace {
 
 using namespace kestrun;
 
-struct Collect final : FlightSink {
-    void OnFlight(const DetectedFlight& flight) override { flights.push_back(flight); }
-    std::vector<DetectedFlight> flights;
-};
-
 void CheckFinite(std::initializer_list<double> values) {
     for (const double value : values) Check(std::isfinite(value));
 }
@@ -69,7 +64,7 @@ void CheckFlight(const DetectedFlight& f, std::uint64_t file_size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Collect sink;
+    testing::CollectFlights sink;
     FlightDetector detector(sink);
     FlightTimeline timeline;
     std::uint64_t offset = 0;

@@ -21,9 +21,11 @@
 #include <random>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "record/flight_record.h"
+#include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
 
 namespace kestrun::fuzz {
@@ -83,41 +85,66 @@ inline std::vector<FlightRecord> RecordsFromScript(std::span<const std::uint8_t>
     return records;
 }
 
-// A short day of flying as a script: at rest, taxi, takeoff roll, climb,
-// cruise, descent, touchdown (or a touch-and-go), roll-out and rest, with
-// noise, pauses and closed links now and then.
-inline std::vector<std::uint8_t> GenerateFlightScript(std::mt19937& random) {
-    const auto next = [&](std::uint32_t below) {
-        return static_cast<std::uint32_t>(random() % below);
+// The script of `points` from a place given by the header's latitude and
+// longitude bytes: each point flies north at its airspeed from the one before.
+inline std::vector<std::uint8_t> EncodeScript(const std::vector<FlightPoint>& points,
+                                              std::uint8_t lat, std::uint8_t lon) {
+    if (points.empty()) return {};
+    const auto byte = [](long value, long low, long high) {
+        return static_cast<std::uint8_t>(std::clamp(value, low, high));
     };
-    std::vector<std::uint8_t> script{
-        static_cast<std::uint8_t>(next(256)), static_cast<std::uint8_t>(next(256)),
-        static_cast<std::uint8_t>(60 + next(130)), static_cast<std::uint8_t>(next(256))};
-    const auto fly = [&](std::uint32_t records, int kt_from, int kt_to, int climb_half_metres) {
-        for (std::uint32_t i = 0; i < records; ++i) {
-            const int kt =
-                kt_from + (kt_to - kt_from) * static_cast<int>(i + 1) / static_cast<int>(records);
-            std::uint8_t step = 1, how = static_cast<std::uint8_t>(next(4) == 0 ? 0x24 : 0x14);
-            if (next(60) == 0) step = static_cast<std::uint8_t>(0x80 | next(128));
-            if (next(80) == 0) how = 0xFF;
-            const int noise = static_cast<int>(next(3)) - 1;
-            script.insert(script.end(),
-                          {step, static_cast<std::uint8_t>(std::clamp(kt, 0, 255)),
-                           static_cast<std::uint8_t>(climb_half_metres + noise), how});
-        }
-    };
-    fly(3 + next(5), 0, 0, 0);
-    for (auto legs = 1 + next(2); legs > 0; --legs) {
-        fly(5 + next(10), 0, 10 + static_cast<int>(next(15)), 0);
-        fly(8 + next(8), 15, 60 + static_cast<int>(next(20)), 0);
-        fly(15 + next(30), 70, 90, 4 + static_cast<int>(next(8)));
-        fly(next(40), 90, 100, 0);
-        fly(15 + next(30), 90, 65, -4 - static_cast<int>(next(6)));
-        if (next(4) == 0) continue;  // a touch-and-go: off again from the runway
-        fly(5 + next(10), 60, 10, 0);
-        fly(3 + next(8), 0, 0, 0);
+    std::int64_t time = (points[0].seconds - 1) % 86400 / 2 * 2;
+    std::vector<std::uint8_t> script{byte(time / 2 >> 8, 0, 255), byte(time / 2 & 255, 0, 255), lat,
+                                     lon};
+    double alt = points[0].altitude_m;
+    for (const FlightPoint& p : points) {
+        // A step back or a pause is a jump of a whole number of ten minutes.
+        const long step = p.seconds - std::exchange(time, p.seconds);
+        const long climb =
+            p.has_position ? std::clamp(std::lround((p.altitude_m - alt) * 2), -128L, 127L) : 0;
+        alt += static_cast<double>(climb) * 0.5;
+        const long how = byte(std::lround((p.pitch_deg + 4) / 4), 0, 3) << 2 |
+                         byte(std::lround((p.bank_deg + 15) / 10), 0, 3) << 4;
+        script.insert(
+            script.end(),
+            {0 <= step && step <= 7 ? byte(step, 0, 7)
+                                    : byte(0x80 | byte((step + 3300) / 600, 0, 15) << 3, 0, 255),
+             byte(std::lround(p.airspeed_kt), 0, 255),
+             static_cast<std::uint8_t>(static_cast<std::int8_t>(climb)),
+             p.has_position ? byte(how, 0, 255) : std::uint8_t{0xFF}});
     }
     return script;
+}
+
+// A short day of flying as a script: at rest, taxi, takeoff roll, climb,
+// cruise, descent, touchdown (or a touch-and-go), roll-out and rest, with
+// noise, pauses, clocks stepping back and closed links now and then.
+inline std::vector<std::uint8_t> GenerateFlightScript(std::mt19937& random) {
+    const auto next = [&](std::uint32_t below) { return static_cast<int>(random() % below); };
+    testing::SyntheticFlight day(next(86400), next(500));
+    const auto fly = [&](int records, int kt, double climb_m) {
+        if (next(6) == 0) day.Pause(600 * next(16) - 3001);
+        day.Fly(records, kt, day.points().back().altitude_m + climb_m);
+    };
+    day.Rest(3 + next(5));
+    const double ground = day.points().back().altitude_m;
+    for (int legs = 1 + next(2); legs > 0; --legs) {
+        fly(5 + next(10), 10 + next(15), 0);
+        fly(8 + next(8), 60 + next(20), 0);
+        fly(15 + next(30), 90, 60 + next(100));
+        fly(next(40), 100, 0);
+        day.Fly(15 + next(30), 65, ground);
+        if (next(4) == 0) continue;  // a touch-and-go: off again from the runway
+        fly(5 + next(10), 10, 0);
+        day.Rest(3 + next(8));
+    }
+    for (FlightPoint& p : day.points()) {
+        p.altitude_m += (next(3) - 1) * 0.5;
+        p.bank_deg = next(4) == 0 ? 5 : -5;
+        if (next(80) == 0) p.has_position = false;
+    }
+    return EncodeScript(day.points(), static_cast<std::uint8_t>(60 + next(130)),
+                        static_cast<std::uint8_t>(next(256)));
 }
 
 }  // namespace kestrun::fuzz

@@ -10,7 +10,6 @@
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
 #include "recordfile/track_length.h"
-#include "tests/support/runway_flight.h"
 #include "tests/support/runway_scenarios.h"
 #include "tests/support/synthetic_flight.h"
 #include "tests/support/test_files.h"
@@ -18,7 +17,6 @@
 namespace kestrun {
 namespace {
 
-using testing::RunwayFlight;
 
 using namespace testing;
 
@@ -54,7 +52,7 @@ TEST_F(LandingTest, EveryTouchdownOnItsRunwayAtItsPointRateAndCrab) {
         SCOPED_TRACE(c.name);
         int end = 0;
         const Runway runway = Find(c.airport, c.runway, end);
-        const RunwayFlight f = FlyStraightIn(c, runway, end);
+        const SyntheticFlight f = FlyStraightIn(c, runway, end);
         const auto flights = Analyse(f.points());
         ASSERT_EQ(flights.size(), 1u);
         const FlightJudgement& j = flights[0].judgement;
@@ -102,7 +100,7 @@ TEST_F(LandingTest, GoAroundsLowPassesAndTouchAndGoesAtAnyAirport) {
     int end = 0;
     const Runway runway = Find(kSanFrancisco, "28R", end);
     Circuits truth;
-    const RunwayFlight f = FlyCircuits(runway, end, truth);
+    const SyntheticFlight f = FlyCircuits(runway, end, truth);
     const auto flights = Analyse(f.points());
     ASSERT_EQ(flights.size(), 1u);
     const FlightJudgement& j = flights[0].judgement;
@@ -142,9 +140,9 @@ TEST_F(LandingTest, GoAroundsLowPassesAndTouchAndGoesAtAnyAirport) {
 TEST_F(LandingTest, TheTakeoffRunwayAndEventLimitsFromAFile) {
     int end = 0;
     const Runway runway = Find(kSanCarlos, "30", end);
-    RunwayFlight f(runway, end, *runway.airport_elevation_m, -runway.ends[end].displaced_m + 20, 0,
+    SyntheticFlight f(runway, end, *runway.airport_elevation_m, -runway.ends[end].displaced_m + 20, 0,
                    0, 0, 0);
-    f.Fly(10, 0, 0).Fly(20, 60, 0).Fly(3, 65, 700).Attitude(12, 0).Fly(60, 70, 700);
+    f.Steer(10, 0, 0).Steer(20, 60, 0).Steer(3, 65, 700).Attitude(12, 0).Steer(60, 70, 700);
     const auto flights = Analyse(f.points());
     ASSERT_EQ(flights.size(), 1u);
     const auto& takeoff = flights[0].judgement.takeoff;

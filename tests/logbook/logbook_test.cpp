@@ -87,15 +87,10 @@ TEST_F(LogbookTest, ScansReadOnlyWhatWasAppendedAndIndexAgainWhatChanged) {
     EXPECT_LT(grown.records * 80, bytes.size() - cut + 80 * 2000);
     EXPECT_GT(grown.records * 80, bytes.size() - cut);
 
-    // The flight in progress is completed as if the whole file were indexed at once.
-    Scan(dir_.Write("whole.dat", bytes), "whole.sqlite");
+    // The flight in progress is completed, not found twice (the logbook's
+    // fuzz target compares grown files with whole readings at every cut).
     flights = Flights();
-    const auto whole = Flights("whole.sqlite");
-    ASSERT_TRUE(flights.size() == 3 && whole.size() == 3) << flights.size() << ", " << whole.size();
-    const auto key = [](const FlightRow& r) {
-        return std::tuple(r.begin_offset, r.takeoff, r.landing, r.on_block, r.complete);
-    };
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(key(flights[i]), key(whole[i])) << i;
+    ASSERT_EQ(flights.size(), 3u);
     EXPECT_TRUE(flights[1].complete);
 
     // Shrunk; then changed before its end, though longer than it was.
@@ -413,8 +408,11 @@ TEST_F(LogbookTest, TablesShowControlCharactersEscapedAndJsonAnyName) {
     EXPECT_NE(list.find("\\e]0;TITLE\\a"), std::string::npos) << list;
     EXPECT_NE(list.find("/f/x\\e[2Jy\\nz.dat\n"), std::string::npos) << list;
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2);
+    FlightJudgement judged;  // runway idents too come from a list
+    judged.touchdowns.emplace_back().runway = judged.go_arounds.emplace_back().airport =
+        judged.takeoff.emplace().runway = judged.approach.emplace().runway = flight.departure;
     for (const std::string& text :
-         {FormatFlight(flight, {}, FlightJudgement{}), FormatStats({flight}, TableFormat::kTable)}) {
+         {FormatFlight(flight, {}, judged), FormatStats({flight}, TableFormat::kTable)}) {
         EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
     }
     EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "flights/runway.h"
-#include "tests/support/runway_flight.h"
+#include "tests/support/synthetic_flight.h"
 
 namespace kestrun::testing {
 
@@ -34,18 +34,11 @@ struct StraightIn {
     const char* runway;
     double across_m;
     double crab_deg;
-    std::function<void(RunwayFlight&)> approach;
+    std::function<void(SyntheticFlight&)> approach;
     bool flared;  // else a steady descent onto the runway
 };
 const std::vector<StraightIn>& StraightIns();
-RunwayFlight FlyStraightIn(const StraightIn& landing, const Runway& runway, int end);
-
-// The ground level of the synthetic flights: the list's elevation plus a
-// little, as simulator scenery has it.
-double GroundOf(const Runway& runway);
-
-// Down the 3 degree path to `to_h` metres above the runway.
-void Glide(RunwayFlight& f, double to_h);
+SyntheticFlight FlyStraightIn(const StraightIn& landing, const Runway& runway, int end);
 
 // From 7 km out on `runway`: a go-around at 200 ft, a low pass at about
 // 40 ft, a touch-and-go and the landing, each after a right-hand circuit
@@ -54,6 +47,6 @@ struct Circuits {
     double go_around_m = 0;  // the lowest heights of the go-around and low pass
     double low_pass_m = 0;
 };
-RunwayFlight FlyCircuits(const Runway& runway, int end, Circuits& truth);
+SyntheticFlight FlyCircuits(const Runway& runway, int end, Circuits& truth);
 
 }  // namespace kestrun::testing
