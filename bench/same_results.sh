@@ -19,9 +19,11 @@ mkdir "$work/archive"
 "$after/bench/logbook_files" "$work/archive" folder "$files"
 "$after/bench/make_flight" "$work/archive/cruise.dat" 200000
 cp "$root"/tests/flights/data/*.dat "$work/archive/"
-# A few fields where the generated days fly, so departures and arrivals are named.
+# The field the generated days start from (47 N 8 E), so that departures and
+# arrivals are named, and a few real ones further off.
 cat >"$work/airports.csv" <<'CSV'
 ident,latitude,longitude,elevation_ft
+ZZKE,47.0000,8.0000,1300
 LSZH,47.4647,8.5492,1416
 LSZB,46.9141,7.4971,1674
 LSGG,46.2381,6.1090,1411

@@ -72,7 +72,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exit_code) {
     app.add_option("FILE", options.files, "Record files; each is one flight")->required();
     app.add_option("-f,--format", options.format_name,
                    "Output format (default csv); igc holds one flight, so takes one file")
-        ->check(CLI::IsMember({"csv", "gpx", "kml", "svg", "summary", "igc"}));
+        ->check(CLI::IsMember(ExportFormatNames()));
     app.add_option("-o,--output", options.output, "Write to PATH instead of standard output")
         ->option_text("PATH");
     app.add_option("-d,--date", date_text,

@@ -198,7 +198,7 @@ int Scan(Database& db, const std::vector<std::string>& paths, const std::string&
         Say("the scan was not saved: " + status.message());
         return kExitFailed;
     }
-    if (unchanged > 0) std::printf("%zu file%s unchanged\n", unchanged, unchanged == 1 ? "" : "s");
+    std::printf("%zu file%s unchanged\n", unchanged, unchanged == 1 ? "" : "s");
     std::fflush(stdout);
     return result;
 }
@@ -284,6 +284,7 @@ int Pages(Database& db, const std::optional<std::int64_t>& id, const std::string
 struct Command {
     enum class Kind { kScan, kList, kShow, kStats, kHtml, kOpen, kEdit, kSet } kind = Kind::kList;
     std::string db_path = DefaultLogbookPath();
+    bool db_named = false;  // --db given: the hints repeat it
     std::vector<std::string> paths;
     std::string date_text, airports, runways, limits_path;
     std::string format_name = "table";
@@ -309,10 +310,11 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     PrepareCommandLine(app, kExitStatuses);
     app.require_subcommand(1);
     Command command;
-    app.add_option("--db", command.db_path,
-                   "The logbook database (default $XDG_DATA_HOME/kestrun/logbook.sqlite, else "
-                   "~/.local/share/kestrun/logbook.sqlite)")
-        ->option_text("PATH");
+    CLI::Option* db =
+        app.add_option("--db", command.db_path,
+                       "The logbook database (default $XDG_DATA_HOME/kestrun/logbook.sqlite, else "
+                       "~/.local/share/kestrun/logbook.sqlite)")
+            ->option_text("PATH");
 
     CLI::App* scan = app.add_subcommand("scan", "Find flights in record files and folders");
     scan->add_option("PATH", command.paths, "Record files, and folders searched for *.dat")
@@ -353,8 +355,8 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
     CLI::App* show = app.add_subcommand("show", "One flight: phases, landing report, export");
     show->add_option("ID", command.id, "The flight's id, as list shows it")->required();
     show->add_option("--export", command.export_name,
-                     "Export the flight as gpx, kml, csv, svg or igc")
-        ->check(CLI::IsMember({"gpx", "kml", "csv", "svg", "igc"}));
+                     "Export the flight's records in one of kestrun-export's formats")
+        ->check(CLI::IsMember(ExportFormatNames()));
     show->add_option("-o,--output", command.output,
                      "Write the export there instead of standard output")
         ->option_text("PATH");
@@ -401,6 +403,7 @@ std::optional<Command> ParseCommand(int argc, char** argv, int& exit_code) {
         exit_code = CommandLineExit(app, error);
         return std::nullopt;
     }
+    command.db_named = db->count() > 0;
     using Kind = Command::Kind;
     command.kind = scan->parsed()   ? Kind::kScan
                    : show->parsed() ? Kind::kShow
@@ -461,18 +464,41 @@ int Show(Database& db, const Command& command) {
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
+// The command that fills an empty logbook, with the --db it was named by.
+std::string ScanHint(const Command& command) {
+    std::string db;
+    if (command.db_named) {
+        const bool plain = command.db_path.find_first_not_of(
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                               "0123456789_+-.,/:=@%") == std::string::npos;
+        db = "--db " + (plain ? command.db_path : "'" + command.db_path + "'") + " ";
+    }
+    return "the logbook has no flights yet: kestrun-logbook " + db +
+           "scan FOLDER-OR-FILE finds them in record files";
+}
+
 // `list` (the flights the filter lets through) or `stats` (totals of all).
+// An empty logbook says how to fill it: in place of the table, or on
+// standard error beside the CSV or JSON, which stay parseable.
 int ListOrStats(Database& db, const Command& command) {
     const bool list = command.kind == Command::Kind::kList;
     std::vector<FlightRow> flights;
-    if (Status status = LoadFlights(db, list ? command.filter : FlightFilter{}, flights);
-        !status.ok()) {
+    const FlightFilter filter = list ? command.filter : FlightFilter{};
+    bool any = true;
+    Status status = LoadFlights(db, filter, flights);
+    if (status.ok() && flights.empty()) status = HasFlights(db, any);
+    if (!status.ok()) {
         Say(status.message());
         return kExitFailed;
     }
     const TableFormat format = ParseTableFormat(command.format_name);
-    const std::string text =
-        list ? FormatFlightList(flights, format) : FormatStats(flights, format);
+    std::string text;
+    if (!any && format == TableFormat::kTable) {
+        text = "T" + TerminalSafe(ScanHint(command)).substr(1) + "\n";  // "The logbook ..."
+    } else {
+        if (!any) Say(ScanHint(command));
+        text = list ? FormatFlightList(flights, format) : FormatStats(flights, format);
+    }
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }

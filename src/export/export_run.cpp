@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "export/csv_format.h"
 #include "export/gpx_format.h"
@@ -93,14 +94,24 @@ Status CheckGivenDate(const std::string& path, CivilDate date, const RecordFileF
 
 }  // namespace
 
+namespace {
+constexpr std::pair<std::string_view, ExportFormat> kFormatNames[] = {
+    {"csv", ExportFormat::kCsv}, {"gpx", ExportFormat::kGpx},         {"kml", ExportFormat::kKml},
+    {"svg", ExportFormat::kSvg}, {"summary", ExportFormat::kSummary}, {"igc", ExportFormat::kIgc},
+};
+}  // namespace
+
 std::optional<ExportFormat> ParseExportFormat(std::string_view name) {
-    if (name == "csv") return ExportFormat::kCsv;
-    if (name == "gpx") return ExportFormat::kGpx;
-    if (name == "kml") return ExportFormat::kKml;
-    if (name == "svg") return ExportFormat::kSvg;
-    if (name == "summary") return ExportFormat::kSummary;
-    if (name == "igc") return ExportFormat::kIgc;
+    for (const auto& [known, format] : kFormatNames) {
+        if (name == known) return format;
+    }
     return std::nullopt;
+}
+
+std::vector<std::string> ExportFormatNames() {
+    std::vector<std::string> names;
+    for (const auto& named : kFormatNames) names.emplace_back(named.first);
+    return names;
 }
 
 std::unique_ptr<FlightFormat> MakeFlightFormat(ExportFormat format, OutputBuffer& out,

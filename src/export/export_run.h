@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "export/flight_format.h"
 #include "export/output_buffer.h"
@@ -19,6 +20,8 @@ enum class ExportFormat { kCsv, kGpx, kKml, kSvg, kSummary, kIgc };
 
 // "csv", "gpx", "kml", "svg", "summary" or "igc"; empty for anything else.
 std::optional<ExportFormat> ParseExportFormat(std::string_view name);
+// Every name ParseExportFormat takes, for each program's list of choices.
+std::vector<std::string> ExportFormatNames();
 
 // A writer for `format` that writes to `out`; `flights` is how many files
 // will follow.

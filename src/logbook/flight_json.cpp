@@ -76,15 +76,15 @@ Json JudgementJson(const FlightJudgement& judgement) {
     j["go_arounds"] = Json::array();
     for (const GoAround& g : judgement.go_arounds) {
         j["go_arounds"].push_back(Json{{"time", LocalClock(g.seconds)},
-                                       {"airport", g.airport},
-                                       {"runway", g.runway},
+                                       {"airport", Name(g.airport)},
+                                       {"runway", Name(g.runway)},
                                        {"ground_level", g.rolled_level ? "rolled" : "elevation"},
                                        {"lowest_ft_agl", Round(g.lowest_ft_agl, 1)}});
     }
     if (const auto& a = judgement.approach) {
         Json approach;
-        approach["airport"] = a->airport;
-        approach["runway"] = a->runway;
+        approach["airport"] = Name(a->airport);
+        approach["runway"] = Name(a->runway);
         approach["gates"] = Json::array();
         for (const ApproachGate& g : a->gates) {
             approach["gates"].push_back(Json{{"height_ft", g.height_ft},
@@ -123,8 +123,8 @@ Json FlightListJson(const FlightRow& f) {
     j["id"] = f.id;
     j["file"] = f.file;
     j["date"] = FormatCivilDate(CivilDate{f.date_days()});
-    j["departure"] = f.departure;
-    j["arrival"] = f.arrival;
+    j["departure"] = Name(f.departure);
+    j["arrival"] = Name(f.arrival);
     j["takeoff"] = JsonTime(f.takeoff);
     j["landing"] = JsonTime(f.landing);
     j["air_time_s"] = JsonOpt(f.air_time_s());

@@ -84,6 +84,14 @@ Status LoadFlights(Database& db, const FlightFilter& filter, std::vector<FlightR
     return query.status();
 }
 
+Status HasFlights(Database& db, bool& any) {
+    Statement query;
+    Status status = db.Prepare("SELECT EXISTS (SELECT 1 FROM flights)", query);
+    if (!status.ok()) return status;
+    any = query.Step() && query.Int(0) != 0;
+    return query.status();
+}
+
 Status LoadFlight(Database& db, std::int64_t id, std::optional<FlightRow>& row) {
     Statement query;
     Status status = db.Prepare(std::string(kColumns) + "WHERE f.id = ?1", query);

@@ -64,6 +64,8 @@ struct FlightFilter {
 
 // Flights in the order flown, newest last.
 Status LoadFlights(Database& db, const FlightFilter& filter, std::vector<FlightRow>& rows);
+// Whether the logbook holds any flight at all.
+Status HasFlights(Database& db, bool& any);
 // Empty `row` (and ok) when there is no flight `id`.
 Status LoadFlight(Database& db, std::int64_t id, std::optional<FlightRow>& row);
 

@@ -56,8 +56,12 @@ std::string Clock(const std::optional<std::int64_t>& t) {
 }
 
 std::string Duration(const std::optional<std::int64_t>& s) {
-    if (!s) return "-";
-    return fmt::format("{}:{:02}", *s / 3600, *s % 3600 / 60);
+    return s ? HoursMinutes(*s) : "-";
+}
+
+// Hours to two places, rounded as the h:mm of the flights they add up.
+double Hours(std::int64_t seconds) {
+    return static_cast<double>(RoundedSteps(seconds, 36)) / 100;
 }
 
 // Rounded to `step`; never "-0".
@@ -69,12 +73,16 @@ std::string LocalClock(double local_seconds) {
     return ClockTime(static_cast<std::int64_t>(std::floor(local_seconds)));
 }
 
+// "KPAO 31", or "an unknown field": idents come from airport and runway lists.
+std::string Field(const std::string& airport, const std::string& runway) {
+    const std::string where = airport.empty() ? "an unknown field" : TerminalSafe(airport);
+    return runway.empty() ? where : where + " " + TerminalSafe(runway);
+}
+
 // "KPAO 31: touched down 312 m past the threshold, 2.4 m right of centre,
 // 5° crab, -180 ft/min, 58 kt; rolled 290 m, 470 m left"
 std::string TouchdownLine(const TouchdownJudgement& t) {
-    std::string where = t.airport.empty() ? "an unknown field" : t.airport;
-    if (!t.runway.empty()) where += " " + t.runway;
-    std::string line = where + ": touched down at " + LocalClock(t.seconds);
+    std::string line = Field(t.airport, t.runway) + ": touched down at " + LocalClock(t.seconds);
     if (t.touchdown_distance_m) {
         line += fmt::format(", {:.0f} m {} the threshold", std::fabs(*t.touchdown_distance_m),
                             *t.touchdown_distance_m < 0 ? "short of" : "past");
@@ -97,21 +105,20 @@ std::string TouchdownLine(const TouchdownJudgement& t) {
 std::string JudgementText(const FlightJudgement& j) {
     std::string out;
     if (const auto& t = j.takeoff) {
-        out += fmt::format("Takeoff: {}{}, rolled {:.0f} m", t->airport.empty() ? "an unknown field" : t->airport,
-                           t->runway.empty() ? "" : " " + t->runway, t->roll_m);
+        out += fmt::format("Takeoff: {}, rolled {:.0f} m", Field(t->airport, t->runway), t->roll_m);
         if (t->liftoff_distance_m) out += fmt::format(", airborne {:.0f} m down the runway", *t->liftoff_distance_m);
         out += "\n";
     }
     for (const GoAround& g : j.go_arounds) {
-        out += fmt::format("Go-around or low pass: {} {} at {}, lowest {:.0f} ft above the {}\n", g.airport,
-                           g.runway, LocalClock(g.seconds), g.lowest_ft_agl,
+        out += fmt::format("Go-around or low pass: {} at {}, lowest {:.0f} ft above the {}\n",
+                           Field(g.airport, g.runway), LocalClock(g.seconds), g.lowest_ft_agl,
                            g.rolled_level ? "level rolled on" : "runway's elevation");
     }
     for (const TouchdownJudgement& t : j.touchdowns) {
         out += (t.final ? "Final landing " : "Touch-and-go ") + TouchdownLine(t) + "\n";
     }
     if (const auto& a = j.approach) {
-        out += fmt::format("Approach to {} {}: {}\n", a->airport, a->runway,
+        out += fmt::format("Approach to {}: {}\n", Field(a->airport, a->runway),
                            a->stable ? "stable" : "not stable");
         for (const ApproachGate& g : a->gates) {
             out += fmt::format(
@@ -185,8 +192,8 @@ struct Totals {
         if (!group_key.empty()) j[group_key] = group;
         j["flights"] = flights;
         j["landings"] = landings;
-        j["air_hours"] = Round(static_cast<double>(air_s) / 3600, 0.01);
-        j["block_hours"] = Round(static_cast<double>(block_s) / 3600, 0.01);
+        j["air_hours"] = Hours(air_s);
+        j["block_hours"] = Hours(block_s);
         j["distance_nm"] = Round(distance_m / kMetresPerNauticalMile, 0.1);
         return j;
     }
@@ -207,6 +214,17 @@ std::string StatsTable(const Json& rows, const std::string& title, const std::st
 }
 
 }  // namespace
+
+std::int64_t RoundedSteps(std::int64_t seconds, std::int64_t step) {
+    if (seconds < 0) return -RoundedSteps(-seconds, step);
+    return (seconds + step / 2) / step;
+}
+
+std::string HoursMinutes(std::int64_t seconds) {
+    const std::int64_t minutes = RoundedSteps(seconds, 60);
+    return fmt::format("{}{}:{:02}", minutes < 0 ? "-" : "", std::abs(minutes) / 60,
+                       std::abs(minutes) % 60);
+}
 
 std::string ClockTime(std::int64_t local_seconds) {
     char text[16];
@@ -235,20 +253,20 @@ std::string FormatFlightList(const std::vector<FlightRow>& flights, TableFormat 
                                    : PadTo(TerminalSafe(text), aircraft_width) + " ";
     };
     std::string out = fmt::format(
-        "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7} {:>6} {:>4} "
+        "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>6} {:>7} {:>6} {:>4} "
         "{:>6} {:>3} {:<4} {:>5}  {}\n",
-        "id", "date", "from", "to", "takeoff", "landing", "air", "nm", "ft", "kt", "fpm", "t&g",
-        "rwy", "td m", aircraft(std::string(kAircraftHeading)) + "file");
+        "id", "date", "from", "to", "takeoff", "landing", "air", "block", "nm", "ft", "kt", "fpm",
+        "t&g", "rwy", "td m", aircraft(std::string(kAircraftHeading)) + "file");
     bool marked = false;
     for (const FlightRow& f : flights) {
         marked = marked || !f.implausible.empty();
         const std::string id = (f.implausible.empty() ? "" : "!") + std::to_string(f.id);
         out += fmt::format(
-            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} {:>3} "
-            "{:<4} {:>5}  {}\n",
+            "{:>4} {:<10} {:<5} {:<5} {:>8} {:>8} {:>6} {:>6} {:>7.1f} {:>6.0f} {:>4.0f} {:>6} "
+            "{:>3} {:<4} {:>5}  {}\n",
             id, Date(f.date_days()), Cell(f.departure), Cell(f.arrival), Clock(f.takeoff),
-            Clock(f.landing), Duration(f.air_time_s()), f.distance_m / kMetresPerNauticalMile,
-            f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
+            Clock(f.landing), Duration(f.air_time_s()), Duration(f.block_time_s()),
+            f.distance_m / kMetresPerNauticalMile, f.max_altitude_m * kFeetPerMetre, f.max_ias_kt,
             f.touchdown_fpm ? fmt::format("{:.0f}", *f.touchdown_fpm) : "-", f.touch_and_goes,
             Cell(f.runway),
             f.touchdown_distance_m ? fmt::format("{:.0f}", *f.touchdown_distance_m) : "-",

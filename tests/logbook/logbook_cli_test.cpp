@@ -10,7 +10,10 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
+#include <tuple>
 
+#include "export/export_run.h"
+#include "logbook/logbook_output.h"
 #include "logbook/logbook_store.h"
 #include "logbook/runways.h"
 #include "tests/support/host_process.h"
@@ -52,6 +55,7 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     EXPECT_NE(scan.out.find("empty.dat: no flight records; skipped"), std::string::npos)
         << scan.out;
     EXPECT_NE(scan.out.find("day.DAT: 2 flights"), std::string::npos) << scan.out;
+    EXPECT_TRUE(scan.out.ends_with("\n0 files unchanged\n")) << scan.out;
 
     const auto list = nlohmann::ordered_json::parse(Logbook(dir, "lb", "list --format json").out);
     ASSERT_EQ(list.size(), 2u);
@@ -61,7 +65,8 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
               "id file date departure arrival takeoff landing air_time_s distance_nm "
               "max_altitude_ft max_ias_kt touchdown_fpm touch_and_goes ");
     EXPECT_EQ(list[0]["departure"], "KTST");
-    EXPECT_EQ(list[0]["arrival"], "");  // 25 km north
+    EXPECT_TRUE(list[0]["arrival"].is_null());  // 25 km north: unknown, as everywhere, is null
+    EXPECT_EQ(list.dump().find("\"\""), std::string::npos) << list;
     EXPECT_EQ(list[1]["date"], "2024-06-03");
     EXPECT_EQ(list[1]["touch_and_goes"], 1);
     EXPECT_EQ(list[1]["touchdown_fpm"], -630);
@@ -88,11 +93,53 @@ TEST(LogbookCliTest, ScanListShowStatsAndExport) {
     const std::regex fix("\r\nB");
     const auto fixes = std::distance(std::sregex_iterator(igc.out.begin(), igc.out.end(), fix), {});
     EXPECT_EQ(fixes, 20 + 100 + 300 + 125 + 6 + 60 + 100 + 125 + 20 + 30 + 2);
+    for (const std::string& format : ExportFormatNames()) {
+        const Outcome exported = Logbook(dir, "lb", "show 2 --export " + format);
+        EXPECT_TRUE(exported.exit_code == 0 && exported.out.size() > 200) << format << exported.err;
+    }
     EXPECT_EQ(Logbook(dir, "lb", "show 99").exit_code, 1);
 
     const Outcome foreign = Logbook(dir, "flights/june/day.DAT", "list");
     EXPECT_EQ(foreign.exit_code, 1);
     EXPECT_NE(foreign.err.find("left unchanged"), std::string::npos) << foreign.err;
+}
+
+// An empty logbook says how to fill it: in place of a table, and on
+// standard error beside CSV and JSON, which stay what a program expects.
+TEST(LogbookCliTest, AnEmptyLogbookSaysHowToFillIt) {
+    ScratchDir dir;
+    const std::string hint =
+        "kestrun-logbook --db " + (dir / "lb").string() + " scan FOLDER-OR-FILE";
+    for (const std::string command : {"list", "stats", "list -f csv", "stats -f json"}) {
+        const Outcome shown = Logbook(dir, "lb", command);
+        const bool table = command.find(" -f ") == std::string::npos;
+        EXPECT_TRUE(shown.exit_code == 0 &&
+                    (table ? shown.out : shown.err).find(hint) != std::string::npos &&
+                    (table || shown.out.find(hint) == std::string::npos))
+            << command << ": " << shown.out << shown.err;
+    }
+    EXPECT_EQ(Logbook(dir, "lb", "list -f json").out, "[]\n");
+}
+
+// The h:mm of list and show and the hours of stats round alike: to the
+// nearest, halves up, past 99 hours too.
+TEST(LogbookCliTest, ListAndStatsRoundTimesAlike) {
+    const std::tuple<std::int64_t, std::string, double> cases[] = {
+        {17, "0:00", 0},      {18, "0:00", 0.01},       {7169, "1:59", 1.99},
+        {7170, "2:00", 1.99}, {359969, "99:59", 99.99}, {359970, "100:00", 99.99}};
+    for (const auto& [seconds, shown, hours] : cases) {
+        FlightRow f;
+        f.takeoff = f.off_block = 1000;
+        f.landing = f.on_block = 1000 + seconds;
+        EXPECT_NE(
+            FormatFlightList({f}, TableFormat::kTable).find(fmt::format(" {0:>6} {0:>6} ", shown)),
+            std::string::npos)
+            << seconds;
+        EXPECT_EQ(
+            nlohmann::json::parse(FormatStats({f}, TableFormat::kJson))["total"]["block_hours"],
+            hours)
+            << seconds;
+    }
 }
 
 // What the pilot tells about a flight: edited, defaults for flights filed
@@ -184,6 +231,7 @@ TEST(LogbookCliTest, ShowJudgesTheLandingAgainstItsRunway) {
     ASSERT_EQ(shown.exit_code, 0) << shown.err;
     const auto show = nlohmann::ordered_json::parse(shown.out);
     for (const auto& item : list[0].items()) EXPECT_EQ(show[item.key()], item.value()) << item.key();
+    EXPECT_EQ(show.dump().find("\"\""), std::string::npos) << show;
     EXPECT_TRUE(show["takeoff_report"].is_null());  // began in the air
     ASSERT_EQ(show["landings"].size(), 1u);
     const auto& landing = show["landings"][0];

@@ -408,8 +408,11 @@ TEST_F(LogbookTest, TablesShowControlCharactersEscapedAndJsonAnyName) {
     EXPECT_NE(list.find("\\e]0;TITLE\\a"), std::string::npos) << list;
     EXPECT_NE(list.find("/f/x\\e[2Jy\\nz.dat\n"), std::string::npos) << list;
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 2);
+    FlightJudgement judged;  // runway idents too come from a list
+    judged.touchdowns.emplace_back().runway = judged.go_arounds.emplace_back().airport =
+        judged.takeoff.emplace().runway = judged.approach.emplace().runway = flight.departure;
     for (const std::string& text :
-         {FormatFlight(flight, {}, FlightJudgement{}), FormatStats({flight}, TableFormat::kTable)}) {
+         {FormatFlight(flight, {}, judged), FormatStats({flight}, TableFormat::kTable)}) {
         EXPECT_EQ(text.find_first_of("\x1b\a"), std::string::npos) << text;
     }
     EXPECT_NE(FormatFlightList({flight}, TableFormat::kCsv).find(flight.departure),

@@ -40,8 +40,13 @@ const K = (() => {
     const [h, m, s] = text.split(":").map(Number);
     return h * 3600 + m * 60 + s;
   }
-  // A duration in seconds as hours and minutes, "1:05".
-  const hoursMinutes = (s) => (s === null || s === undefined ? "" : `${Math.floor(s / 3600)}:${pad(Math.floor(s / 60) % 60)}`);
+  // A duration in seconds as hours and minutes, "1:05", to the nearest
+  // minute as kestrun-logbook's list rounds it.
+  const hoursMinutes = (s) => {
+    if (s === null || s === undefined) return "";
+    const minutes = Math.round(s / 60);
+    return `${Math.floor(minutes / 60)}:${pad(minutes % 60)}`;
+  };
 
   // <div><dt>label</dt><dd><span data-key>value</span> unit</dd></div>: the
   // span holds exactly the JSON value, the rest is for reading.
