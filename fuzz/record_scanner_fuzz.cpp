@@ -50,7 +50,8 @@ class WritersSink final : public RecordSink {
     explicit WritersSink(std::vector<FlightFormat*> formats) : formats_(std::move(formats)) {}
     void OnRecord(const FlightRecord& record, std::uint64_t) override {
         const TimePlacement time = timeline.Place(record.Hour, record.Minute, record.Second);
-        for (FlightFormat* format : formats_) format->AddRecord(TimedRecord{record, time});
+        const FlightRecordBytes bytes = EncodeFlightRecord(record);
+        for (FlightFormat* format : formats_) format->AddRecord(TimedRecord{bytes.data(), time});
     }
     FlightTimeline timeline;
 

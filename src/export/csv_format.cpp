@@ -35,7 +35,8 @@ void CsvFormat::AddRecord(const TimedRecord& record) {
                                                 date_text_);
     }
 
-    const FlightSample s = SampleFromRecord(record.record);
+    const FlightRecord r = record.Decode();
+    const FlightSample s = SampleFromRecord(r);
     char* p = out_.Reserve(kMaxRow);
     // A fixed-size copy is a couple of moves; the row has room for it.
     std::memcpy(p, date_text_, sizeof date_text_);
@@ -62,7 +63,6 @@ void CsvFormat::AddRecord(const TimedRecord& record) {
     p = WriteFixed<kAngleDecimals>(p, HeadingForPrint(s.heading_deg, kAngleDecimals));
     *p++ = ',';
     if (s.has_position) p = WriteFixed<kAirspeedDecimals>(p, s.airspeed_kt);
-    const FlightRecord& r = record.record;
     if (r.Header1 == kHeader1 && r.Header2 == kHeader2 && r.Header3 == kHeader3 &&
         r.Header4 == kHeader4) {
         p = WriteText(p, ",8,0,1,0");  // every record the scanner finds

@@ -26,15 +26,19 @@ class FormatSink final : public RecordSink {
   public:
     explicit FormatSink(Format& format) : format_(format) {}
     void OnRecord(const FlightRecord& record, std::uint64_t) override {
-        const TimePlacement time = timeline_.Place(record.Hour, record.Minute, record.Second);
-        format_.AddRecord(TimedRecord{record, time});
+        const FlightRecordBytes bytes = EncodeFlightRecord(record);
+        Add(bytes.data());
     }
-    void OnRecords(std::span<const FoundRecord> records) override {
-        for (const FoundRecord& found : records) FormatSink::OnRecord(found.record, 0);
+    void OnRun(std::span<const std::byte> bytes, std::uint64_t) override {
+        for (std::size_t at = 0; at < bytes.size(); at += kFlightRecordSize) Add(bytes.data() + at);
     }
     const FlightTimeline& timeline() const { return timeline_; }
 
   private:
+    void Add(const std::byte* record) {
+        format_.AddRecord(TimedRecord{record, timeline_.PlaceRecord(record)});
+    }
+
     Format& format_;
     FlightTimeline timeline_;
 };
@@ -68,6 +72,9 @@ class TimelineSink final : public RecordSink {
   public:
     void OnRecord(const FlightRecord& record, std::uint64_t) override {
         timeline_.Place(record.Hour, record.Minute, record.Second);
+    }
+    void OnRun(std::span<const std::byte> bytes, std::uint64_t) override {
+        timeline_.PlaceRecords(bytes);
     }
     const FlightTimeline& timeline() const { return timeline_; }
 
@@ -160,8 +167,12 @@ Status ExportDriver::ExportFile(const std::string& path, FlightReport& report, s
         if (!IsWritableDate(modified_date)) return UnwritableDate(path, modified_date);
         if (format_.NeedsDateUpFront()) {
             // The midnights are counted in the one pass that also keeps the
-            // records; the writer gets them once the date is known.
-            RecordSpool spool(spool_bytes_);
+            // records; the writer gets them once the date is known. A range
+            // too long to keep is only timed: copying its start would be
+            // wasted.
+            const std::uint64_t end = std::min(to, facts.size);
+            const std::uint64_t range = end > from ? end - from : 0;
+            RecordSpool spool(range <= spool_bytes_ ? spool_bytes_ : 0);
             ScanCounts counts;
             status = ScanRecordFileRange(path, from, to, spool, counts);
             if (!status.ok()) return status;

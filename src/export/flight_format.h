@@ -51,12 +51,14 @@ std::string FirstDateNote(const FlightInfo& flight);
 // names and descriptions; empty when none of it is.
 std::string AircraftAndPilot(const FlightPilotFields& fields);
 
-// A record and its place in time. Writers convert what they need with
-// SampleFromRecord or PositionFromRecord; the host units are not cheap, and
-// some writers need few of them.
+// A record, as its 80 bytes in the file, and its place in time. Writers
+// decode it and convert what they need with SampleFromRecord or
+// PlaceFromRecord; the host units are not cheap, and some writers need few
+// of them, so a decoded field they never read costs nothing.
 struct TimedRecord {
-    const FlightRecord& record;
+    const std::byte* bytes;
     TimePlacement time;
+    [[gnu::always_inline]] FlightRecord Decode() const { return DecodeFlightRecord(bytes); }
 };
 
 class FlightFormat {

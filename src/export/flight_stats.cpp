@@ -14,7 +14,7 @@ void FlightStats::Add(const TimedRecord& record) {
         if (t < earliest_) earliest_ = t;
         if (t > latest_) latest_ = t;
     }
-    const FlightRecord& r = record.record;
+    const FlightRecord r = record.Decode();
     const FlightSample s = PositionFromRecord(r);
     if (!s.has_position) return;
     // The extremes are found among the host's words, which order like the

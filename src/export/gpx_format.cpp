@@ -51,7 +51,7 @@ void GpxFormat::BeginFlight(const FlightInfo& flight) {
 }
 
 void GpxFormat::AddRecord(const TimedRecord& record) {
-    const FlightSample s = PlaceFromRecord(record.record);
+    const FlightSample s = PlaceFromRecord(record.Decode());
     if (!s.has_position) {
         if (in_segment_) out_.Append("</trkseg>\n");
         in_segment_ = false;

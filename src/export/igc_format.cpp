@@ -125,15 +125,15 @@ void IgcFormat::WriteHeader(CivilDate utc_date) {
 
 void IgcFormat::AddRecord(const TimedRecord& record) {
     // Position, altitude, airspeed and heading; IGC has no attitude.
-    const FlightSample s = PlaceFromRecord(record.record);
+    const FlightRecord r = record.Decode();
+    const FlightSample s = PlaceFromRecord(r);
     if (!s.has_position) return;
     const std::int64_t utc = to_utc_.ConvertFrom(first_date_, record.time.seconds);
     const std::int64_t day = utc >= 0 ? utc / kSecondsPerDay : (utc + 1) / kSecondsPerDay - 1;
     if (!header_written_) WriteHeader(CivilDate{day});
     char* p = out_.Reserve(kIgcFixLength + 2);
-    p = WriteIgcFix(
-        p, IgcFix{utc - day * kSecondsPerDay, s.latitude_deg, s.longitude_deg, s.altitude_m,
-                  AirspeedFromHost(record.record.IAS), HeadingFromHost(record.record.Heading)});
+    p = WriteIgcFix(p, IgcFix{utc - day * kSecondsPerDay, s.latitude_deg, s.longitude_deg,
+                              s.altitude_m, AirspeedFromHost(r.IAS), HeadingFromHost(r.Heading)});
     out_.Commit(p);
 }
 

@@ -91,7 +91,7 @@ void KmlFormat::EndTrack() {
 }
 
 void KmlFormat::AddRecord(const TimedRecord& record) {
-    const FlightSample s = PlaceFromRecord(record.record);
+    const FlightSample s = PlaceFromRecord(record.Decode());
     if (!s.has_position) {
         EndTrack();
         return;

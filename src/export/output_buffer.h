@@ -181,6 +181,18 @@ inline constexpr char kDigitPairs[] =
     std::memcpy(out + 3, kDigitPairs + 2 * (value % 100), 2);
     return out + 5;
 }
+
+// Exactly `Digits` digits of `value` (below 10^Digits), two at a time,
+// unrolled where it is inlined.
+template <int Digits>
+[[gnu::always_inline]] inline void WriteDigitsOf(char* out, std::uint32_t value) {
+    if constexpr (Digits >= 2) {
+        WriteDigitsOf<Digits - 2>(out, value / 100);
+        std::memcpy(out + Digits - 2, kDigitPairs + 2 * (value % 100), 2);
+    } else if constexpr (Digits == 1) {
+        out[0] = static_cast<char>('0' + value);
+    }
+}
 }  // namespace detail
 
 template <int Decimals>
@@ -208,13 +220,7 @@ template <int Decimals>
     if constexpr (Decimals > 0) {
         *out++ = '.';
         // Below 10^9, so 32-bit arithmetic does, which is cheaper.
-        auto fraction = static_cast<std::uint32_t>(magnitude % kScale);
-        int i = Decimals;
-        for (; i >= 2; i -= 2) {
-            std::memcpy(out + i - 2, detail::kDigitPairs + 2 * (fraction % 100), 2);
-            fraction /= 100;
-        }
-        if (i == 1) out[0] = static_cast<char>('0' + fraction);
+        detail::WriteDigitsOf<Decimals>(out, static_cast<std::uint32_t>(magnitude % kScale));
         out += Decimals;
     }
     return out;

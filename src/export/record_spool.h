@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "recordfile/flight_timeline.h"
@@ -17,24 +18,31 @@ namespace kestrun {
 
 class RecordSpool final : public RecordSink {
   public:
-    explicit RecordSpool(std::size_t max_bytes) : max_records_(max_bytes / sizeof(Kept)) {
+    explicit RecordSpool(std::size_t max_bytes) : max_bytes_(max_bytes) {
         // Only the pages that records reach become resident.
-        kept_.reserve(max_records_);
+        bytes_.reserve(max_bytes_);
     }
 
     void OnRecord(const FlightRecord& record, std::uint64_t offset) override;
+    void OnRun(std::span<const std::byte> bytes, std::uint64_t offset) override;
 
     // The running times of every record seen, kept or not.
     const FlightTimeline& timeline() const { return timeline_; }
     // True while every record seen is kept.
     bool complete() const { return complete_; }
-    // Hands every kept record to `sink` in file order.
+    // Hands every kept record to `sink` in file order, as the scanner did.
     void Replay(RecordSink& sink) const;
 
   private:
-    using Kept = FoundRecord;
-    std::size_t max_records_;
-    std::vector<Kept> kept_;
+    // Records that lay back to back in the file: `size` bytes of bytes_.
+    struct Run {
+        std::uint64_t offset;
+        std::size_t size;
+    };
+
+    std::size_t max_bytes_;
+    std::vector<std::byte> bytes_;  // the records as they are in the file
+    std::vector<Run> runs_;
     bool complete_ = true;
     FlightTimeline timeline_;
 };

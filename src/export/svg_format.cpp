@@ -221,7 +221,7 @@ void SvgFormat::Keep(const PlotPoint& point) {
 
 void SvgFormat::AddRecord(const TimedRecord& record) {
     stats_.Add(record);
-    const FlightSample s = SampleFromRecord(record.record);
+    const FlightSample s = SampleFromRecord(record.Decode());
     if (!s.has_position) {
         break_next_ = true;
         return;

@@ -23,7 +23,8 @@ class UtcStamp {
             day_ = day;
             length_ = static_cast<std::size_t>(WriteCivilDate(date_, CivilDate{day}) - date_);
         }
-        std::memcpy(out, date_, length_);
+        // A fixed-size copy is a couple of moves; `out` has room for it.
+        std::memcpy(out, date_, sizeof date_);
         out += length_;
         *out++ = 'T';
         out = WriteTimeOfDay(out, epoch_seconds - day * kSecondsPerDay);

@@ -90,6 +90,10 @@ class OutputStream {
     virtual ~OutputStream() = default;
     // Writes all of `data` after what was written before.
     virtual Status Write(std::span<const std::byte> data) = 0;
+    // True when the stream throws away what is written (the null device):
+    // a write costs its call and nothing more, so nothing gains from writing
+    // on a thread of its own.
+    virtual bool Discards() const { return false; }
     // Closes the stream; reports errors the system only notices at close.
     virtual Status Close() = 0;
 };

@@ -26,33 +26,6 @@ FlightRecordBytes EncodeFlightRecord(const FlightRecord& record) {
     return bytes;
 }
 
-FlightRecord DecodeFlightRecord(const std::byte* p) {
-    namespace at = record_offset;
-    FlightRecord record;
-    record.Header1 = LoadI16(p + at::kHeader1);
-    record.Header2 = LoadI16(p + at::kHeader2);
-    record.Header3 = LoadI16(p + at::kHeader3);
-    record.Header4 = LoadI16(p + at::kHeader4);
-    record.Hour = LoadI16(p + at::kHour);
-    record.Minute = LoadI16(p + at::kMinute);
-    record.Second = LoadI16(p + at::kSecond);
-    record.Latitude = LoadI64(p + at::kLatitude);
-    record.Longitude = LoadI64(p + at::kLongitude);
-    record.AltitudeFraction = LoadU32(p + at::kAltitudeFraction);
-    record.AltitudeMetres = LoadI32(p + at::kAltitudeMetres);
-    record.Pitch = LoadI32(p + at::kPitch);
-    record.Bank = LoadI32(p + at::kBank);
-    record.Heading = LoadU32(p + at::kHeading);
-    record.IAS = LoadI32(p + at::kIAS);
-    return record;
-}
-
-bool HasRecordHeader(const std::byte* p) {
-    namespace at = record_offset;
-    return LoadI16(p + at::kHeader1) == kHeader1 && LoadI16(p + at::kHeader2) == kHeader2 &&
-           LoadI16(p + at::kHeader3) == kHeader3 && LoadI16(p + at::kHeader4) == kHeader4;
-}
-
 FlightRecord BlankFlightRecord() {
     FlightRecord record;
     record.Header1 = kHeader1;

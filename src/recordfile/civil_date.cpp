@@ -102,14 +102,6 @@ std::string FormatCivilDate(CivilDate date) {
     return std::string(text, WriteCivilDate(text, date));
 }
 
-char* WriteTimeOfDay(char* out, std::int64_t second_of_day) {
-    out = WriteTwoDigits(out, second_of_day / 3600);
-    *out++ = ':';
-    out = WriteTwoDigits(out, second_of_day / 60 % 60);
-    *out++ = ':';
-    return WriteTwoDigits(out, second_of_day % 60);
-}
-
 void LocalDateAndTime(std::int64_t epoch_seconds, CivilDate& date, std::int64_t& second_of_day) {
     const std::time_t moment = static_cast<std::time_t>(epoch_seconds);
     std::tm local{};
@@ -127,28 +119,26 @@ void LocalDateAndTime(std::int64_t epoch_seconds, CivilDate& date, std::int64_t&
     second_of_day = std::int64_t{local.tm_hour} * 3600 + local.tm_min * 60 + second;
 }
 
-std::int64_t LocalToUtc::Convert(CivilDate date, std::int64_t second_of_day) {
+std::int64_t LocalToUtc::LookUp(CivilDate date, std::int64_t second_of_day) {
     const std::int64_t local = date.days * kSecondsPerDay + second_of_day;
+    std::int64_t year = 0;
+    int month = 0;
+    int day = 0;
+    date.ToYmd(year, month, day);
+    std::tm fields{};
+    fields.tm_year = static_cast<int>(year - 1900);
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = static_cast<int>(second_of_day / 3600);
+    fields.tm_min = static_cast<int>(second_of_day / 60 % 60);
+    fields.tm_sec = static_cast<int>(second_of_day % 60);
+    fields.tm_isdst = -1;
+    const std::time_t utc = std::mktime(&fields);
+    cached_offset_ = utc == static_cast<std::time_t>(-1) ? 0 : local - std::int64_t{utc};
     // Clock changes fall on quarter hours of local time, so one offset holds
     // for a whole quarter.
-    const std::int64_t bucket = FloorDiv(local, 900);
-    if (bucket != cached_bucket_) {
-        std::int64_t year = 0;
-        int month = 0;
-        int day = 0;
-        date.ToYmd(year, month, day);
-        std::tm fields{};
-        fields.tm_year = static_cast<int>(year - 1900);
-        fields.tm_mon = month - 1;
-        fields.tm_mday = day;
-        fields.tm_hour = static_cast<int>(second_of_day / 3600);
-        fields.tm_min = static_cast<int>(second_of_day / 60 % 60);
-        fields.tm_sec = static_cast<int>(second_of_day % 60);
-        fields.tm_isdst = -1;
-        const std::time_t utc = std::mktime(&fields);
-        cached_offset_ = utc == static_cast<std::time_t>(-1) ? 0 : local - std::int64_t{utc};
-        cached_bucket_ = bucket;
-    }
+    cached_begin_ = FloorDiv(local, 900) * 900;
+    cached_end_ = cached_begin_ + 900;
     return local - cached_offset_;
 }
 

@@ -12,7 +12,34 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 
 }  // namespace
 
-TimePlacement FlightTimeline::Place(int hour, int minute, int second) {
+void FlightTimeline::PlaceRecords(std::span<const std::byte> records) {
+    namespace at = record_offset;
+    const std::byte* p = records.data();
+    const std::byte* const end = p + records.size();
+    while (p != end) {
+        std::int64_t last = last_;
+        std::int64_t latest = latest_;
+        std::uint64_t placed = 0;
+        // The step that Place() takes inline, the same test.
+        for (; records_ > 0 && p != end; p += kFlightRecordSize, ++placed) {
+            const std::int64_t of_day = std::int64_t{LoadI16(p + at::kHour)} * 3600 +
+                                        LoadI16(p + at::kMinute) * 60 + LoadI16(p + at::kSecond);
+            const std::int64_t t = last_day_start_ + of_day;
+            if (t < last || t - last > kGapSeconds || of_day >= kSecondsPerDay) break;
+            last = t;
+            if (t > latest) latest = t;
+        }
+        records_ += placed;
+        last_ = last;
+        latest_ = latest;
+        if (p != end) {
+            static_cast<void>(PlaceRecord(p));
+            p += kFlightRecordSize;
+        }
+    }
+}
+
+TimePlacement FlightTimeline::PlaceByRules(int hour, int minute, int second) {
     const std::int64_t of_day = std::int64_t{hour} * 3600 + minute * 60 + second;
     TimePlacement placement;
     if (records_++ == 0) {

@@ -19,7 +19,11 @@
 // stretch.
 
 #include <cstdint>
+#include <span>
 #include <vector>
+
+#include "record/flight_record.h"
+#include "recordfile/civil_date.h"
 
 namespace kestrun {
 
@@ -43,7 +47,30 @@ class FlightTimeline {
     static constexpr std::size_t kKeptGaps = 20;
 
     // Places the next record; the fields must be a plausible time of day.
-    TimePlacement Place(int hour, int minute, int second);
+    TimePlacement Place(int hour, int minute, int second) {
+        const std::int64_t of_day = std::int64_t{hour} * 3600 + minute * 60 + second;
+        // Nearly every record follows the one before within the same day and
+        // without a gap: that case is taken here, inline, and is exactly what
+        // the rules below give it (no mend, no midnight, no new stretch).
+        const std::int64_t t = last_day_start_ + of_day;
+        if (records_ > 0 && t >= last_ && t - last_ <= kGapSeconds && of_day < kSecondsPerDay) {
+            ++records_;
+            last_ = t;
+            if (t > latest_) latest_ = t;
+            return TimePlacement{t, false};
+        }
+        return PlaceByRules(hour, minute, second);
+    }
+    // The same for a record as its 80 bytes in the file.
+    TimePlacement PlaceRecord(const std::byte* record) {
+        namespace at = record_offset;
+        return Place(LoadI16(record + at::kHour), LoadI16(record + at::kMinute),
+                     LoadI16(record + at::kSecond));
+    }
+    // Places every record of `records` (80 bytes each, as in the file), for a
+    // pass that only needs the running time: the common step runs with the
+    // timeline's state held in registers.
+    void PlaceRecords(std::span<const std::byte> records);
 
     std::uint64_t records() const { return records_; }
     std::int64_t first_seconds() const { return first_; }
@@ -59,6 +86,8 @@ class FlightTimeline {
     std::uint64_t mended_stamps() const { return mended_stamps_; }
 
   private:
+    TimePlacement PlaceByRules(int hour, int minute, int second);
+
     std::uint64_t records_ = 0;
     std::int64_t first_ = 0;
     std::int64_t last_ = 0;

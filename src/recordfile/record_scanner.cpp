@@ -6,9 +6,12 @@
 namespace kestrun {
 namespace {
 
-bool PlausibleTime(const FlightRecord& record) {
-    return record.Hour >= 0 && record.Hour < 24 && record.Minute >= 0 && record.Minute < 60 &&
-           record.Second >= 0 && record.Second < 60;
+// Whether the record at `record` holds a time of day the recorder can write.
+bool PlausibleTime(const std::byte* record) {
+    namespace at = record_offset;
+    // Negative words become large unsigned ones, so one comparison each.
+    return LoadU16(record + at::kHour) < 24 && LoadU16(record + at::kMinute) < 60 &&
+           LoadU16(record + at::kSecond) < 60;
 }
 
 // The recorder leaves the last 22 bytes of a record zero. They only break a
@@ -54,13 +57,24 @@ class Pass {
     std::size_t FindFollowedRecord(std::size_t from, std::size_t limit) const {
         for (std::size_t q = FindHeader(from, limit); q < limit; q = FindHeader(q + 1, limit)) {
             if (n_ - q < kFlightRecordSize) break;
-            if (PlausibleTime(DecodeFlightRecord(d_ + q)) && Followed(q + kFlightRecordSize))
-                return q;
+            if (PlausibleTime(d_ + q) && Followed(q + kFlightRecordSize)) return q;
         }
         return limit;
     }
 
     const std::byte* at(std::size_t pos) const { return d_ + pos; }
+
+    // From `from`, where a header is known to start, past every record that
+    // the common case below would take: plausible, followed by the next
+    // header, with the whole lookahead in view. Returns where that stops.
+    std::size_t SkipSoundRecords(std::size_t from) const {
+        if (n_ < RecordScanner::kLookahead) return from;
+        const std::size_t last = n_ - RecordScanner::kLookahead;
+        std::size_t q = from;
+        while (q <= last && PlausibleTime(d_ + q) && HasRecordHeader(d_ + q + kFlightRecordSize))
+            q += kFlightRecordSize;
+        return q;
+    }
 
   private:
     const std::byte* d_;
@@ -76,19 +90,23 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
     const std::uint64_t base = first_offset_ + counts_.bytes;
     std::size_t p = 0;
 
-    // Records go to the sink in batches; every batch is handed over before
-    // this call returns.
-    constexpr std::size_t kBatch = 64;
-    std::array<FoundRecord, kBatch> batch;
-    std::size_t batched = 0;
-    auto emit = [&](const FlightRecord& record) {
-        ++counts_.records;
-        batch[batched++] = FoundRecord{record, base + p};
-        if (batched == kBatch) {
-            sink.OnRecords(batch);
-            batched = 0;
+    // Records go to the sink as runs of records that lie back to back; every
+    // run is handed over before this call returns, while its bytes are valid.
+    std::size_t run_begin = 0;
+    std::size_t run_end = 0;
+    auto hand_over = [&] {
+        if (run_end > run_begin)
+            sink.OnRun(data.subspan(run_begin, run_end - run_begin), base + run_begin);
+        run_begin = run_end = 0;
+    };
+    // Takes the records of [p, end) and moves past them.
+    auto emit = [&](std::size_t end) {
+        if (p != run_end || run_end == run_begin) {
+            hand_over();
+            run_begin = p;
         }
-        p += kFlightRecordSize;
+        counts_.records += (end - p) / kFlightRecordSize;
+        run_end = p = end;
     };
     auto damaged = [&](std::size_t length) {
         ++counts_.damaged_records;
@@ -111,6 +129,14 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
             p = q;
             continue;
         }
+        // The common case in a sound file: plausible records each followed by
+        // the next header. Stepping 80 bytes at a time means header-like
+        // bytes inside record data are never looked at.
+        if (const std::size_t sound_end = pass.SkipSoundRecords(p); sound_end > p) {
+            emit(sound_end);
+            header_seen_at = p;
+            continue;
+        }
         if (avail < kFlightRecordSize) {
             // Only reachable at the end of the stream: half a record.
             counts_.truncated_bytes += avail;
@@ -118,14 +144,12 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
             break;
         }
 
-        // The common case in a sound file: a plausible record followed by the
-        // next header. Stepping 80 bytes from it means header-like bytes inside
-        // record data are never looked at.
-        const FlightRecord record = DecodeFlightRecord(pass.at(p));
-        const bool plausible = PlausibleTime(record);
+        // The same case near the end of the stream, where the lookahead is
+        // shorter.
+        const bool plausible = PlausibleTime(pass.at(p));
         const bool followed = pass.Followed(p + kFlightRecordSize);
         if (plausible && followed) {
-            emit(record);
+            emit(p + kFlightRecordSize);
             // Followed() looked at a header there unless the stream ends first.
             if (n - p >= 8) header_seen_at = p;
             continue;
@@ -140,7 +164,7 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
         if (better < end) {
             damaged(better - p);
         } else if (plausible && TailReservedClear(pass.at(p))) {
-            emit(record);
+            emit(end);
         } else if (followed) {
             damaged(kFlightRecordSize);
         } else if (next < end) {
@@ -151,9 +175,23 @@ std::size_t RecordScanner::Scan(std::span<const std::byte> data, bool final, Rec
         }
     }
 
-    if (batched > 0) sink.OnRecords(std::span(batch.data(), batched));
+    hand_over();
     counts_.bytes += p;
     return p;
+}
+
+void RecordSink::OnRun(std::span<const std::byte> bytes, std::uint64_t offset) {
+    constexpr std::size_t kBatch = 64;
+    std::array<FoundRecord, kBatch> batch;
+    std::size_t batched = 0;
+    for (std::size_t at = 0; at + kFlightRecordSize <= bytes.size(); at += kFlightRecordSize) {
+        batch[batched++] = FoundRecord{DecodeFlightRecord(bytes.data() + at), offset + at};
+        if (batched == kBatch) {
+            OnRecords(batch);
+            batched = 0;
+        }
+    }
+    if (batched > 0) OnRecords(std::span(batch.data(), batched));
 }
 
 ScanCounts ScanBytes(std::span<const std::byte> data, RecordSink& sink) {

@@ -39,12 +39,17 @@ class RecordSink {
   public:
     virtual ~RecordSink() = default;
     virtual void OnRecord(const FlightRecord& record, std::uint64_t offset) = 0;
-    // The scanner hands records over in batches, one call for many: sinks
-    // that pass over millions of records take a batch whole. By default each
-    // goes to OnRecord.
+    // Decoded records in batches, one call for many. By default each goes to
+    // OnRecord.
     virtual void OnRecords(std::span<const FoundRecord> records) {
         for (const FoundRecord& found : records) OnRecord(found.record, found.offset);
     }
+    // How the scanner hands records over: `bytes` holds records that lie back
+    // to back in the stream, as they are there (80 bytes each, the first at
+    // `offset`), valid only during the call. A sink that reads a few fields
+    // of millions of records takes them here undecoded; by default they are
+    // decoded and go to OnRecords a batch at a time.
+    virtual void OnRun(std::span<const std::byte> bytes, std::uint64_t offset);
 };
 
 class RecordScanner {

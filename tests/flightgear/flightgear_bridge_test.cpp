@@ -66,6 +66,7 @@ std::string At(double latitude) {
 
 class FlightGearFeedTest : public ::testing::Test {
   protected:
+    void SetUp() override { Listen(); }
     void Listen(std::uint32_t ipv4 = 0x7F000001) {
         Status status;
         feed_ = FlightGearFeed::Open(
@@ -118,7 +119,6 @@ class FlightGearFeedTest : public ::testing::Test {
 };
 
 TEST_F(FlightGearFeedTest, RecorderReadsWhatFlightGearSent) {
-    Listen();
     WriteHostIdentity(0x32800000, kFlightGearSimulatorCode, image());
     LinkResult result = 0;
     ASSERT_TRUE(link_.OpenLink(kFlightGearSimulatorCode, result));
@@ -135,7 +135,6 @@ TEST_F(FlightGearFeedTest, RecorderReadsWhatFlightGearSent) {
 }
 
 TEST_F(FlightGearFeedTest, AppliesTheNewestGoodDatagramAndTellsEachJunkReasonOnce) {
-    Listen();
     Deliver({At(37.5), At(37.6), "37.7,junk\n"});
     EXPECT_NEAR(Latitude(), 37.6, 1e-12);
     EXPECT_TRUE(Said(0, "fewer than 8 fields")) << console_[0];
@@ -151,7 +150,6 @@ TEST_F(FlightGearFeedTest, AppliesTheNewestGoodDatagramAndTellsEachJunkReasonOnc
 }
 
 TEST_F(FlightGearFeedTest, SaysOnceWhenTheFeedStopsAndWhenItIsBackFromANewPort) {
-    Listen();
     feed_->Update(10, image());  // silence before the first datagram is no news
     Deliver({At(1)});
     feed_->Update(1.9, image());
@@ -170,7 +168,7 @@ TEST_F(FlightGearFeedTest, SaysOnceWhenTheFeedStopsAndWhenItIsBackFromANewPort) 
 }
 
 TEST_F(FlightGearFeedTest, IgnoresOtherMachines) {
-    Listen(0xC0000201);  // FlightGear is on 192.0.2.1, so loopback is the wrong machine
+    Listen(0xC0000201);  // FlightGear is on 192.0.2.1, so loopback is now the wrong machine
     Deliver({At(5)});
     EXPECT_EQ(feed_->count(DatagramVerdict::kWrongSender), 1u);
     EXPECT_EQ(image().GetU64(kOffsetLatitude), 0u);

@@ -12,15 +12,16 @@
 namespace kestrun {
 namespace {
 
+// `command` for env(1), run without a display so that the window's program
+// answers too.
+std::vector<std::string> WithoutDisplay(std::vector<std::string> command) {
+    command.insert(command.begin(), {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"});
+    return command;
+}
+
 TEST(ProgramMessagesTest, BadInputIsRefusedInWordsWithTheRightStatus) {
     const std::string more = "Run with --help for more information.\n";
     const std::string seconds = "--seconds must be a whole number from 1 to 31536000\n" + more;
-    const std::vector<std::string> no_display{"-u", "DISPLAY",        "-u", "WAYLAND_DISPLAY",
-                                              "-u", "QT_QPA_PLATFORM"};
-    const auto without_display = [&](std::vector<std::string> command) {
-        command.insert(command.begin(), no_display.begin(), no_display.end());
-        return command;
-    };
     // Every refusal prints nothing on standard output; usage errors end 2.
     const struct {
         std::vector<std::string> command;
@@ -54,11 +55,11 @@ TEST(ProgramMessagesTest, BadInputIsRefusedInWordsWithTheRightStatus) {
         {{KESTRUN_RELAY_PATH, "serve", "--kee", "k"}, "unknown option: --kee\n" + more},
         {{KESTRUN_RELAY_PATH}, "a subcommand is required: serve, client or keygen\n" + more},
 #ifdef KESTRUN_RECORDER_PATH
-        {without_display({KESTRUN_RECORDER_PATH}),
+        {WithoutDisplay({"-u", "QT_QPA_PLATFORM", KESTRUN_RECORDER_PATH}),
          "kestrun-recorder: needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set; "
          "record with kestrun-record instead\n",
          1},
-        {without_display({KESTRUN_RECORDER_PATH, "--bogus"}), "  2  usage: an unknown option\n"},
+        {WithoutDisplay({KESTRUN_RECORDER_PATH, "--bogus"}), "  2  usage: an unknown option\n"},
         // A display named but not there: Qt's abort becomes one line.
         {{"-u", "QT_QPA_PLATFORM", "DISPLAY=:9999", KESTRUN_RECORDER_PATH},
          "kestrun-recorder: cannot open a window on this display; record with kestrun-record "
@@ -96,10 +97,9 @@ TEST(ProgramMessagesTest, EveryProgramAnswersVersionHelpAndUnknownsAlike) {
     };
     const testing::ScratchDir dir;
     const std::string out = (dir / "out").string(), err = (dir / "err").string();
-    // Without a display, so that the window's program answers too.
     const auto run = [&](const std::string& path, std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), {"-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", path});
-        return testing::RunProgram("env", arguments, out, err);
+        arguments.insert(arguments.begin(), path);
+        return testing::RunProgram("env", WithoutDisplay(arguments), out, err);
     };
     for (const auto& p : programs) {
         SCOPED_TRACE(p.name);

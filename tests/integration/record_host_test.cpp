@@ -2,6 +2,7 @@
 // process, and the file it leaves behind.
 
 #include <fmt/core.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <signal.h>
@@ -23,6 +24,8 @@ namespace kestrun {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kDefaultSettings = "[OutputFile]\r\ncheckride.dat\r\n";
 
@@ -90,9 +93,9 @@ TEST_F(RecordHostTest, ARuntimeFolderTakenByAnotherIsExplainedWithTheWayPast) {
     std::filesystem::create_directory_symlink(elsewhere, sandbox_.runtime());
     EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, printed_, errors_), 3);
     const std::string said = testing::ReadFile(errors_);
-    EXPECT_NE(said.find("is a symbolic link"), std::string::npos) << said;
-    EXPECT_NE(said.find("set XDG_RUNTIME_DIR"), std::string::npos) << said;
-    EXPECT_EQ(said.find("start one with kestrun-host"), std::string::npos) << said;
+    EXPECT_THAT(said, HasSubstr("is a symbolic link"));
+    EXPECT_THAT(said, HasSubstr("set XDG_RUNTIME_DIR"));
+    EXPECT_THAT(said, Not(HasSubstr("start one with kestrun-host")));
 }
 
 // What the recorder reads is checked value by value in the FlightGear
@@ -111,12 +114,11 @@ TEST_F(RecordHostTest, RecordsEverySecondAndKeepsRecordingWhenTheHostIsKilled) {
               "Not Connected to Flight Simulator\n"
               "Connected to Flight Simulator (host ver3.280)\n"
               "Recording Data ...\n");
-    EXPECT_NE(printed.find("\nProcessing error: IPC sendmessage failed all retries\n"
-                           "Recording stopped. File Saved.\n"
-                           "Not Connected to Flight Simulator\n" +
-                           std::to_string(records.size()) + " records saved to " + output_ + "\n"),
-              std::string::npos)
-        << printed;
+    EXPECT_THAT(printed,
+                HasSubstr("\nProcessing error: IPC sendmessage failed all retries\n"
+                          "Recording stopped. File Saved.\n"
+                          "Not Connected to Flight Simulator\n" +
+                          std::to_string(records.size()) + " records saved to " + output_ + "\n"));
 
     ASSERT_GE(records.size(), 3u);  // failed exchanges take their retries
     ASSERT_LE(records.size(), 5u);
@@ -138,8 +140,7 @@ TEST_F(RecordHostTest, KeepsOnlyAnOpenedOutputAndLetsOneRecorderWriteAFile) {
     StartRecorder({"--output", output_, "--remember"});
     auto [status, printed] = WaitForRecorder();
     EXPECT_EQ(status, 3);
-    EXPECT_NE(printed.find("Error: Cannot link to the simulator host or network client"),
-              std::string::npos);
+    EXPECT_THAT(printed, HasSubstr("Error: Cannot link to the simulator host or network client"));
     const std::string runtime = sandbox_.runtime();
     EXPECT_EQ(
         testing::ReadFile(errors_),
@@ -157,10 +158,8 @@ TEST_F(RecordHostTest, KeepsOnlyAnOpenedOutputAndLetsOneRecorderWriteAFile) {
     // A second recorder, overwriting the file the first one just remembered.
     const std::string second = sandbox_.root() + "/second.txt";
     EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, {"--seconds", "1"}, second, errors_), 4);
-    EXPECT_NE(testing::ReadFile(second).find("\nFile error: another recorder is writing " +
-                                             output_ + "\n"),
-              std::string::npos)
-        << testing::ReadFile(second);
+    EXPECT_THAT(testing::ReadFile(second),
+                HasSubstr("\nFile error: another recorder is writing " + output_ + "\n"));
 
     EXPECT_EQ(testing::ReadFile(errors_),
               "kestrun-record: could not start recording to " + output_ + "\n");
@@ -170,10 +169,9 @@ TEST_F(RecordHostTest, KeepsOnlyAnOpenedOutputAndLetsOneRecorderWriteAFile) {
     EXPECT_EQ(status, 0);
     const std::vector<FlightRecord> records = Records();
     EXPECT_GE(records.size(), 2u);
-    EXPECT_NE(printed.find("Recording stopped. File Saved.\nNot Connected to Flight Simulator\n" +
-                           std::to_string(records.size()) + " records saved to " + output_),
-              std::string::npos)
-        << printed;
+    EXPECT_THAT(printed,
+                HasSubstr("Recording stopped. File Saved.\nNot Connected to Flight Simulator\n" +
+                          std::to_string(records.size()) + " records saved to " + output_));
 }
 
 // A host that stops answering makes every tick overrun its second; a stop
@@ -197,10 +195,8 @@ TEST_F(RecordHostTest, StopsOnSigtermWhileTheHostNeverAnswers) {
     const std::string printed = testing::ReadFile(printed_);
     ASSERT_TRUE(ended) << "still recording 40 s after SIGTERM:\n" << printed;
     EXPECT_EQ(testing::ExitStatus(*ended), 5);
-    EXPECT_NE(printed.find("Processing error: IPC timed out all retries\n"
-                           "Recording stopped. File Saved.\n"),
-              std::string::npos)
-        << printed;
+    EXPECT_THAT(printed, HasSubstr("Processing error: IPC timed out all retries\n"
+                                   "Recording stopped. File Saved.\n"));
     EXPECT_GE(Records().size(), 1u);
 }
 

@@ -10,6 +10,7 @@
 // after the landing is what these tests prove; the detector's readings of a
 // flight are proved on synthetic flights.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +23,8 @@
 
 namespace kestrun {
 namespace {
+
+using ::testing::HasSubstr;
 
 class UntilLandedTest : public ::testing::Test {
   protected:
@@ -36,14 +39,11 @@ class UntilLandedTest : public ::testing::Test {
         const std::time_t now = std::time(nullptr);
         const std::string output = sandbox_.root() + "/flight-" +
                                    std::to_string(std::localtime(&now)->tm_year + 1900) + ".dat";
-        printed_ = sandbox_.root() + "/printed.txt";
         const std::vector<std::string> args = {"--until-landed", "--seconds",       "150",
                                                "--output",       "~/flight-%Y.dat", more};
-        const std::string& printed = printed_;
-        EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, args, printed), 0)
-            << testing::ReadFile(printed);
-        EXPECT_NE(testing::ReadFile(printed).find("Landed and at rest: stopping."),
-                  std::string::npos);
+        EXPECT_EQ(testing::RunProgram(KESTRUN_RECORD_PATH, args, printed_), 0)
+            << testing::ReadFile(printed_);
+        EXPECT_THAT(testing::ReadFile(printed_), HasSubstr("Landed and at rest: stopping."));
         const auto records = testing::ReadFlightRecords(output);
         for (std::size_t i = records.size() - std::min<std::size_t>(31, records.size());
              i < records.size(); ++i) {
@@ -54,7 +54,7 @@ class UntilLandedTest : public ::testing::Test {
     }
 
     testing::RuntimeSandbox sandbox_;
-    std::string printed_;
+    std::string printed_ = sandbox_.root() + "/printed.txt";
 };
 
 // The pattern at 64 times: about 6.5 minutes of it, takeoff to hold, take
@@ -76,9 +76,8 @@ TEST_F(UntilLandedTest, AReplayedHopLandsAndRests) {
     hop.Fly(20, 20, 100).Fly(10, 5, 100).Rest(5);
     const std::string file = sandbox_.Write("hop.dat", hop.Bytes());
     const auto records = RecordUntilLanded({"--replay", file, "--speed", "8"}, "--logbook");
-    EXPECT_NE(testing::ReadFile(printed_).find("Logbook: flight 1, Landing: touchdown at "),
-              std::string::npos)
-        << testing::ReadFile(printed_);
+    EXPECT_THAT(testing::ReadFile(printed_),
+                HasSubstr("Logbook: flight 1, Landing: touchdown at "));
     EXPECT_GT(records.size(), 30u + 160 / 8);
     EXPECT_LT(records.size(), 30u + 200 / 8 + 10);
 }

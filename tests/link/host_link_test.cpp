@@ -45,11 +45,10 @@ class HostLinkTest : public ::testing::Test {
     LinkResult result_ = 0;
 };
 
+// The texts themselves show in the window's status tests.
 TEST(GeneralTest, ResultTextsCoverExactlyTheCodes) {
     General general;
     general.FillResultMessages();
-    EXPECT_EQ(general.ResultMessage(kResultOkay), "Okay");
-    EXPECT_EQ(general.ResultMessage(kResultBadData), "IPC request contains bad data");
     EXPECT_EQ(general.ResultMessage(kResultCount), "");
     EXPECT_EQ(general.ResultMessage(-1), "");
 }

@@ -9,6 +9,7 @@
 #include "logbook/airports.h"
 #include "logbook/logbook_scan.h"
 #include "logbook/logbook_store.h"
+#include "pages/flight_samples.h"
 #include "pages/page_folder.h"
 #include "pages/page_html.h"
 #include "platform/posix/posix_file_system.h"
@@ -148,14 +149,44 @@ TEST_F(PagesTest, ATenHourFlightStaysUnderAHundredBytesARecord) {
         << bytes << " bytes for " << records << " records";
 }
 
+// Each number of the page's data keeps only the digits it needs: no
+// trailing zeros after the point, none lost before it, never "-0".
+TEST(FlightSamplesTest, NumbersKeepOnlyTheDigitsTheyNeed) {
+    ScratchDir dir;
+    std::string bytes;
+    testing::AppendRecord(bytes, testing::MakeRecord({.h = 12,
+                                                      .lat = 47.5,
+                                                      .lon = -8.25,
+                                                      .alt_m = 3048,
+                                                      .bank_right = -0.04,
+                                                      .heading = 90,
+                                                      .kt = 120}));
+    testing::AppendRecord(bytes, testing::MakeRecord({.h = 12,
+                                                      .s = 1,
+                                                      .lat = 47.0000012,
+                                                      .lon = 8.1,
+                                                      .pitch_up = -1.26,
+                                                      .bank_right = 0.5,
+                                                      .heading = 359.7,
+                                                      .kt = 99.96}));
+    FlightRow flight;
+    flight.file = dir.Write("flight.dat", bytes);
+    flight.end_offset = static_cast<std::int64_t>(bytes.size());
+    std::string json;
+    ASSERT_TRUE(FlightSamplesJson(flight, json).ok());
+    EXPECT_EQ(json,
+              "{\"start\":43200,\"t\":[0,1],\"lat\":[47.5,47.000001],\"lon\":[-8.25,8.1],"
+              "\"alt_ft\":[10000,0],\"ias_kt\":[120,100],\"pitch_deg\":[0,-1.3],"
+              "\"bank_deg\":[0,0.5],\"heading_deg\":[90,360]}");
+}
+
 // The commands as a pilot types them: one line for each thing that went
 // wrong, and `open` without a desktop says where the page is.
 TEST_F(PagesTest, CommandsSayWhatWentWrongInOneLine) {
     const std::string file = dir_.Write("day.dat", Pattern());
     Scan(file);
-    const std::string logbook =
-        std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") + KESTRUN_LOGBOOK_BINARY + " --db '" +
-        (dir_ / "lb").string() + "' ";
+    const std::string logbook = std::string("env -u DISPLAY -u WAYLAND_DISPLAY ") +
+                                KESTRUN_LOGBOOK_BINARY + " --db '" + (dir_ / "lb").string() + "' ";
     testing::Outcome run = testing::Shell(dir_, logbook + "html 9 --output one.html");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.err, "kestrun-logbook: there is no flight 9 in the logbook\n");
@@ -163,7 +194,8 @@ TEST_F(PagesTest, CommandsSayWhatWentWrongInOneLine) {
     run = testing::Shell(dir_, logbook + "html --output '" + (dir_ / "plain").string() + "/p'");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    run = testing::Shell(dir_, "XDG_DATA_HOME='" + dir_.path().string() + "' " + logbook + "open 2");
+    run =
+        testing::Shell(dir_, "XDG_DATA_HOME='" + dir_.path().string() + "' " + logbook + "open 2");
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, (dir_ / "kestrun" / "pages" / "flight-2.html").string() + "\n");
 }

@@ -52,6 +52,9 @@ TEST(RecordScannerTest, FindsRecordsAmongJunkAndDamage) {
     const std::uint64_t at = junk.size();
     EXPECT_EQ(sink.seconds, (std::vector<int>{0, 1, 3, 5}));
     EXPECT_EQ(sink.offsets, (std::vector<std::uint64_t>{at, at + 80, at + 247, at + 407}));
+    // Records back to back go over as one run, read where they lie.
+    using Run = std::pair<std::uint64_t, std::size_t>;
+    EXPECT_EQ(sink.runs, (std::vector<Run>{{at, 160}, {at + 247, 80}, {at + 407, 80}}));
     EXPECT_EQ(c.skipped_bytes, junk.size() + 37 + 8);
     EXPECT_EQ(c.damaged_records, 2u);
     EXPECT_EQ(c.damaged_bytes, 50u + 80u);

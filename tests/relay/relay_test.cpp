@@ -49,14 +49,10 @@ class RelayTest : public ::testing::Test {
   protected:
     RelayTest() {
         for (const std::string& dir : {a_, b_}) std::filesystem::create_directories(dir);
-        EXPECT_TRUE(WriteNewKey(key_).ok());
+        for (const std::string& key : {key_, other_key_}) EXPECT_TRUE(WriteNewKey(key).ok());
         // A port nobody listens on now; the server takes it later.
-        NetAddress any;
         UniqueFd probe;
-        std::string bound;
-        EXPECT_TRUE(ParseNetAddress("127.0.0.1:0", any, true).ok());
-        EXPECT_TRUE(ListenTcp(any, probe, bound).ok());
-        address_ = bound;
+        address_ = ListenOnAnyPort(probe);
     }
     ~RelayTest() override {
         // Stopped as a user stops them, so that their links leave no shared
@@ -70,6 +66,23 @@ class RelayTest : public ::testing::Test {
         ::setenv("XDG_RUNTIME_DIR", sandbox_.root().c_str(), 1);
     }
 
+    // Listens on a free loopback port; the address it took.
+    static std::string ListenOnAnyPort(UniqueFd& listener) {
+        NetAddress any;
+        std::string bound;
+        EXPECT_TRUE(ParseNetAddress("127.0.0.1:0", any, true).ok());
+        EXPECT_TRUE(ListenTcp(any, listener, bound).ok());
+        return bound;
+    }
+    // A TLS context holding the relay key, null (a failure) without one.
+    std::unique_ptr<TlsContext> Context(TlsContext::Role role = TlsContext::Role::kClient) {
+        RelayKey key{};
+        std::string error;
+        EXPECT_TRUE(ReadKey(key_, key).ok());
+        auto context = TlsContext::Make(role, key, error);
+        EXPECT_TRUE(context) << error;
+        return context;
+    }
     // Starts `program` as on the machine whose runtime folder is `machine`.
     pid_t Spawn(const std::string& machine, const std::string& program,
                 const std::vector<std::string>& args, const std::string& output = "") {
@@ -126,16 +139,17 @@ class RelayTest : public ::testing::Test {
     std::string a_ = sandbox_.root() + "/a";
     std::string b_ = sandbox_.root() + "/b";
     std::string key_ = sandbox_.root() + "/relay.key";
+    std::string other_key_ = sandbox_.root() + "/other.key";
     std::string client_log_ = sandbox_.root() + "/client.txt";
     std::string server_log_ = sandbox_.root() + "/server.txt";
+    std::string direct_ = sandbox_.root() + "/direct.dat";
+    std::string relayed_ = sandbox_.root() + "/relayed.dat";
     std::string address_;
     testing::HostProcess host_;
     std::vector<pid_t> started_;
 };
 
 TEST_F(RelayTest, ShowsResult14WithoutAServerAHostOrTheRightKey) {
-    const std::string other_key = sandbox_.root() + "/other.key";
-    ASSERT_TRUE(WriteNewKey(other_key).ok());
     const auto shows_result_14 = [&] {
         const auto [status, printed] = Record(b_, sandbox_.root() + "/none.dat", 1);
         EXPECT_EQ(status, 3);
@@ -147,7 +161,7 @@ TEST_F(RelayTest, ShowsResult14WithoutAServerAHostOrTheRightKey) {
     shows_result_14();
     ::kill(server, SIGKILL);
     StartHost();
-    StartServer(other_key);  // a host and a server, but another key
+    StartServer(other_key_);  // a host and a server, but another key
     shows_result_14();
     // The wrong key shows on the server's side too, once for its address.
     const std::string log = testing::ReadFile(server_log_);
@@ -159,10 +173,8 @@ TEST_F(RelayTest, ShowsResult14WithoutAServerAHostOrTheRightKey) {
 TEST_F(RelayTest, KeysAreNewAndPrivate) {
     EXPECT_FALSE(WriteNewKey(key_).ok());  // never replaces a key
     RelayKey first{}, second{};
-    const std::string other_key = sandbox_.root() + "/other.key";
-    ASSERT_TRUE(WriteNewKey(other_key).ok());
     ASSERT_TRUE(ReadKey(key_, first).ok());
-    ASSERT_TRUE(ReadKey(other_key, second).ok());
+    ASSERT_TRUE(ReadKey(other_key_, second).ok());
     EXPECT_NE(first, second);
     EXPECT_EQ(std::filesystem::status(key_).permissions(), std::filesystem::perms(0600));
     // Either end refuses a key that others can read, and says so.
@@ -211,10 +223,8 @@ TEST_F(RelayTest, ARelayedRecordingLosesWhatADirectOneLosesThroughStallsRestarts
     pid_t server = StartServer(key_);
     testing::TcpProxy line(PortOf(address_), 0ms);
     StartClient(key_, line.address());
-    const std::string direct = sandbox_.root() + "/direct.dat";
-    const std::string relayed = sandbox_.root() + "/relayed.dat";
-    const pid_t straight_recorder = StartRecorder(a_, direct, 12);
-    const pid_t relayed_recorder = StartRecorder(b_, relayed, 12);
+    const pid_t straight_recorder = StartRecorder(a_, direct_, 12);
+    const pid_t relayed_recorder = StartRecorder(b_, relayed_, 12);
     std::this_thread::sleep_for(2s);
     ::kill(host_.pid(), SIGSTOP);
     std::this_thread::sleep_for(3s);
@@ -226,11 +236,11 @@ TEST_F(RelayTest, ARelayedRecordingLosesWhatADirectOneLosesThroughStallsRestarts
     server = StartServer(key_);
     std::this_thread::sleep_for(2s);
     line.CutAll();
-    const auto [relayed_status, relayed_printed] = Finish(relayed_recorder, relayed);
-    const auto [direct_status, direct_printed] = Finish(straight_recorder, direct);
+    const auto [relayed_status, relayed_printed] = Finish(relayed_recorder, relayed_);
+    const auto [direct_status, direct_printed] = Finish(straight_recorder, direct_);
     EXPECT_EQ(relayed_status, direct_status) << relayed_printed;
-    const auto straight = testing::ReadFlightRecords(direct);
-    const auto through = testing::ReadFlightRecords(relayed);
+    const auto straight = testing::ReadFlightRecords(direct_);
+    const auto through = testing::ReadFlightRecords(relayed_);
     // The stall costs both the same seconds; the restart and the cut cost
     // the relayed one nothing more. The two tick on their own clocks, so a
     // stall may catch one a tick earlier than the other.
@@ -260,11 +270,9 @@ std::vector<std::byte> VersionBlock() {
 TEST_F(RelayTest, RecordsTheSameTrackAsStraightFromTheHostWhileHostilePeersTry) {
     StartHost({"--hold", "60"});  // holding still at the runway threshold
     StartServer(key_);
-    RelayKey key{};
-    ASSERT_TRUE(ReadKey(key_, key).ok());
+    const auto context = Context();
+    ASSERT_TRUE(context);
     std::string error;
-    const auto context = TlsContext::Make(TlsContext::Role::kClient, key, error);
-    ASSERT_TRUE(context) << error;
     // With the key: is the connection dropped after `message`?
     auto dropped_after = [&](std::vector<std::byte> message) {
         auto fd = Connect();
@@ -307,26 +315,23 @@ TEST_F(RelayTest, RecordsTheSameTrackAsStraightFromTheHostWhileHostilePeersTry) 
         }
     });
     StartClient(key_);
-    const std::string direct = sandbox_.root() + "/direct.dat";
-    const std::string relayed = sandbox_.root() + "/relayed.dat";
-    const pid_t straight_recorder = StartRecorder(a_, direct, 2);
-    const auto [status, printed] = Record(b_, relayed, 2);
+    const pid_t straight_recorder = StartRecorder(a_, direct_, 2);
+    const auto [status, printed] = Record(b_, relayed_, 2);
     stop = true;
     greedy.join();
     EXPECT_EQ(status, 0) << printed;
-    EXPECT_EQ(Finish(straight_recorder, direct).first, 0);
-    const auto straight = testing::ReadFlightRecords(direct);
-    const auto through = testing::ReadFlightRecords(relayed);
+    EXPECT_EQ(Finish(straight_recorder, direct_).first, 0);
+    const auto straight = testing::ReadFlightRecords(direct_);
+    const auto through = testing::ReadFlightRecords(relayed_);
     ASSERT_EQ(straight.size(), 2u);
     ASSERT_EQ(through.size(), 2u);
     for (std::size_t i = 0; i < 2; ++i) {
+        // Byte for byte but the time, which each recorder takes at its own tick.
         const FlightRecord& r = through[i];
-        const FlightRecord& s = straight[i];
+        FlightRecord s = straight[i];
+        std::tie(s.Hour, s.Minute, s.Second) = std::tie(r.Hour, r.Minute, r.Second);
         EXPECT_NE(r.Latitude, 0);
-        EXPECT_EQ(std::tie(r.Latitude, r.Longitude, r.AltitudeFraction, r.AltitudeMetres, r.Pitch,
-                           r.Bank, r.Heading, r.IAS),
-                  std::tie(s.Latitude, s.Longitude, s.AltitudeFraction, s.AltitudeMetres, s.Pitch,
-                           s.Bank, s.Heading, s.IAS));
+        EXPECT_EQ(EncodeFlightRecord(r), EncodeFlightRecord(s));
     }
 }
 
@@ -337,11 +342,9 @@ TEST_F(RelayTest, RecordsTheSameTrackAsStraightFromTheHostWhileHostilePeersTry) 
 TEST_F(RelayTest, AFloodFromOtherAddressesLocksNoPeerOut) {
     StartHost();
     StartServer(key_);
-    RelayKey key{};
-    ASSERT_TRUE(ReadKey(key_, key).ok());
+    const auto context = Context();
+    ASSERT_TRUE(context);
     std::string error;
-    const auto context = TlsContext::Make(TlsContext::Role::kClient, key, error);
-    ASSERT_TRUE(context) << error;
     const std::uint16_t port = PortOf(address_);
     testing::TcpProxy far(port, 25ms);
     NetAddress far_address;
@@ -404,17 +407,11 @@ TEST_F(RelayTest, AFloodFromOtherAddressesLocksNoPeerOut) {
 // A server that proves the key and hangs up at once: the client tries
 // again after a growing pause, not at every tick.
 TEST_F(RelayTest, TheClientBacksOffFromAServerThatDropsItRightAway) {
-    RelayKey key{};
-    ASSERT_TRUE(ReadKey(key_, key).ok());
-    std::string error;
-    const auto server_context = TlsContext::Make(TlsContext::Role::kServer, key, error);
-    const auto client_context = TlsContext::Make(TlsContext::Role::kClient, key, error);
-    ASSERT_TRUE(server_context && client_context) << error;
-    NetAddress address;
+    const auto server_context = Context(TlsContext::Role::kServer);
+    const auto client_context = Context();
+    ASSERT_TRUE(server_context && client_context);
     UniqueFd listener;
-    std::string bound;
-    ASSERT_TRUE(ParseNetAddress("127.0.0.1:0", address, true).ok());
-    ASSERT_TRUE(ListenTcp(address, listener, bound).ok());
+    const std::string bound = ListenOnAnyPort(listener);
     std::atomic<bool> stop{false};
     std::atomic<int> served{0};
     std::thread server([&] {

@@ -104,16 +104,15 @@ class ReplayTest : public ::testing::Test {
     // A straight climb, one record a second from 10:00:00, banked right and
     // nose up so that a wrong sign shows.
     static Flown At(int second) {
-        return Flown{10,
-                     0,
-                     second,
-                     47.123456789 + second * 1e-4,
-                     8.5 - second * 1e-4,
-                     500 + second * 3.25,
-                     4.5,
-                     12.25,
-                     135.5,
-                     95 + second * 0.125};
+        return {.h = 10,
+                .s = second,
+                .lat = 47.123456789 + second * 1e-4,
+                .lon = 8.5 - second * 1e-4,
+                .alt_m = 500 + second * 3.25,
+                .pitch_up = 4.5,
+                .bank_right = 12.25,
+                .heading = 135.5,
+                .kt = 95 + second * 0.125};
     }
     std::string File(int records) {
         std::string bytes;

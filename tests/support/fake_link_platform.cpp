@@ -85,8 +85,7 @@ MappingHandleValue FakeLinkPlatform::CreateMapping(std::string_view name, std::u
     log_.push_back(fmt::format("CreateMapping {} {}", name, size));
     last_error_ = faults.create_mapping ? 12 : faults.mapping_exists ? kErrorAlreadyExists : 0;
     if (faults.create_mapping) return 0;  // ENOMEM
-    mappings_.emplace(next_mapping_,
-                      Mapping{std::string(name), size, std::vector<std::byte>(size)});
+    mappings_.emplace(next_mapping_, Mapping{std::string(name), std::vector<std::byte>(size)});
     return next_mapping_++;
 }
 
@@ -94,7 +93,7 @@ std::byte* FakeLinkPlatform::MapView(MappingHandleValue mapping) {
     log_.push_back(fmt::format("MapView {:X}", mapping));
     const auto found = mappings_.find(mapping);
     if (faults.map_view || found == mappings_.end()) return nullptr;
-    View view{mapping, std::vector<std::byte>(found->second.size)};
+    View view{mapping, std::vector<std::byte>(found->second.bytes.size())};
     return views_.emplace(view.bytes.data(), std::move(view)).first->first;
 }
 
@@ -112,7 +111,7 @@ FakeLinkPlatform::Mapping* FakeLinkPlatform::MappingOf(std::byte* view) {
 
 bool FakeLinkPlatform::FlushView(std::byte* view, std::size_t length) {
     Mapping* mapping = MappingOf(view);
-    if (mapping == nullptr || faults.flush_view || length > mapping->size) {
+    if (mapping == nullptr || faults.flush_view || length > mapping->bytes.size()) {
         last_error_ = 28;  // ENOSPC
         return false;
     }
@@ -122,7 +121,7 @@ bool FakeLinkPlatform::FlushView(std::byte* view, std::size_t length) {
 
 bool FakeLinkPlatform::RefreshView(std::byte* view, std::size_t length) {
     Mapping* mapping = MappingOf(view);
-    if (mapping == nullptr || faults.refresh_view || length > mapping->size) {
+    if (mapping == nullptr || faults.refresh_view || length > mapping->bytes.size()) {
         last_error_ = 5;  // EIO
         return false;
     }

@@ -126,8 +126,7 @@ class FakeLinkPlatform : public LinkPlatform {
   private:
     struct Mapping {
         std::string name;
-        std::size_t size = 0;          // as created
-        std::vector<std::byte> bytes;  // the block as the host sees it
+        std::vector<std::byte> bytes;  // the block as the host sees it, as large as created
     };
     struct View {
         MappingHandleValue mapping = 0;

@@ -43,7 +43,6 @@ class FaultInputFile final : public InputFile {
 
     Status ReadAt(std::uint64_t offset, std::span<std::byte> into, std::size_t& got) override {
         got = 0;
-        ++owner_.reads;
         if (owner_.before_read) owner_.before_read(offset);
         if (owner_.read_fails_at) {
             if (offset >= *owner_.read_fails_at) {
@@ -85,7 +84,6 @@ class FaultOutputStream final : public OutputStream {
 
 Status FaultFileSystem::OpenInputFile(const std::filesystem::path& path, Links links,
                                       std::unique_ptr<InputFile>& file) {
-    if (fail_open_input) return Status::Error(*fail_open_input);
     std::unique_ptr<InputFile> base_file;
     Status opened = base_.OpenInputFile(path, links, base_file);
     if (opened.ok()) {
@@ -97,7 +95,6 @@ Status FaultFileSystem::OpenInputFile(const std::filesystem::path& path, Links l
 Status FaultFileSystem::CreateBeside(const std::filesystem::path& target,
                                      std::unique_ptr<OutputStream>& file,
                                      std::filesystem::path& temporary) {
-    if (fail_create_beside) return Status::Error(*fail_create_beside);
     std::unique_ptr<OutputStream> base_file;
     Status created = base_.CreateBeside(target, base_file, temporary);
     if (created.ok()) file = std::make_unique<FaultOutputStream>(std::move(base_file), *this);

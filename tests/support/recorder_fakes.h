@@ -31,22 +31,17 @@ class FaultFileSystem final : public FileSystem {
 
     // Reading. An input file's reads stop short at byte `read_fails_at`,
     // and a read from there on fails, as a disk with a bad sector does.
-    std::optional<std::string> fail_open_input;
     std::optional<std::uint64_t> read_fails_at;
     // Each read returns at most this many bytes (0: as many as asked for).
     std::size_t max_read = 0;
     // Called before every read with its offset: a test grows or cuts the
     // file there, as a recorder or another program would.
     std::function<void(std::uint64_t)> before_read;
-    std::optional<std::string> fail_stat;
-    std::optional<std::string> fail_list;
 
     // Writing streams: the stream writes that succeed before every later
     // one fails with "No space left on device".
     std::optional<int> stream_writes_before_failure;
-    std::optional<std::string> fail_create_beside;
     std::optional<std::string> fail_rename;
-    std::optional<std::string> fail_scratch;
 
     // Starting a file afresh: keeping the old flight (a read-only folder),
     // putting the new file in its place (a full disk).
@@ -55,7 +50,6 @@ class FaultFileSystem final : public FileSystem {
 
     int writes = 0;
     int syncs = 0;
-    int reads = 0;  // counted on whichever thread reads
     int stream_writes = 0;
 
     Status OpenOutputFile(const std::filesystem::path& path, bool truncate,
@@ -90,12 +84,10 @@ class FaultFileSystem final : public FileSystem {
     Status OpenInputFile(const std::filesystem::path& path, Links links,
                          std::unique_ptr<InputFile>& file) override;
     Status Stat(const std::filesystem::path& path, FileFacts& facts, bool& found) override {
-        if (fail_stat) return Status::Error(*fail_stat);
         return base_.Stat(path, facts, found);
     }
     Status ListFolder(const std::filesystem::path& path,
                       std::vector<FolderEntry>& entries) override {
-        if (fail_list) return Status::Error(*fail_list);
         return base_.ListFolder(path, entries);
     }
     Status CreateBeside(const std::filesystem::path& target, std::unique_ptr<OutputStream>& file,
@@ -114,7 +106,6 @@ class FaultFileSystem final : public FileSystem {
         return base_.AbsolutePath(path);
     }
     Status CreateScratchFile(std::unique_ptr<ScratchFile>& file) override {
-        if (fail_scratch) return Status::Error(*fail_scratch);
         return base_.CreateScratchFile(file);
     }
 

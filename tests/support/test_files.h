@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "record/flight_record.h"
@@ -51,15 +52,21 @@ void AppendRecord(std::string& bytes, const FlightRecord& record);
 std::vector<FlightRecord> ReadFlightRecords(const std::filesystem::path& path,
                                             std::size_t skip = 0);
 
-// A record sink that keeps each record's offset and second.
+// A record sink that keeps each record's offset and second, and the offset
+// and length of each run of records handed over.
 class CollectRecords final : public RecordSink {
   public:
     void OnRecord(const FlightRecord& record, std::uint64_t offset) override {
         offsets.push_back(offset);
         seconds.push_back(record.Second);
     }
+    void OnRun(std::span<const std::byte> bytes, std::uint64_t offset) override {
+        runs.emplace_back(offset, bytes.size());
+        RecordSink::OnRun(bytes, offset);
+    }
     std::vector<std::uint64_t> offsets;
     std::vector<int> seconds;
+    std::vector<std::pair<std::uint64_t, std::size_t>> runs;
 };
 
 }  // namespace kestrun::testing

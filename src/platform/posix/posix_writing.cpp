@@ -36,7 +36,7 @@ int WriteAll(int fd, std::span<const std::byte> data) {
 class PosixOutputStream final : public OutputStream {
   public:
     PosixOutputStream(UniqueFd fd, std::string name, bool owned)
-        : fd_(std::move(fd)), name_(std::move(name)), owned_(owned) {}
+        : fd_(std::move(fd)), name_(std::move(name)), owned_(owned), discards_(IsNullDevice(fd_)) {}
     ~PosixOutputStream() override {
         if (!owned_) static_cast<void>(fd_.Release());
     }
@@ -48,6 +48,8 @@ class PosixOutputStream final : public OutputStream {
         if (const int error = WriteAll(fd_.get(), data); error != 0) return Failed(error);
         return Status::Ok();
     }
+
+    bool Discards() const override { return discards_; }
 
     Status Close() override {
         if (!fd_.valid()) return Failed(EBADF);
@@ -61,9 +63,19 @@ class PosixOutputStream final : public OutputStream {
   private:
     Status Failed(int error) const { return PosixError("cannot write " + name_, error); }
 
+    // The same character device as /dev/null.
+    static bool IsNullDevice(const UniqueFd& fd) {
+        struct stat open {};
+        struct stat null {};
+        return fd.valid() && ::fstat(fd.get(), &open) == 0 && S_ISCHR(open.st_mode) &&
+               ::stat("/dev/null", &null) == 0 && S_ISCHR(null.st_mode) &&
+               open.st_rdev == null.st_rdev;
+    }
+
     UniqueFd fd_;
     std::string name_;
     bool owned_;
+    bool discards_;
 };
 
 class PosixScratchFile final : public ScratchFile {
