@@ -12,12 +12,23 @@
 #include <limits>
 
 #include "recordfile/civil_date.h"
-#include "tests/export/export_test_support.h"
+#include "tests/support/shell_command.h"
 
 namespace kestrun {
 namespace {
 
 using namespace testing;
+
+// Runs kestrun-export in the UTC time zone with `args` (already quoted).
+Outcome Export(const ScratchDir& dir, const std::string& args) {
+    return Shell(dir, std::string("TZ=UTC ") + KESTRUN_EXPORT_BINARY + " " + args);
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
 
 // Checks `xml` with xmllint: well-formed, and valid against `schema` if named.
 void CheckXml(const ScratchDir& dir, const std::string& xml, const std::string& schema = "") {

@@ -425,12 +425,6 @@ TEST_F(LogbookTest, TablesShowControlCharactersEscapedAndJsonAnyName) {
               std::string::npos);
 }
 
-}  // namespace
-}  // namespace kestrun
-
-namespace kestrun {
-namespace {
-
 // The open airport data's runways.csv: quoted fields, columns in its order
 // among others, runways without a position skipped and counted.
 TEST_F(LogbookTest, RunwaysFromACsvOfRunwayEnds) {
