@@ -80,6 +80,7 @@ TEST_F(LogbookTest, ScansReadOnlyWhatWasAppendedAndIndexAgainWhatChanged) {
     EXPECT_FALSE(flights[1].landing);
 
     EXPECT_EQ(Scan(path).outcome, Outcome::kUnchanged);
+    EXPECT_EQ(Scan((dir_ / "." / "x" / ".." / "day.dat").string()).outcome, Outcome::kUnchanged);
 
     dir_.Write("day.dat", bytes);
     const FileScanResult grown = Scan(path);
